@@ -1,0 +1,19 @@
+# Native targets: host unit tests (one executable per tests/host/test_*.cpp), simulator, benchmarks.
+file(GLOB HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/test_*.cpp)
+file(GLOB HOST_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/support_*.cpp)
+foreach(src IN LISTS HOST_TESTS)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src} ${HOST_TEST_SUPPORT})
+  target_link_libraries(${name} PRIVATE core gtest gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/host)
+  add_test(NAME ${QUILLON_TEST_PREFIX}${name} COMMAND ${name})
+  set_tests_properties(${QUILLON_TEST_PREFIX}${name} PROPERTIES TIMEOUT 120
+    ENVIRONMENT "QUILLON_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data")
+endforeach()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/sim/CMakeLists.txt)
+  add_subdirectory(sim)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything (host, host with sanitizers, 32-bit Windows) and runs every test once,
+# in one CTest run, so that the output ends with CTest's summary line.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+jobs=$(nproc)
+for preset in host host-asan win32; do
+  echo "== building $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+# One umbrella directory whose test file pulls in the three build trees.
+mkdir -p build/all
+cat >build/all/CTestTestfile.cmake <<TXT
+subdirs("$root/build/host")
+subdirs("$root/build/host-asan")
+subdirs("$root/build/win32")
+TXT
+echo "== testing"
+exec ctest --test-dir build/all --output-on-failure -j "$jobs" "$@"

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Test environment for the Win32 tests: an Xvfb display, one persistent wineserver and the
+# simulated instrument (serial side linked as $QSIM_COM in the Wine prefix, LAN side on
+# 127.0.0.1:10001, control channel on $QSIM_CONTROL).
+#   testenv.sh up SIMULATOR     start what is not running
+#   testenv.sh down             stop what "up" started
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+: "${WINEPREFIX:=$root/build/wineprefix}" "${DISPLAY:=:93}" "${QSIM_COM:=COM5}" "${QSIM_CONTROL:=127.0.0.1:10100}"
+export WINEPREFIX WINEDEBUG=-all
+state="$root/build/testenv"
+mkdir -p "$state"
+
+alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
+up() {
+  local sim=$1
+  if ! alive "$state/xvfb.pid"; then
+    local n=${DISPLAY#:}; n=${n%%.*}
+    rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.05; done
+  fi
+  # A wineserver that stays up between Wine processes saves seconds per test.
+  wineserver -p >/dev/null 2>&1 || true
+  if ! alive "$state/sim.pid"; then
+    local com; com=$(echo "$QSIM_COM" | tr 'A-Z' 'a-z')
+    rm -f "$state/sim.ready"
+    "$sim" --pty-link "$state/sim-tty" --control "$QSIM_CONTROL" --lan 127.0.0.1:10001 \
+           --transcript "$state/transcript.log" --ready-file "$state/sim.ready" \
+           >"$state/sim.log" 2>&1 &
+    echo $! >"$state/sim.pid"
+    for _ in $(seq 200); do [ -e "$state/sim.ready" ] && break; sleep 0.05; done
+    [ -e "$state/sim.ready" ] || { echo "simulator did not start:"; cat "$state/sim.log"; exit 1; }
+    ln -sfn "$state/sim-tty" "$WINEPREFIX/dosdevices/$com"
+  fi
+  echo "test environment up: DISPLAY=$DISPLAY, $QSIM_COM -> $(readlink -f "$state/sim-tty"), control $QSIM_CONTROL"
+}
+
+down() {
+  for p in sim xvfb; do
+    if alive "$state/$p.pid"; then kill "$(cat "$state/$p.pid")" 2>/dev/null || true; fi
+    rm -f "$state/$p.pid"
+  done
+  wineserver -k >/dev/null 2>&1 || true
+  echo "test environment down"
+}
+
+case "${1:-}" in
+  up) up "${2:?simulator path}";;
+  down) down;;
+  *) echo "usage: $0 up SIMULATOR | down" >&2; exit 2;;
+esac
