@@ -1,0 +1,22 @@
+// Host stand-ins for the user-interface and shell seams: they record what the core showed,
+// appended and posted, and answer message boxes with a scripted answer.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+struct FakeUiMessage {
+    std::string text, caption;
+    int icon, buttons;
+};
+
+struct FakeUi {
+    std::vector<FakeUiMessage> messages;
+    int answer = 1;                      // UiAnswer returned by every UiMessage
+    int waits = 0;                       // wait cursors currently shown
+    std::string results;                 // text appended to the results window
+    std::vector<std::pair<int, long>> posted;  // commands posted to the main window
+};
+
+extern FakeUi g_ui;
+void FakeUiReset();
