@@ -1,0 +1,77 @@
+// Layout arithmetic of the main window: pure functions over the child layout table, so the
+// resize rules can be checked without a window.
+#include "common/layout_calc.h"
+
+#include "res/resource.h"
+
+const LayoutRow MainLayoutRows[LAYOUT_ROWS] = {
+    {IDC_RESULTS, {6, 6, 648, CONSOLE_PANE_HEIGHT}, ANCHOR_NONE, GROW_BOTH},
+    {IDC_INFO_PANEL, {6, 6, 138, CONSOLE_PANE_HEIGHT}, ANCHOR_RIGHT, GROW_HEIGHT},
+    {IDC_COMMAND_LINE, {6, 6, 706, 24}, ANCHOR_BOTTOM, GROW_WIDTH},
+    {IDC_SEND, {6, 6, 75, 24}, ANCHOR_BOTTOM_RIGHT, GROW_NONE},
+    {IDC_SCRIPT_LIST, {6, 6, 706, 152}, ANCHOR_BOTTOM, GROW_WIDTH},
+    {IDC_SCRIPT_RUN, {6, 134, 75, 24}, ANCHOR_BOTTOM_RIGHT, GROW_NONE},
+    {IDC_SCRIPT_STEP, {6, 108, 75, 24}, ANCHOR_BOTTOM_RIGHT, GROW_NONE},
+    {IDC_SCRIPT_CLOSE, {6, 82, 75, 24}, ANCHOR_BOTTOM_RIGHT, GROW_NONE},
+};
+
+// Rows whose height depends on the layout mode: the results window and the panel give up
+// room to the script pane below them.
+enum { PANE_ROWS = 2 };
+
+LayoutSize LayoutDesignOuterSize(int cxFrame, int cyFrame)
+{
+    // The design was drawn with 4-pixel sizing frames; thicker frames must not eat the client.
+    LayoutSize s = {DESIGN_OUTER_WIDTH, DESIGN_OUTER_HEIGHT};
+    if (cxFrame > 4) s.w += 2 * (cxFrame - 4);
+    if (cyFrame > 4) s.h += 2 * (cyFrame - 4);
+    return s;
+}
+
+LayoutSize LayoutMinTrackSize(LayoutSize designOuter)
+{
+    return LayoutSize{designOuter.w / 2, designOuter.h / 2};
+}
+
+int LayoutDesignHeight(const LayoutRow *rows, int index, LayoutMode mode)
+{
+    if (mode == LAYOUT_SCRIPT && index < PANE_ROWS) return SCRIPT_PANE_HEIGHT;
+    return rows[index].design.h;
+}
+
+bool LayoutRowMoves(const LayoutRow &row)
+{
+    return row.grow != GROW_NONE || row.anchor != ANCHOR_NONE;
+}
+
+void LayoutCompute(const LayoutRow *rows, int count, LayoutMode mode, LayoutSize outer,
+                   LayoutSize designOuter, int clientRight, int clientBottom, LayoutRect *out)
+{
+    int dW = outer.w - designOuter.w;
+    int dH = outer.h - designOuter.h;
+    for (int i = 0; i < count; i++) {
+        const LayoutRow &r = rows[i];
+        bool growW = r.grow == GROW_WIDTH || r.grow == GROW_BOTH;
+        bool growH = r.grow == GROW_HEIGHT || r.grow == GROW_BOTH;
+        bool right = r.anchor == ANCHOR_RIGHT || r.anchor == ANCHOR_BOTTOM_RIGHT;
+        bool bottom = r.anchor == ANCHOR_BOTTOM || r.anchor == ANCHOR_BOTTOM_RIGHT;
+        LayoutRect &o = out[i];
+        o.w = r.design.w + (growW ? dW : 0);
+        o.h = LayoutDesignHeight(rows, i, mode) + (growH ? dH : 0);
+        o.x = right ? clientRight - o.w - r.design.x : r.design.x;
+        o.y = bottom ? clientBottom - o.h - r.design.y : r.design.y;
+    }
+}
+
+LayoutMode LayoutModeForState(int scriptState)
+{
+    return scriptState == 0 ? LAYOUT_CONSOLE : LAYOUT_SCRIPT;
+}
+
+bool LayoutRowVisible(int index, int scriptState)
+{
+    if (index < 0 || index >= LAYOUT_ROWS) return false;
+    if (index < PANE_ROWS) return true;
+    bool scriptRow = MainLayoutRows[index].id >= IDC_SCRIPT_LIST;
+    return scriptRow == (scriptState != 0);
+}
