@@ -1,0 +1,249 @@
+// The portable command console: what a typed or scripted command becomes on the wire, the
+// history, the reply poll that turns received bytes into results-window lines, and the texts
+// derived from the connection (titles) and from the results window (saved files).
+#include "common/console_core.h"
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "common/shell.h"
+#include "common/texttab.h"
+#include "common/textutil.h"
+#include "link/link.h"
+#include "res/resource.h"
+
+bool ConvertBinary = true;
+int32_t ReceivedCharCount = 0;
+CommandHistory g_commandHistory;
+
+// --- Sending ----------------------------------------------------------------------------
+
+static bool IsAsciiLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool SendCommandText(const char *text)
+{
+    if (!text) text = "";
+    // "^X" lets the user type control characters the edit control cannot hold; "^[" is ESC.
+    if (text[0] == '^' && (IsAsciiLetter(text[1]) || text[1] == '[')) {
+        char upper = (text[1] >= 'a' && text[1] <= 'z') ? (char)(text[1] - 'a' + 'A') : text[1];
+        const char control[3] = {(char)(upper - 64), '\n', '\0'};
+        return SendLine(control, &g_connection) < 0;
+    }
+    std::string line(text);
+    line += '\n';
+    return SendLine(line.c_str(), &g_connection) < 0;
+}
+
+int ConsoleSendTyped(const char *text)
+{
+    if (!g_connection.connected || !text || !text[0]) return CONSOLE_IDLE;
+    if (SendCommandText(text)) return CONSOLE_SEND_FAILED;
+    HistoryStore(&g_commandHistory, text);
+    std::string echo = "> ";
+    echo += text;
+    echo += "\r\n";
+    ShellAppendResults(echo.c_str());
+    return CONSOLE_SENT;
+}
+
+// --- History ----------------------------------------------------------------------------
+
+static bool SlotFilled(const CommandHistory *h, int i)
+{
+    return i >= 0 && i < HISTORY_SLOTS && !h->slots[i].empty();
+}
+
+void HistoryStore(CommandHistory *h, const char *text)
+{
+    if (!text || !text[0]) return;
+    for (int i = 0; i < HISTORY_SLOTS; i++) {
+        if (h->slots[i].empty()) {
+            h->slots[i] = text;
+            h->cursor = i;
+            return;
+        }
+    }
+    for (int i = 0; i + 1 < HISTORY_SLOTS; i++) h->slots[i] = std::move(h->slots[i + 1]);
+    h->slots[HISTORY_SLOTS - 1] = text;
+    h->cursor = HISTORY_SLOTS - 1;
+}
+
+bool HistoryBack(CommandHistory *h, std::string *out)
+{
+    h->cursor--;
+    if (h->cursor < 0) {
+        // Past the oldest entry: wrap to the newest. With nothing stored the cursor rests at
+        // -1 rather than running further negative on every Up.
+        h->cursor = -1;
+        for (int i = HISTORY_SLOTS - 1; i >= 0; i--) {
+            if (SlotFilled(h, i)) {
+                h->cursor = i;
+                break;
+            }
+        }
+        if (h->cursor < 0) return false;
+    }
+    if (!SlotFilled(h, h->cursor)) return false;
+    *out = h->slots[h->cursor];
+    return true;
+}
+
+bool HistoryForward(CommandHistory *h, std::string *out)
+{
+    h->cursor++;
+    if (h->cursor < 0 || !SlotFilled(h, h->cursor)) h->cursor = 0;
+    if (!SlotFilled(h, h->cursor)) return false;
+    *out = h->slots[h->cursor];
+    return true;
+}
+
+void HistoryRelease(CommandHistory *h)
+{
+    for (std::string &s : h->slots) std::string().swap(s);
+    h->cursor = 0;
+}
+
+// --- Results window texts ---------------------------------------------------------------
+
+static bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool RecallClickedLine(const std::string &text, size_t lineStart, bool hasSelection, std::string *out)
+{
+    if (hasSelection || lineStart >= text.size() || text[lineStart] != '>') return false;
+    // A bare ">" line: skipping two characters would step over its line end into the next line.
+    if (lineStart + 1 >= text.size() || IsLineEnd(text[lineStart + 1])) return false;
+    size_t start = lineStart + 2;
+    size_t end = start;
+    while (end < text.size() && end - start < RECALL_MAX && !IsLineEnd(text[end])) end++;
+    if (end == start) return false;
+    *out = text.substr(start, end - start);
+    return true;
+}
+
+std::string ResultsToFileText(const std::string &windowText)
+{
+    std::string out;
+    out.reserve(windowText.size() + windowText.size() / 16);
+    for (char c : windowText) {
+        if (c == '\r') continue;
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+// --- Reply poll ---------------------------------------------------------------------------
+
+// Appending to the results window is slow per call (an edit-control insertion), so the lines
+// of one poll are collected and shown at once; this bounds what is held between flushes.
+enum { PENDING_FLUSH_LIMIT = 1 << 20 };
+
+static unsigned char s_replyLine[REPLY_LINE_SIZE];
+static size_t s_replyLength;
+static char s_convertedLine[REPLY_LINE_SIZE];
+static std::string s_pendingText;
+
+size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap)
+{
+    if (cap == 0) return 0;
+    size_t n = 0;
+    size_t i = 0;
+    // A long line of packed values expands up to threefold; whatever does not fit the
+    // converted buffer is cut rather than written past it.
+    while (i < len && n < cap - 1) {
+        if (line[i] < 0x80 || !ConvertBinary) {
+            out[n++] = (char)line[i++];
+            continue;
+        }
+        unsigned char packed[4];
+        for (size_t k = 0; k < 4; k++) packed[k] = i + k < len ? line[i + k] : 0;
+        char text[PACKED_TEXT_SIZE];
+        ConvertPackedValue(packed, text);
+        size_t wanted = TextCopy(out + n, cap - n, text);
+        n += wanted < cap - n ? wanted : cap - n - 1;
+        i += 4;
+    }
+    out[n] = '\0';
+    return n;
+}
+
+static void FlushPending()
+{
+    if (s_pendingText.empty()) return;
+    ShellAppendResults(s_pendingText.c_str());
+    s_pendingText.clear();
+}
+
+static void FinishReplyLine()
+{
+    if (s_replyLength > 0) {
+        size_t n = ConvertReplyLine(s_replyLine, s_replyLength, s_convertedLine, sizeof s_convertedLine);
+        if (s_pendingText.size() + n + 2 > PENDING_FLUSH_LIMIT) FlushPending();
+        s_pendingText.append(s_convertedLine, n);
+        s_pendingText += "\r\n";
+    }
+    // Saturate: a session may outlive 2 GB of replies, and the script runner only tests
+    // whether the count moved.
+    int32_t add = (int32_t)s_replyLength;
+    ReceivedCharCount = ReceivedCharCount > INT32_MAX - add ? INT32_MAX : ReceivedCharCount + add;
+    s_replyLength = 0;
+}
+
+int ReplyPoll()
+{
+    int bytesRead = 0;
+    int c;
+    while ((c = ReadByte(&g_connection)) >= 0) {
+        bytesRead++;
+        if (c == '\n' || c == '\r' || c == '\0') {
+            FinishReplyLine();
+            continue;
+        }
+        s_replyLine[s_replyLength++] = (unsigned char)c;
+        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
+    }
+    FlushPending();
+    if (c == -1) ShellPostCommand(IDM_DISCONNECT, 1);
+    return bytesRead;
+}
+
+void ReplyPollReset()
+{
+    s_replyLength = 0;
+}
+
+// --- Titles ---------------------------------------------------------------------------------
+
+size_t BuildStartupTitle(char *out, size_t cap)
+{
+    const char *version = AppTextTable[1];
+    std::string title = AppTextTable[0];
+    title += ' ';
+    title.append(version, strcspn(version, " "));
+    return TextCopy(out, cap, title.c_str());
+}
+
+size_t BuildConnectedTitle(char *out, size_t cap, const char *startupTitle, int interfaceKind,
+                           const char *idnText)
+{
+    std::string title = startupTitle ? startupTitle : "";
+    title += "     ";
+    title += interfaceKind == IFACE_LAN ? "LAN" : interfaceKind == IFACE_USB ? "USB" : "SER";
+    if (!idnText || !idnText[0]) {
+        title += ",Unknown Connection";
+    } else if (const char *comma = strchr(idnText, ',')) {
+        title += comma;
+    } else {
+        // No fields to skip: show the whole reply rather than nothing.
+        title += ',';
+        title += idnText;
+    }
+    return TextCopy(out, cap, title.c_str());
+}
