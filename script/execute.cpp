@@ -1,0 +1,194 @@
+// The line executor: what one script line does (instrument commands, '#' directives,
+// '=' calculator lines, remarks) and the pacing that follows it. Runs inside the runner's
+// tick on the UI thread; commands it posts take effect before the next tick.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/console_core.h"
+#include "common/shell.h"
+#include "common/texttab.h"
+#include "common/textutil.h"
+#include "res/resource.h"
+#include "script/rpn.h"
+#include "script/script.h"
+#include "script/script_host.h"
+#include "script/script_parse.h"
+
+enum {
+    QUERY_DEFAULT_WAIT_MS = 5000,
+    WAIT_TEXT_MAX = 2046,   // characters of a "wait"/"echo" text that are shown
+    MAX_WAIT_SECONDS = 500,
+};
+
+static const char INVALID_PRINT_TEXT[] = "!!Invalid file location in script!!";
+
+int32_t ParseWaitSeconds(const char *line)
+{
+    const char *arg = ScriptArgument(line);
+    if (!arg) return 1000;
+    long seconds = TextToInt(arg);
+    if (seconds <= 0) return 1000;
+    if (seconds > MAX_WAIT_SECONDS) seconds = MAX_WAIT_SECONDS;
+    return (int32_t)(seconds * 1000);
+}
+
+// The last step of a line: only a continuous run has a next action time.
+static void PaceLine(int32_t extraWaitMs)
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (r->state != Running) return;
+    r->nextActionTime = ScriptHostTickCount() + (uint32_t)r->lineDelayMs + (uint32_t)extraWaitMs;
+}
+
+static void ArmReplyWait()
+{
+    g_scriptRunner.awaitingReply = true;
+    ReceivedCharCount = 0;
+}
+
+// Pauses a continuous run the only way the runner allows: by the same command as Stop.
+static void PostPause(ScriptLineOutcome *out)
+{
+    ShellPostCommand(IDC_SCRIPT_RUN, 0);
+    out->pause = true;
+}
+
+// A '"' line: send the rest, echo it, and arm a reply wait for a query.
+static void RunCommandLine(const char *line, int *current, int count, ScriptLineOutcome *out)
+{
+    int32_t extraWaitMs = 0;
+    if (ScriptIsQuery(line)) {
+        int32_t replyMs = 0;
+        char next[SCRIPT_LINE_SIZE + 1];
+        if (*current + 1 < count) {
+            ScriptHostListText(*current + 1, next, sizeof next);
+            if (ScriptIsReplyLine(next)) {
+                replyMs = ParseWaitSeconds(next);
+                (*current)++;  // the "#reply" line is consumed, never run on its own
+            }
+        }
+        ArmReplyWait();
+        extraWaitMs = replyMs ? replyMs : QUERY_DEFAULT_WAIT_MS;
+    }
+    const char *command = line + 1;
+    bool failed = SendCommandText(command);
+    // One append, so the failure text stands on the echo line itself.
+    std::string echo = "> ";
+    echo += command;
+    echo += failed ? AppTextTable[61] : "\r\n";
+    ShellAppendResults(echo.c_str());
+    if (failed) {
+        out->error = true;
+        g_scriptRunner.sendFailuresTotal++;
+    }
+    PaceLine(extraWaitMs);
+}
+
+// "wait" and "echo": show the text; "wait" also pauses a continuous run.
+static void RunWaitOrEcho(const char *line, bool isWait, ScriptLineOutcome *out)
+{
+    const char *arg = ScriptArgument(line);
+    if (!arg) arg = "";
+    if (isWait && !*arg) arg = AppTextTable[63];
+    char text[WAIT_TEXT_MAX + 3];
+    size_t len = TextCopyN(text, WAIT_TEXT_MAX + 1, arg, WAIT_TEXT_MAX);
+    memcpy(text + len, "\r\n", 3);
+    ShellAppendResults(text);
+    if (g_scriptRunner.state != Running) return;
+    if (isWait) PostPause(out);
+    PaceLine(0);
+}
+
+static void RunTime()
+{
+    ScriptClock t = ScriptHostLocalTime();
+    char text[64];
+    snprintf(text, sizeof text, "time: %02d:%02d:%02d:%03d\r\n", t.hour, t.minute, t.second, t.millisecond);
+    ShellAppendResults(text);
+}
+
+// The menu handler inverts the flag and sets the check mark, so to reach a wanted value
+// the flag is first set to its opposite and the handler does the rest.
+static void RunBincon(const char *line)
+{
+    switch (ParseBinconArgument(line)) {
+    case BINCON_TOGGLE: ShellPostCommand(IDM_CONVERT_BINARY, 0); break;
+    case BINCON_NOTHING: break;
+    case BINCON_ON:
+        ConvertBinary = false;
+        ShellPostCommand(IDM_CONVERT_BINARY, 0);
+        break;
+    case BINCON_OFF:
+        ConvertBinary = true;
+        ShellPostCommand(IDM_CONVERT_BINARY, 0);
+        break;
+    }
+}
+
+bool ScriptPrintResults(const char *fileName)
+{
+    if (!fileName || !*fileName) return false;
+    // Binary mode: ResultsToFileText already made every line end CR LF, on every build.
+    FILE *f = fopen(fileName, "wb");
+    if (!f) return false;
+    std::string text = ResultsToFileText(ShellResultsText());
+    bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
+    fclose(f);  // a failure while closing is not reported
+    return written;
+}
+
+static void RunPrint(const char *line)
+{
+    if (!ScriptPrintResults(ScriptArgument(line))) ShellAppendResults(INVALID_PRINT_TEXT);
+}
+
+// A '#' line; an unknown keyword is a remark.
+static void RunDirective(const char *line, ScriptLineOutcome *out)
+{
+    int32_t extraWaitMs = 0;
+    switch (MatchScriptDirective(line)) {
+    case DIR_NONE: break;
+    case DIR_BEEP: ScriptHostBeep(); break;
+    case DIR_PAUSE: extraWaitMs = ParseWaitSeconds(line); break;
+    case DIR_REPLY:
+        ArmReplyWait();
+        extraWaitMs = ParseWaitSeconds(line);
+        break;
+    case DIR_CLEAR: ShellPostCommand(IDM_CLEAR_RESULTS, 0); break;
+    case DIR_WAIT: RunWaitOrEcho(line, true, out); return;
+    case DIR_ECHO: RunWaitOrEcho(line, false, out); return;
+    case DIR_TIME: RunTime(); break;
+    case DIR_BINCON: RunBincon(line); break;
+    case DIR_PRINT: RunPrint(line); break;
+    case DIR_FAST: g_scriptRunner.lineDelayMs = 50; break;
+    case DIR_NORMAL: g_scriptRunner.lineDelayMs = 250; break;
+    case DIR_SLOW: g_scriptRunner.lineDelayMs = 500; break;
+    }
+    PaceLine(extraWaitMs);
+}
+
+// A '=' line: the calculator, then the stop-on-fail check.
+static void RunCalcLine(const char *line, ScriptLineOutcome *out)
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (RpnEvaluate(r, line + 1) && RpnShouldStop(r)) {
+        if (r->state != Running) return;  // a single step just ends here
+        PostPause(out);
+    }
+    PaceLine(0);
+}
+
+ScriptLineOutcome ExecuteScriptLine(int *current, int count)
+{
+    ScriptLineOutcome out = {false, false};
+    char line[SCRIPT_LINE_SIZE + 1] = "";
+    if (*current >= 0 && *current < count) ScriptHostListText(*current, line, sizeof line);
+    switch (ClassifyScriptLine(line)) {
+    case SCRIPT_LINE_COMMAND: RunCommandLine(line, current, count, &out); break;
+    case SCRIPT_LINE_DIRECTIVE: RunDirective(line, &out); break;
+    case SCRIPT_LINE_CALC: RunCalcLine(line, &out); break;
+    case SCRIPT_LINE_REMARK: PaceLine(0); break;
+    }
+    return out;
+}

@@ -1,0 +1,122 @@
+// The script calculator and its limit tests (see rpn.h). Arithmetic is plain double
+// precision: division by zero and roots of negatives give infinities and NaNs, which
+// never stop a script, and every comparison with a NaN is false, so such a test passes.
+#include "script/rpn.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/textutil.h"
+
+void RpnReset(ScriptRunner *r)
+{
+    r->stackX = r->stackY = r->stackZ = r->stackT = 0;
+    r->failCount = 0;
+    r->stopOnFail = false;
+}
+
+void RpnPush(ScriptRunner *r, double v)
+{
+    r->stackT = r->stackZ;
+    r->stackZ = r->stackY;
+    r->stackY = r->stackX;
+    r->stackX = v;
+}
+
+// Y = Z, Z = T; T keeps its value, so it then stands in both Z and T.
+static void RpnDrop(ScriptRunner *r)
+{
+    r->stackY = r->stackZ;
+    r->stackZ = r->stackT;
+}
+
+// Reads a decimal number as the standard conversion does, but decimal only: a hex form
+// ("0x10") or a word ("+inf") must not sneak in through strtod's extensions.
+static double RpnReadNumber(const char *text)
+{
+    const char *p = text;
+    if (*p == '+' || *p == '-') p++;
+    bool startsDecimal = isdigit((unsigned char)*p) || (*p == '.' && isdigit((unsigned char)p[1]));
+    if (!startsDecimal) return 0;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return text[0] == '-' ? -0.0 : 0.0;
+    return strtod(text, nullptr);
+}
+
+// A test compares X with the limits in Y (and Z); a failure is counted.
+static void RpnTest(ScriptRunner *r, const char *word)
+{
+    double x = r->stackX, y = r->stackY, z = r->stackZ;
+    bool failed = false;
+    if (strcmp(word, "hi") == 0) failed = x > y;
+    else if (strcmp(word, "lo") == 0) failed = x < y;
+    else if (strcmp(word, "out") == 0) failed = x > z || x < y;
+    else if (strcmp(word, "in") == 0) failed = y < x && x < z;
+    if (failed) {
+        r->failCount++;
+        r->testsFailedTotal++;
+    }
+}
+
+// The stack operators; false when text is none of them.
+static bool RpnOperator(ScriptRunner *r, const char *text)
+{
+    auto is = [text](const char *a, const char *b) { return strcmp(text, a) == 0 || strcmp(text, b) == 0; };
+    if (is("*", "mul")) {
+        r->stackX = r->stackY * r->stackX;
+        RpnDrop(r);
+    } else if (is("/", "div")) {
+        r->stackX = r->stackX / r->stackY;
+        RpnDrop(r);
+    } else if (is("+", "add")) {
+        r->stackX = r->stackY + r->stackX;
+        RpnDrop(r);
+    } else if (is("-", "sub")) {
+        r->stackX = r->stackX - r->stackY;
+        RpnDrop(r);
+    } else if (is("^", "enter")) {
+        r->stackT = r->stackZ;
+        r->stackZ = r->stackY;
+        r->stackY = r->stackX;
+    } else if (is("drop", "drop")) {
+        r->stackX = r->stackY;
+        RpnDrop(r);
+    } else if (is("roll", "roll")) {
+        double oldX = r->stackX;
+        r->stackX = r->stackY;
+        r->stackY = r->stackZ;
+        r->stackZ = r->stackT;
+        r->stackT = oldX;
+    } else if (is("swap", "swap")) {
+        double oldX = r->stackX;
+        r->stackX = r->stackY;
+        r->stackY = oldX;
+    } else if (is("sqrt", "sqrt")) {
+        r->stackX = sqrt(r->stackX);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool RpnEvaluate(ScriptRunner *r, const char *text)
+{
+    if (RpnOperator(r, text)) return true;
+    if (text[0] == '[') {
+        long n = TextToInt(text + 1);
+        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, r->resultRegisters[n - 1]);
+    } else if (text[0] == '+' || text[0] == '-' || isdigit((unsigned char)text[0])) {
+        RpnPush(r, RpnReadNumber(text));
+    } else if (strcmp(text, "cleartest") == 0) {
+        r->failCount = 0;
+        return false;
+    } else if (strcmp(text, "stop,onfail") == 0) {
+        r->stopOnFail = true;
+    } else if (strncmp(text, "test,", 5) == 0) {
+        RpnTest(r, text + 5);
+    }
+    return true;
+}
+
+bool RpnShouldStop(const ScriptRunner *r) { return r->failCount != 0 && r->stopOnFail; }

@@ -1,0 +1,17 @@
+// The script calculator: a four-level reverse-Polish stack (X, Y, Z, T) and the limit tests
+// of '=' lines, kept in the runner's record. Pure: posting the pause is the executor's job.
+#pragma once
+#include "script/script.h"
+
+// Zeroes X, Y, Z, T and failCount and clears stopOnFail (a fresh run).
+void RpnReset(ScriptRunner *r);
+
+// Pushes v: T = Z, Z = Y, Y = X, X = v.
+void RpnPush(ScriptRunner *r, double v);
+
+// Carries out one '=' line (text = what follows the '='). Unrecognised text does nothing.
+// Returns true when the stop-on-fail check applies afterwards (every text but "cleartest").
+bool RpnEvaluate(ScriptRunner *r, const char *text);
+
+// The check after an '=' line: true when failCount is not 0 and stopOnFail is set.
+bool RpnShouldStop(const ScriptRunner *r);

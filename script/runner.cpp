@@ -1,0 +1,179 @@
+// The script runner: the state machine behind the script pane's commands, the timer tick
+// that runs one line at a time, and reading script files into the list. UI thread only;
+// stops and pauses are always posted as IDC_SCRIPT_RUN so that they take effect between
+// ticks, through the same path as a click on Stop.
+#include <cstdio>
+#include <cstring>
+
+#include "common/console_core.h"
+#include "common/shell.h"
+#include "common/texttab.h"
+#include "common/textutil.h"
+#include "common/ui.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "script/rpn.h"
+#include "script/script.h"
+#include "script/script_host.h"
+#include "script/script_parse.h"
+
+ScriptRunner g_scriptRunner = [] {
+    ScriptRunner r;
+    ScriptRunnerInit(&r);
+    return r;
+}();
+
+void ScriptRunnerInit(ScriptRunner *r)
+{
+    memset(r, 0, sizeof *r);
+    r->state = NoScript;
+    r->lineDelayMs = SCRIPT_DEFAULT_DELAY_MS;
+}
+
+enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2 };
+
+// Reads the file as raw bytes in pieces of at most 4095 characters; adds the listable
+// lines to the list when fill is set. Returns SCAN_*.
+static int ScanScriptFile(const char *path, bool fill)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f) return SCAN_UNREADABLE;
+    bool qualifies = false;
+    char line[SCRIPT_READ_SIZE];
+    while (fgets(line, sizeof line, f)) {
+        ScriptCutLineEnd(line);
+        if (ScriptLineQualifies(line)) qualifies = true;
+        if (fill && ScriptLineListed(line)) ScriptHostListAdd(line);
+    }
+    fclose(f);
+    return qualifies ? SCAN_OK : SCAN_NOT_SCRIPT;
+}
+
+// Shows the message for a failed scan: caption "Quillon2", information icon.
+static void ReportScan(int scan, const char *path)
+{
+    if (scan == SCAN_OK) return;
+    const char *format = scan == SCAN_UNREADABLE ? AppTextTable[58] : AppTextTable[59];
+    char text[SCRIPT_PATH_SIZE + 128];
+    snprintf(text, sizeof text, format, path);
+    UiMessage(ScriptHostOwner(), text, AppTextTable[0], UI_ICON_INFO, UI_OK);
+}
+
+bool ScriptFileTest(const char *path)
+{
+    int scan = ScanScriptFile(path, false);
+    ReportScan(scan, path);
+    return scan == SCAN_OK;
+}
+
+bool LoadScriptList(const char *path, bool reset)
+{
+    if (reset) ScriptHostListClear();
+    int scan = ScanScriptFile(path, true);
+    ReportScan(scan, path);
+    // Nothing selected: the first Run or Step starts a fresh run.
+    ScriptHostListSelect(-1);
+    return scan == SCAN_OK;
+}
+
+void UpdateScriptButtons()
+{
+    bool running = g_scriptRunner.state == Running;
+    ScriptHostSetRunCaption(running ? AppTextTable[60] : AppTextTable[54]);
+    ScriptHostEnableStepClose(!running);
+}
+
+void ScriptOnMenuScript()
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (r->state == Running || r->state == StepRequested) return;
+    if (!g_connection.connected) return;
+    char path[SCRIPT_PATH_SIZE] = "";
+    // Only a file that passed the test replaces the list: a rejected or unreadable choice
+    // leaves the loaded script as it was.
+    bool accepted = ChooseScriptFile(path, sizeof path) && path[0] && ScriptFileTest(path);
+    if (accepted) r->state = Idle;
+    ScriptHostSwitchLayout(r->state);
+    if (accepted) {
+        TextCopy(r->scriptPath, sizeof r->scriptPath, path);
+        LoadScriptList(r->scriptPath, true);
+    } else {
+        ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
+    }
+}
+
+void ScriptOnRun()
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (r->state == NoScript) return;  // a stale post after Close must not start a hidden run
+    r->state = r->state == Running ? Idle : Running;
+    UpdateScriptButtons();
+}
+
+void ScriptOnStep()
+{
+    if (g_scriptRunner.state == Idle) g_scriptRunner.state = StepRequested;
+}
+
+void ScriptOnClose()
+{
+    g_scriptRunner.state = NoScript;
+    ScriptHostSwitchLayout(NoScript);
+    ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
+}
+
+bool ScriptHandleCommand(int id)
+{
+    switch (id) {
+    case IDM_SCRIPT: ScriptOnMenuScript(); return true;
+    case IDC_SCRIPT_RUN: ScriptOnRun(); return true;
+    case IDC_SCRIPT_STEP: ScriptOnStep(); return true;
+    case IDC_SCRIPT_CLOSE: ScriptOnClose(); return true;
+    default: return false;
+    }
+}
+
+// A run that finds no selection starts over: line 0, calculator and tests reset. The line
+// delay and a pending reply wait deliberately survive.
+static int StartFreshRun(ScriptRunner *r)
+{
+    r->nextActionTime = 0;
+    RpnReset(r);
+    r->testsFailedTotal = 0;
+    r->sendFailuresTotal = 0;
+    return 0;
+}
+
+// Runs the line at current and moves the selection on; returns SCRIPT_TICK_*.
+static int RunDueLine(ScriptRunner *r, int current, int count)
+{
+    if (r->awaitingReply && ReceivedCharCount == 0) ShellAppendResults(AppTextTable[62]);
+    r->awaitingReply = false;
+    ScriptLineOutcome out = ExecuteScriptLine(&current, count);
+    int next = current + 1;
+    ScriptHostListSelect(next < count ? next : -1);
+    bool finished = next >= count || out.error;
+    // A line that paused the run has already asked for the stop: never ask twice.
+    if (r->state == Running && finished && !out.pause) ShellPostCommand(IDC_SCRIPT_RUN, 0);
+    if (r->state == StepRequested) r->state = Idle;
+    return out.error ? SCRIPT_TICK_SEND_FAILED : SCRIPT_TICK_LINE;
+}
+
+int ScriptTick()
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (r->state != Running && r->state != StepRequested) return SCRIPT_TICK_NOTHING;
+    int current = ScriptHostListSelection();
+    if (current < 0) current = StartFreshRun(r);
+    int count = ScriptHostListCount();
+    uint32_t now = ScriptHostTickCount();
+    // Unsigned on purpose: a fresh run's time of 0 is due at once however long the
+    // system has been up.
+    if (r->state == StepRequested || now >= r->nextActionTime) return RunDueLine(r, current, count);
+    if (r->awaitingReply && ReceivedCharCount > 0) {
+        // Reply text keeps the wait alive for 250 ms more; -1 marks it seen.
+        r->nextActionTime = now + 250;
+        ReceivedCharCount = -1;
+    }
+    return SCRIPT_TICK_NOTHING;
+}

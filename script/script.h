@@ -1,0 +1,94 @@
+// The script runner: its state, its one global record and the operations the main window
+// (or the headless runner) calls for the script commands and on every timer tick.
+// Portable: everything window-specific is reached through script/script_host.h.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// What the script pane is doing; the layout switch shows the pane exactly when not NoScript.
+enum ScriptState : int32_t {
+    NoScript = 0,       // no script pane; console layout
+    Idle = 1,           // loaded and shown, not running
+    Running = 2,        // lines run continuously, paced by nextActionTime
+    StepRequested = 3,  // the next tick runs exactly one line, then Idle
+};
+
+enum {
+    SCRIPT_PATH_SIZE = 260,     // scriptPath, terminator included
+    SCRIPT_LINE_SIZE = 2048,    // lines of this length or more are never listed
+    SCRIPT_READ_SIZE = 4096,    // file reading buffer: longer lines arrive in pieces
+    SCRIPT_REGISTERS = 100,     // resultRegisters, numbered 1 .. 100
+    SCRIPT_DEFAULT_DELAY_MS = 250,
+};
+
+struct ScriptRunner {
+    ScriptState state;
+    char scriptPath[SCRIPT_PATH_SIZE];
+    uint32_t nextActionTime;    // tick count before which no line runs while Running
+    int32_t lineDelayMs;        // added after every line; only fast/normal/slow change it
+    bool awaitingReply;         // a query or "reply" armed a reply wait
+    // Calculator and tests
+    double stackX, stackY, stackZ, stackT;
+    double resultRegisters[SCRIPT_REGISTERS];  // nothing stores into them: they read as 0
+    int32_t failCount;          // failed tests since the fresh run or the last "cleartest"
+    bool stopOnFail;
+    // Totals since the fresh run, for callers that report an outcome (the headless runner):
+    // unlike failCount, "cleartest" does not reset them.
+    int32_t testsFailedTotal;
+    int32_t sendFailuresTotal;
+};
+
+// The one runner of the process (UI thread only).
+extern ScriptRunner g_scriptRunner;
+
+// Start-up values: everything zero, NoScript, lineDelayMs 250.
+void ScriptRunnerInit(ScriptRunner *r);
+
+// Outcome of ExecuteScriptLine.
+struct ScriptLineOutcome {
+    bool error;  // an instrument command could not be sent
+    bool pause;  // the line itself posted IDC_SCRIPT_RUN to pause the run
+};
+
+// Runs the list line *current (of count lines) of g_scriptRunner: commands, directives,
+// calculator lines and remarks; advances *current by one when a query consumes the
+// "#reply" line after it; paces the line when the state is Running. An index outside the
+// list runs as an empty remark.
+ScriptLineOutcome ExecuteScriptLine(int *current, int count);
+
+// Milliseconds of a pause/reply/"#reply" line: 1000 without a comma or for a value <= 0
+// after it, else the value (at most 500) times 1000.
+int32_t ParseWaitSeconds(const char *line);
+
+// Writes the results window to fileName ("print"): CRs removed, LF written as CR LF, the
+// file created or truncated. Returns false (nothing reported) when it cannot be written.
+bool ScriptPrintResults(const char *fileName);
+
+// Outcome of ScriptTick, for callers that track failures (the window program ignores it).
+enum { SCRIPT_TICK_NOTHING = 0, SCRIPT_TICK_LINE = 1, SCRIPT_TICK_SEND_FAILED = 2 };
+// One timer tick: runs at most one line when Running and due, or when StepRequested.
+// Returns SCRIPT_TICK_*.
+int ScriptTick();
+
+// "Stop" and disabled Step/Close while Running; "Run" and enabled Step/Close otherwise.
+void UpdateScriptButtons();
+
+// The script test: true when path is readable and holds a line beginning with '"' or '#'.
+// Otherwise shows "Unable to read file %s" or "%s does not appear to be a script file".
+bool ScriptFileTest(const char *path);
+// Empties the list (when reset) and fills it with the file's listable lines, nothing
+// selected. Result and messages as ScriptFileTest; on an unreadable file the list stays empty.
+bool LoadScriptList(const char *path, bool reset);
+
+// Command handlers; the glue calls them for the WM_COMMAND ids.
+// IDM_SCRIPT: ignored while Running/StepRequested or not connected; otherwise choose,
+// test, switch the layout, and load the list or post CMD_FOCUS_COMMAND_LINE.
+void ScriptOnMenuScript();
+// IDC_SCRIPT_RUN: Running <-> Idle (ignored without a script), then UpdateScriptButtons.
+void ScriptOnRun();
+// IDC_SCRIPT_STEP: Idle becomes StepRequested; otherwise nothing.
+void ScriptOnStep();
+// IDC_SCRIPT_CLOSE: NoScript, console layout, CMD_FOCUS_COMMAND_LINE posted.
+void ScriptOnClose();
+// Routes the four ids above; returns true when id was one of them.
+bool ScriptHandleCommand(int id);

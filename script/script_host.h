@@ -1,0 +1,50 @@
+// The seam between the portable script runner and whatever shows the script: the main
+// window (script_win.cpp: list box, buttons, layout, tick count, beep, open dialog) or the
+// headless runner (lines in memory, no window). Each program links exactly one
+// implementation; the runner calls nothing else that is window-specific.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "common/ui.h"
+
+// Owner of the runner's message boxes (the main window; null headless).
+UiOwner ScriptHostOwner();
+
+// Number of lines in the script list.
+int ScriptHostListCount();
+// Copies line index into buf (capacity cap > 0, always terminated, cut to fit).
+// Returns the line's full length; an index outside the list gives "" and 0.
+size_t ScriptHostListText(int index, char *buf, size_t cap);
+// Index of the selected line (the next one to run), -1 when nothing is selected.
+int ScriptHostListSelection();
+// Selects line index and scrolls it into view; -1 clears the selection.
+void ScriptHostListSelect(int index);
+// Empties the list and clears its selection.
+void ScriptHostListClear();
+// Adds text as the last line (the list keeps file order).
+void ScriptHostListAdd(const char *text);
+
+// Sets the caption of the Run button ("Run" or "Stop").
+void ScriptHostSetRunCaption(const char *caption);
+// Enables or disables the Step and Close buttons together.
+void ScriptHostEnableStepClose(bool enable);
+// The main window's layout switch: script pane shown exactly when state is not NoScript.
+void ScriptHostSwitchLayout(int32_t state);
+
+// Milliseconds since the system started; wraps after about 49.7 days.
+uint32_t ScriptHostTickCount();
+
+struct ScriptClock {
+    int hour, minute, second, millisecond;
+};
+// The local time of day.
+ScriptClock ScriptHostLocalTime();
+
+// The platform's alert beep (MessageBeep(255) on Windows).
+void ScriptHostBeep();
+
+// The open-file dialog "Select Script File" (filter "Script Files", *.txt, existing files
+// only). Clears path first; returns true and the chosen path (cut to cap) when a file was
+// chosen, false when cancelled. The caller applies the script test.
+bool ChooseScriptFile(char *path, size_t cap);
