@@ -68,6 +68,16 @@ foreach(name IN LISTS WIN_TEST_TARGETS)
     ENVIRONMENT "${WINE_TEST_ENV}")
 endforeach()
 
+# Script-driven Win32 tests (tests/win/*.sh, given the folder of the test programs).
+file(GLOB WIN_SCRIPT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.sh)
+foreach(src IN LISTS WIN_SCRIPT_TESTS)
+  get_filename_component(name ${src} NAME_WE)
+  add_test(NAME ${QUILLON_TEST_PREFIX}${name} COMMAND bash ${src} ${CMAKE_BINARY_DIR})
+  set_tests_properties(${QUILLON_TEST_PREFIX}${name} PROPERTIES
+    FIXTURES_REQUIRED wineenv RESOURCE_LOCK instrument TIMEOUT 300
+    ENVIRONMENT "${WINE_TEST_ENV}")
+endforeach()
+
 # End-to-end tests: the real quillon2.exe driven from outside (tests/e2e/*.sh).
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)
 foreach(src IN LISTS E2E_TESTS)

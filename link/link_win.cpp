@@ -1,0 +1,320 @@
+// The instrument link on Windows: COM devices (USB and Serial share every code path) and a
+// TCP connection to port 10001 (LAN). Called on the user-interface thread, and by the
+// firmware-upgrade worker while it owns the link (the reply poll is off then).
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/textutil.h"
+#include "link/link.h"
+
+enum {
+    SETTLE_QUIET_MS = 100,         // the line counts as settled after this long
+    SETTLE_LIMIT_MS = 1000,        // ...or after this long even if the instrument never stops talking
+    DRAIN_LIMIT_EXTRA_MS = 1000,   // DrainInput gives up this long after its own period
+    LAN_CONNECT_TIMEOUT_S = 2,
+    LAN_PAUSE_MS = 2,
+    COM_QUEUE_SIZE = 4096,
+    COM_OPEN_TIMEOUT_MS = 5000,
+};
+
+static bool IsComKind(int kind) { return kind == IFACE_USB || kind == IFACE_SERIAL; }
+static HANDLE PortOf(const ConnectionRecord *rec) { return (HANDLE)rec->portHandle; }
+static SOCKET SocketOf(const ConnectionRecord *rec) { return (SOCKET)rec->socketHandle; }
+
+// --- COM devices ------------------------------------------------------------------------
+
+// With interval and multiplier at MAXDWORD a 1-byte read returns at once when a byte is
+// waiting and otherwise waits up to readConstant for one.
+static bool ApplyComTimeouts(HANDLE port, DWORD readConstant)
+{
+    COMMTIMEOUTS t;
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    t.ReadTotalTimeoutConstant = readConstant;
+    t.WriteTotalTimeoutMultiplier = 10;
+    t.WriteTotalTimeoutConstant = 1;
+    return SetCommTimeouts(port, &t) != 0;
+}
+
+static int OpenCom(ConnectionRecord *rec)
+{
+    // "\\.\" is required for COM10 and above, and harmless below.
+    char path[32];
+    snprintf(path, sizeof path, "\\\\.\\%s", rec->portName);
+    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (port == INVALID_HANDLE_VALUE) return -1;
+
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) goto out_close;
+    dcb.BaudRate = rec->baudRate;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(port, &dcb)) goto out_close;
+    if (!SetupComm(port, COM_QUEUE_SIZE, COM_QUEUE_SIZE)) goto out_close;
+    if (!ApplyComTimeouts(port, COM_OPEN_TIMEOUT_MS)) goto out_close;
+    rec->portHandle = (LinkHandle)port;
+    return 0;
+
+out_close:
+    CloseHandle(port);
+    rec->portHandle = LINK_INVALID_HANDLE;
+    return -1;
+}
+
+static int ReadByteCom(ConnectionRecord *rec)
+{
+    HANDLE port = PortOf(rec);
+    DWORD errors = 0;
+    COMSTAT status;
+    memset(&status, 0, sizeof status);
+    // A port that cannot even report its status is broken: say so rather than "idle".
+    if (!ClearCommError(port, &errors, &status)) return -1;
+    if (status.cbInQue == 0) return -2;
+    unsigned char byte;
+    DWORD got = 0;
+    if (!ReadFile(port, &byte, 1, &got, NULL)) {
+        ClearCommError(port, &errors, &status);
+        return -1;
+    }
+    return got == 1 ? byte : -1;
+}
+
+static int ReceiveLineCom(char *buf, int size, ConnectionRecord *rec)
+{
+    int n = 0;
+    while (n < size - 1) {
+        unsigned char byte;
+        DWORD got = 0;
+        if (!ReadFile(PortOf(rec), &byte, 1, &got, NULL) || got != 1) break;
+        buf[n++] = (char)byte;
+        if (byte == '\n') break;
+    }
+    buf[n] = '\0';
+    char *cr = strchr(buf, '\r');
+    if (cr) *cr = '\0';
+    return (int)strlen(buf);
+}
+
+// --- TCP ----------------------------------------------------------------------------------
+
+static bool WaitSocket(SOCKET s, bool forRead, bool forWrite, long milliseconds)
+{
+    fd_set readSet, writeSet, exceptSet;
+    FD_ZERO(&readSet);
+    FD_ZERO(&writeSet);
+    FD_ZERO(&exceptSet);
+    if (forRead) FD_SET(s, &readSet);
+    if (forWrite) FD_SET(s, &writeSet);
+    FD_SET(s, &exceptSet);
+    timeval tv = {milliseconds / 1000, (milliseconds % 1000) * 1000};
+    if (select(0, &readSet, &writeSet, &exceptSet, &tv) <= 0) return false;
+    return (forRead && FD_ISSET(s, &readSet)) || (forWrite && FD_ISSET(s, &writeSet));
+}
+
+static bool ConnectWithTimeout(SOCKET s, unsigned long address)
+{
+    sockaddr_in peer;
+    memset(&peer, 0, sizeof peer);
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(LAN_PORT);
+    peer.sin_addr.s_addr = address;
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    if (connect(s, (sockaddr *)&peer, sizeof peer) == 0) return true;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    if (!WaitSocket(s, false, true, LAN_CONNECT_TIMEOUT_S * 1000)) return false;
+    // A refused connection can also show as writable: only a clean socket is a connection.
+    int error = 0;
+    int len = sizeof error;
+    return getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&error, &len) == 0 && error == 0;
+}
+
+static int OpenLan(ConnectionRecord *rec)
+{
+    if (!winsockStarted) {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+            WSACleanup();
+            return -1;
+        }
+        winsockStarted = true;
+    }
+    unsigned long address = inet_addr(rec->ipAddress);
+    // An address that is not dotted IPv4 would come back as the broadcast address.
+    if (address == INADDR_NONE && strcmp(rec->ipAddress, "255.255.255.255") != 0) return -1;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    rec->socketHandle = (LinkSocket)s;
+    if (s == INVALID_SOCKET) return -1;
+    if (!ConnectWithTimeout(s, address)) {
+        closesocket(s);
+        rec->socketHandle = LINK_INVALID_SOCKET;
+        return -1;
+    }
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    return 0;
+}
+
+static int ReadByteLan(ConnectionRecord *rec)
+{
+    // While the ring holds bytes they are handed out first, so polling the socket again
+    // would only cost a system call per byte; the order of bytes is the same either way.
+    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, 0)) {
+        unsigned char chunk[255];
+        int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
+        int got = recv(SocketOf(rec), (char *)chunk, room, 0);
+        if (got > 0) RingPut(rec, chunk, got);
+    }
+    return RingTake(rec);
+}
+
+static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
+{
+    int n = 0;
+    bool missing = false;
+    DWORD missedAt = 0;
+    for (;;) {
+        int c = ReadByteLan(rec);
+        if (c < 0) {
+            if (!missing) {
+                missing = true;
+                missedAt = GetTickCount();
+            } else if (GetTickCount() - missedAt >= lanReplyTimeoutMs) {
+                return -1;
+            }
+            // Wakes as soon as data arrives; the timeout still bounds the gap between bytes.
+            if (SocketOf(rec) != INVALID_SOCKET)
+                WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
+            else
+                Sleep(LAN_PAUSE_MS);
+            continue;
+        }
+        missing = false;
+        if (c == '\r') continue;
+        if (c == '\n') return n;
+        if (n < size - 1) buf[n++] = (char)c;  // the rest of an over-long line is consumed
+    }
+}
+
+// --- Operations ---------------------------------------------------------------------------
+
+int OpenLink(ConnectionRecord *rec)
+{
+    if (rec->isOpen) return 0;
+    int result;
+    if (IsComKind(rec->interfaceKind))
+        result = OpenCom(rec);
+    else if (rec->interfaceKind == IFACE_LAN)
+        result = OpenLan(rec);
+    else
+        result = -1;
+    if (result < 0) return -1;
+
+    rec->isOpen = 1;
+    SendLine("\x14", rec);  // DC4 wakes the instrument's interface
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (ReadByte(rec) >= 0) {
+            if (elapsed > SETTLE_LIMIT_MS) return 0;
+            continue;
+        }
+        if (elapsed > SETTLE_QUIET_MS) return 0;
+        Sleep(10);
+    }
+}
+
+int CloseLink(ConnectionRecord *rec)
+{
+    // Whatever is open is closed, whatever interfaceKind says now: the connect dialog may
+    // have changed the kind since the link was opened, and a forgotten port stays busy.
+    if (SocketOf(rec) != INVALID_SOCKET) {
+        shutdown(SocketOf(rec), SD_SEND);
+        closesocket(SocketOf(rec));
+        rec->socketHandle = LINK_INVALID_SOCKET;
+    }
+    if (winsockStarted) {
+        WSACleanup();
+        winsockStarted = false;
+    }
+    if (PortOf(rec) != INVALID_HANDLE_VALUE) {
+        PurgeComm(PortOf(rec), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        CloseHandle(PortOf(rec));
+        rec->portHandle = LINK_INVALID_HANDLE;
+    }
+    rec->isOpen = 0;
+    return 0;
+}
+
+int SendLine(const char *text, ConnectionRecord *rec)
+{
+    size_t len = strlen(text);
+    if (rec->interfaceKind == IFACE_LAN) {
+        // The terminating NUL goes out too: LAN instruments get it after every line.
+        if (SocketOf(rec) == INVALID_SOCKET) return -1;
+        return send(SocketOf(rec), text, (int)len + 1, 0) == SOCKET_ERROR ? -1 : 0;
+    }
+    if (PortOf(rec) == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    if (!WriteFile(PortOf(rec), text, (DWORD)len, &written, NULL)) return 0;
+    return (int)written;
+}
+
+int ReceiveLine(char *buf, int size, ConnectionRecord *rec)
+{
+    if (size <= 0) return 0;
+    memset(buf, 0, size);
+    int result;
+    if (rec->interfaceKind == IFACE_LAN)
+        result = ReceiveLineLan(buf, size, rec);
+    else if (IsComKind(rec->interfaceKind) && PortOf(rec) != INVALID_HANDLE_VALUE)
+        result = ReceiveLineCom(buf, size, rec);
+    else
+        return 0;
+    if ((unsigned char)buf[0] >= 0x80) {
+        // A packed value's text may be longer than a small caller's buffer: cut it.
+        unsigned char packed[4] = {0, 0, 0, 0};
+        memcpy(packed, buf, size < 4 ? size : 4);
+        char text[PACKED_TEXT_SIZE];
+        ConvertPackedValue(packed, text);
+        TextCopy(buf, size, text);
+    }
+    return result;
+}
+
+int ReadByte(ConnectionRecord *rec)
+{
+    if (rec->interfaceKind == IFACE_LAN) return ReadByteLan(rec);
+    if (IsComKind(rec->interfaceKind) && PortOf(rec) != INVALID_HANDLE_VALUE) return ReadByteCom(rec);
+    return -2;
+}
+
+void SetReplyTimeout(uint32_t milliseconds, ConnectionRecord *rec)
+{
+    if (rec->interfaceKind == IFACE_LAN)
+        lanReplyTimeoutMs = milliseconds;
+    else if (IsComKind(rec->interfaceKind) && PortOf(rec) != INVALID_HANDLE_VALUE)
+        ApplyComTimeouts(PortOf(rec), milliseconds);
+}
+
+void DrainInput(ConnectionRecord *rec, uint32_t milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        while (ReadByte(rec) >= 0) {
+            if (GetTickCount() - start > milliseconds + DRAIN_LIMIT_EXTRA_MS) return;
+        }
+        if (milliseconds == 0 || GetTickCount() - start > milliseconds) return;
+        Sleep(10);
+    }
+}
