@@ -1,0 +1,267 @@
+// The boot-loader conversation (attention, initialise, select, erase, records, restart) and the
+// upgrade worker's procedure over it. Runs on the upgrade worker thread; every command waits
+// for its own "ok", and after any failure nothing more is sent to the instrument.
+#include "upgrade/bootproto.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "common/textutil.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "upgrade/notify.h"
+
+enum { BOOT_TEXT_SIZE = 320 };  // status and log lines: a message and a name of up to 259
+
+static const char BOOT_ATTENTION[] = "\x19";
+static const char BOOT_INITIALISE[] = "C7D2z\n";
+static const char BOOT_ERASE[] = "x";
+static const char BOOT_RESTART[] = "z\n";
+static const char BOOT_RESTART_BYTE[] = "\x15";
+
+// Everything the worker keeps for one run.
+struct BootRun {
+    UpgradePlan *plan;
+    LoadEntry *entries;                    // UPGRADE_MAX_ENTRIES slots of the chosen set
+    int32_t sectors[UPGRADE_MAX_ENTRIES];  // distinct sectors, in order of first appearance
+    int sectorCount;
+    int32_t totalSize;                     // bytes of all existing files
+    int32_t charsRead;                     // characters read so far, line ends as one
+};
+
+int ProgressPercent(int32_t total, int32_t done)
+{
+    if (done <= 0) return done < 0 ? 0 : (total > 0 ? 1 : 0);
+    if (total <= 0) return 100;  // a file grew after it was listed: already past the end
+    int64_t percent;
+    if (done >= 20000001) {
+        int32_t hundredth = total / 100;
+        if (hundredth == 0) return 100;
+        percent = done / hundredth + 1;
+    } else {
+        percent = (int64_t)done * 100 / total + 1;
+    }
+    return percent > 100 ? 100 : (int)percent;
+}
+
+bool ReplyIsOk(const char *reply)
+{
+    size_t len = strlen(reply);
+    return len >= 2 && TextEqualNoCase(reply + len - 2, "ok");
+}
+
+bool SendExpectOk(const char *text)
+{
+    if (SendLine(text, &g_connection) < 0) return false;
+    char reply[BOOT_REPLY_SIZE];
+    ReceiveLine(reply, BOOT_REPLY_SIZE - 1, &g_connection);
+    reply[BOOT_REPLY_SIZE - 1] = '\0';
+    // The text is judged, not the result: a LAN line cut short by the timeout may still end in ok.
+    return ReplyIsOk(reply);
+}
+
+const char *SectorSelectCode(int32_t sector)
+{
+    static const char *const codes[] = {
+        "C72Dy", "2DC7y", "7C2Dy", "D2C7y", "27DCy", "DC72y", "7D2Cy", "93EBy",
+        "E9B3y", "3B9Ey", "B3E9y", "9BE3y", "E39By", "3E9By", "B93Ey",
+    };
+    if (sector < 0 || sector >= (int32_t)(sizeof codes / sizeof codes[0])) return nullptr;
+    return codes[sector];
+}
+
+bool SelectSector(int32_t sector)
+{
+    const char *code = SectorSelectCode(sector);
+    if (!code) return false;  // sector 15 exists for some targets, but has no select code
+    char command[16];
+    snprintf(command, sizeof command, "%s\n", code);
+    return SendExpectOk(command);
+}
+
+__attribute__((format(printf, 3, 4)))
+static void BootPost(UpgradePlan *plan, int code, const char *fmt, ...)
+{
+    char text[BOOT_TEXT_SIZE];
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    PostDialogText(plan, code, text);
+}
+
+static bool BootInitialise(UpgradePlan *plan)
+{
+    BootPost(plan, UPN_STATUS, "Initialising Instrument");
+    DrainInput(&g_connection, 1000);
+    SendLine(BOOT_ATTENTION, &g_connection);
+    DrainInput(&g_connection, 5000);
+    bool ok = SendExpectOk(BOOT_INITIALISE) || SendExpectOk(BOOT_INITIALISE);
+    BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
+    return ok;
+}
+
+static void BootCollect(BootRun *run)
+{
+    int64_t total = 0;
+    for (int i = 0; run->entries && i < UPGRADE_MAX_ENTRIES; i++) {
+        const LoadEntry *e = &run->entries[i];
+        if (!e->exists) continue;
+        total += e->facts.size;
+        bool listed = false;
+        for (int j = 0; j < run->sectorCount && !listed; j++) listed = run->sectors[j] == e->sector;
+        if (!listed) run->sectors[run->sectorCount++] = e->sector;
+    }
+    run->totalSize = total > INT32_MAX ? INT32_MAX : (int32_t)total;
+}
+
+// A sector named by both OVER and LOAD entries is erased: only a sector that every existing
+// entry names with OVER keeps its contents.
+static bool BootSectorSkipped(const BootRun *run, int32_t sector)
+{
+    for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
+        const LoadEntry *e = &run->entries[i];
+        if (e->exists && e->sector == sector && !e->over) return false;
+    }
+    return true;
+}
+
+// A sector without a select code (15) would fail part way through; refuse it before the
+// first erase, so that no sector is left erased by a plan that cannot complete.
+static bool BootCheckSectors(BootRun *run)
+{
+    for (int p = 0; p < run->sectorCount; p++) {
+        int32_t sector = run->sectors[p];
+        if (!SectorSelectCode(sector) && !BootSectorSkipped(run, sector)) {
+            BootPost(run->plan, UPN_LOG, "ERROR: Failed to erase sector %d", (int)sector);
+            return false;
+        }
+    }
+    for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
+        const LoadEntry *e = &run->entries[i];
+        if (e->exists && !SectorSelectCode(e->sector)) {
+            BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+static bool BootErase(BootRun *run)
+{
+    if (!BootCheckSectors(run)) return false;
+    for (int p = 0; p < run->sectorCount; p++) {
+        int32_t sector = run->sectors[p];
+        bool skipped = BootSectorSkipped(run, sector);
+        BootPost(run->plan, UPN_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
+        UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->sectorCount, p + 1));
+        if (!skipped && !(SelectSector(sector) && SendExpectOk(BOOT_ERASE))) {
+            BootPost(run->plan, UPN_LOG, "ERROR: Failed to erase sector %d", (int)sector);
+            return false;
+        }
+    }
+    BootPost(run->plan, UPN_LOG, "All sectors erased OK");
+    return true;
+}
+
+// Next line of a HEX file into line (BOOT_LINE_SIZE): at most BOOT_LINE_MAX characters,
+// ending after its LF, CR LF read as one LF on every build. Returns its length, 0 at the end
+// of the file, -1 for a line too long for the buffer (it must not be sent in pieces).
+static int BootReadLine(FILE *f, char *line)
+{
+    int n = 0;
+    while (n < BOOT_LINE_MAX) {
+        int c = getc(f);
+        if (c == EOF) break;
+        if (c == '\r') {
+            int next = getc(f);
+            if (next == '\n') c = '\n';
+            else if (next != EOF) ungetc(next, f);
+        }
+        line[n++] = (char)c;
+        if (c == '\n') break;
+    }
+    line[n] = '\0';
+    if (n == BOOT_LINE_MAX && line[n - 1] != '\n') {
+        int c = getc(f);
+        if (c != EOF) return -1;
+    }
+    return n;
+}
+
+// One record: the line as read, then CR LF; sent again until accepted, at most 4 times.
+static bool BootSendRecord(const char *line)
+{
+    char command[BOOT_LINE_SIZE];
+    TextCopy(command, sizeof command, line);
+    TextAppend(command, sizeof command, "\r\n");
+    for (int attempt = 0; attempt < BOOT_RECORD_SENDS; attempt++) {
+        if (SendExpectOk(command)) return true;
+    }
+    return false;
+}
+
+static bool BootSendFile(BootRun *run, const LoadEntry *e)
+{
+    BootPost(run->plan, UPN_STATUS, "Sending file %s", e->facts.name);
+    FILE *f = fopen(e->path, "rb");
+    if (!f) return false;
+    bool ok = SelectSector(e->sector);
+    char line[BOOT_LINE_SIZE];
+    while (ok) {
+        int n = BootReadLine(f, line);
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        run->charsRead = n > INT32_MAX - run->charsRead ? INT32_MAX : run->charsRead + n;
+        // A NUL inside a record would cut it short on the wire: the record counts as failed.
+        if (line[0] == ':') ok = strlen(line) == (size_t)n && BootSendRecord(line);
+        UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
+    }
+    fclose(f);
+    return ok;
+}
+
+static bool BootProgram(BootRun *run)
+{
+    UpgradeNotify(run->plan, UPN_PROGRESS, 0);
+    run->charsRead = 0;
+    for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
+        const LoadEntry *e = &run->entries[i];
+        if (!e->exists) continue;
+        if (!BootSendFile(run, e)) {
+            BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+            return false;
+        }
+    }
+    UpgradeNotify(run->plan, UPN_PROGRESS, 100);
+    BootPost(run->plan, UPN_LOG, "Firmware sent OK");
+    return true;
+}
+
+static void BootRestart(UpgradePlan *plan)
+{
+    BootPost(plan, UPN_STATUS, "Restarting Instrument");
+    SendLine(BOOT_RESTART, &g_connection);
+    DrainInput(&g_connection, 500);
+    SendLine(BOOT_RESTART_BYTE, &g_connection);
+    DrainInput(&g_connection, 1000);
+    BootPost(plan, UPN_STATUS, "Finished");
+    plan->succeeded = 1;
+}
+
+bool RunUpgradeProcedure(UpgradePlan *plan)
+{
+    plan->succeeded = 0;
+    BootRun run = {};
+    run.plan = plan;
+    run.entries = plan->chosenEntries;
+    bool ok = BootInitialise(plan);
+    BootCollect(&run);
+    UpgradeNotify(plan, UPN_PROGRESS, 0);
+    if (ok && run.entries && BootErase(&run) && BootProgram(&run)) BootRestart(plan);
+    UpgradeNotify(plan, UPN_FINISHED, 1);
+    return plan->succeeded != 0;
+}

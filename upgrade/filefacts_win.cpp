@@ -1,0 +1,34 @@
+// File lookup for the upgrade readers with FindFirstFileA. Runs on the user-interface thread.
+#include <windows.h>
+
+#include <cstring>
+
+#include "common/textutil.h"
+#include "upgrade/filefacts.h"
+
+// FILETIME counts 100 ns ticks from 1601-01-01 UTC; 11644473600 s lie between 1601 and 1970.
+static int64_t FileTimeToUnixSeconds(const FILETIME &ft)
+{
+    uint64_t ticks = ((uint64_t)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return (int64_t)(ticks / 10000000u) - 11644473600LL;
+}
+
+bool LookupFileFacts(const char *path, FileFacts *out)
+{
+    memset(out, 0, sizeof *out);
+    // A wildcard would let the lookup "find" some other file that the worker could then not
+    // open under this path, after it had already erased the flash.
+    if (strpbrk(path, "*?")) return false;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(path, &found);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // not a firmware file
+    out->attributes = found.dwFileAttributes;
+    out->creationTime = FileTimeToUnixSeconds(found.ftCreationTime);
+    out->accessTime = FileTimeToUnixSeconds(found.ftLastAccessTime);
+    out->writeTime = FileTimeToUnixSeconds(found.ftLastWriteTime);
+    out->size = found.nFileSizeLow;  // firmware files stay far below 4 GiB
+    TextCopy(out->name, sizeof out->name, found.cFileName);
+    return true;
+}

@@ -1,0 +1,120 @@
+// The "Proposed Operation" rich text of the firmware files dialog: the instrument, the sectors
+// to erase and the files to program, with missing files and bad sectors in red.
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+
+#include "common/textutil.h"
+#include "upgrade/upgrade.h"
+
+static const char PROPOSAL_HEADER[] =
+    "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang2057{\\fonttbl{\\f0\\fswiss\\fcharset0 Courier New;}}"
+    "{\\colortbl ;\\red0\\green0\\blue0;\\red0\\green192\\blue0;\\red255\\green0\\blue0;"
+    "\\red127\\green127\\blue127;}\\deftab1000\\viewkind4\\uc1\\ul\\pard\\cf4\\b\\f0\\fs20 "
+    "Proposed Operation\\par\\fs20\\ulnone\\b0\\par";
+
+// Texts from the instrument or the descriptor go in escaped, so that a backslash or brace in
+// them shows as itself instead of being read as rich-text markup.
+static void ProposalAppendText(std::string *out, const char *text)
+{
+    for (; *text; text++) {
+        if (*text == '\\' || *text == '{' || *text == '}') *out += '\\';
+        *out += *text;
+    }
+}
+
+__attribute__((format(printf, 2, 3)))
+static void ProposalAppendf(std::string *out, const char *fmt, ...)
+{
+    char buf[64];  // callers format small numbers only
+    va_list args;
+    va_start(args, fmt);
+    vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    *out += buf;
+}
+
+// True when the instrument's serial number lies outside the entry's serial range.
+static bool ProposalExcluded(const LoadEntry *e, int32_t serial)
+{
+    if (serial < 0 || (e->serialLow == 0 && e->serialHigh == 0)) return false;
+    return serial < e->serialLow || (e->serialHigh != 0 && serial > e->serialHigh);
+}
+
+static void ProposalDate(int64_t writeTime, char *out, size_t cap)
+{
+    TextCopy(out, cap, "--/--/--");
+    if (writeTime <= 86400) return;
+    time_t t = (time_t)writeTime;
+    struct tm *tm = localtime(&t);
+    if (!tm) return;
+    snprintf(out, cap, "%02d/%02d/%02d %02d:%02d", tm->tm_mday, tm->tm_mon + 1, tm->tm_year % 100,
+             tm->tm_hour, tm->tm_min);
+}
+
+static void ProposalEraseList(std::string *out, const LoadEntry *entries, int count, int32_t serial,
+                              int limit)
+{
+    for (int i = 0; i < count; i++) {
+        const LoadEntry *e = &entries[i];
+        if (ProposalExcluded(e, serial)) continue;
+        bool listed = false;
+        for (int j = 0; j < i && !listed; j++) {
+            listed = !ProposalExcluded(&entries[j], serial) && entries[j].sector == e->sector;
+        }
+        if (listed) continue;
+        bool inRange = e->sector >= 0 && e->sector <= limit;
+        ProposalAppendf(out, "\\cf%d %d,", inRange ? 0 : 3, e->sector);
+    }
+}
+
+static void ProposalFileLine(std::string *out, LoadEntry *e, int number)
+{
+    for (char *p = e->facts.name; *p; p++) *p = (char)tolower((unsigned char)*p);
+    char date[32], name[24];
+    ProposalDate(e->facts.writeTime, date, sizeof date);
+    snprintf(name, sizeof name, "%-20.20s", e->facts.name);
+    ProposalAppendf(out, "\\cf0 %-2d   %-2d     ", number, e->sector);
+    ProposalAppendf(out, "\\cf%d", e->exists ? 0 : 3);
+    ProposalAppendText(out, name);
+    *out += "\\cf0 ";
+    *out += date;
+    *out += "\\par";
+}
+
+std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
+                                   const char *targetModel, bool *blocking)
+{
+    if (count > UPGRADE_MAX_ENTRIES) count = UPGRADE_MAX_ENTRIES;
+    const char *comma = strchr(idnText, ',');
+    int32_t serial = comma ? UpgradeTextToInt(comma + 1) : -1;
+    int limit = strncmp(targetModel, "RZT86", 5) == 0 ? UPGRADE_SECTOR_LIMIT_EXT : UPGRADE_SECTOR_LIMIT;
+    try {
+        std::string out = PROPOSAL_HEADER;
+        out += "\\cf4 Instrument: \\cf0 ";
+        ProposalAppendText(&out, idnText);
+        out += "\\par";
+        if (*targetModel) {
+            out += "\\cf4 Target: \\cf0 ";
+            ProposalAppendText(&out, targetModel);
+            out += "\\par";
+        }
+        out += "\\cf4 Erase Sectors: ";
+        ProposalEraseList(&out, entries, count, serial, limit);
+        out += "\\par\\cf0\\par\\cf4 Program Sectors with the following code:\\par\\cf0\\par"
+               "\\cf4 File Sector Filename            Date & Time\\par";
+        for (int i = 0; i < count; i++) {
+            if (ProposalExcluded(&entries[i], serial)) continue;  // numbering still counts it
+            if (!entries[i].exists) *blocking = true;
+            ProposalFileLine(&out, &entries[i], i + 1);
+        }
+        out += "}";
+        return out;
+    } catch (const std::bad_alloc &) {
+        return std::string();
+    }
+}

@@ -1,0 +1,105 @@
+// The firmware upgrade's portable core: the upgrade plan and its firmware files, the
+// descriptor and direct-HEX readers, the target checks and the proposed-operation text.
+// Runs on the user-interface thread; the plan is then handed to the worker (bootproto.h).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/ui.h"
+
+enum {
+    UPGRADE_MAX_ENTRIES = 50,   // slots of one target set
+    UPGRADE_SET_COUNT = 2,      // target sets a descriptor may define
+    UPGRADE_PATH_SIZE = 260,    // path and on-disk name: at most 259 characters
+    UPGRADE_MODEL_SIZE = 21,    // target model: at most 20 characters
+    UPGRADE_WARNING_SIZE = 256, // warning text: at most 255 characters
+    UPGRADE_SECTOR_LIMIT = 7,   // highest sector a descriptor may name
+    UPGRADE_SECTOR_LIMIT_EXT = 15,  // ... while the target model begins with "RZT86"
+};
+
+// How a target set's version threshold is compared with the instrument's internal version.
+enum ComparisonKind : int32_t {
+    COMPARE_UNRECOGNISED = 0,
+    COMPARE_NONE = 1,
+    COMPARE_GT = 2,
+    COMPARE_GTEQ = 3,
+    COMPARE_LT = 4,
+    COMPARE_LTEQ = 5,
+    COMPARE_EQ = 6,
+};
+
+// What a find-first directory lookup tells about a file. Only writeTime, size and name are used.
+struct FileFacts {
+    uint32_t attributes;
+    int64_t creationTime;   // seconds since 1970-01-01 UTC
+    int64_t accessTime;
+    int64_t writeTime;
+    uint32_t size;          // bytes
+    char name[UPGRADE_PATH_SIZE];  // the name as stored on disk
+};
+
+// One firmware file to program into one flash sector.
+struct LoadEntry {
+    char path[UPGRADE_PATH_SIZE];
+    FileFacts facts;        // valid when exists; otherwise name may hold the name as written
+    int32_t sector;
+    uint8_t exists;         // the lookup found the file
+    uint8_t over;           // from an OVER line: its sector is programmed without an erase
+    int32_t serialLow;      // serial range; both 0 when no SERIAL line applies
+    int32_t serialHigh;
+};
+
+// Two target sets of entries, each filled from its first slot without gaps.
+struct EntryTable {
+    LoadEntry sets[UPGRADE_SET_COUNT][UPGRADE_MAX_ENTRIES];
+    int32_t counts[UPGRADE_SET_COUNT];
+};
+
+// The upgrade the command has settled, handed to the progress dialog and its worker.
+struct UpgradePlan {
+    void *dialogWindow;     // progress dialog (an HWND); set by the dialog when it opens
+    uint8_t succeeded;      // set by the worker after the restart commands
+    char targetModel[UPGRADE_MODEL_SIZE];
+    int32_t versionThreshold[UPGRADE_SET_COUNT];
+    int32_t comparison[UPGRADE_SET_COUNT];  // ComparisonKind
+    char warningText[UPGRADE_SET_COUNT][UPGRADE_WARNING_SIZE];
+    LoadEntry *chosenEntries;  // first of the UPGRADE_MAX_ENTRIES slots of the chosen set
+};
+
+// Reads an upgrade descriptor into table (zeroed first) and plan (comparisons set to none,
+// thresholds to 0 first). limit is the per-set entry limit (at most UPGRADE_MAX_ENTRIES).
+// Sets *blocking for a sector out of range. Returns the entry count of the set being filled
+// when reading stopped; 0 when the file cannot be opened.
+int ReadUpgradeDescriptor(const char *path, EntryTable *table, int limit, UpgradePlan *plan,
+                          bool *blocking);
+
+// Fills set 0 of table (zeroed first) with the main HEX file at path and its companions;
+// sets *blocking when one of them is missing. Returns 3, or 2 for "SQ"/"PC" names; -1 after
+// telling the user (owned by owner) that the name is not that of a main HEX file.
+int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *blocking);
+
+// Model check. Writes the warning text into text (capacity cap) and returns true when it must
+// be shown (target does not match the instrument, target empty, or instrument not detected).
+bool CheckTargetModel(const char *idnText, const char *targetModel, bool detected, char *text,
+                      size_t cap);
+
+// Verdict of the version check: the set to use, or the message that ends the command.
+struct VersionVerdict {
+    int chosenSet;          // 0 or 1; -1 when the command must abort
+    const char *message;    // null when a set was chosen
+    UiIcon icon;
+};
+
+// Version check: set 0 at once when its comparison is none; otherwise compares the second
+// comma field of versionText with each set's threshold as its comparison says.
+VersionVerdict CheckFirmwareVersion(const UpgradePlan *plan, const char *versionText);
+
+// The rich text of the proposed operation for the count entries of one set. Lower-cases each
+// entry's on-disk name in place; sets *blocking when a listed file does not exist.
+// Returns the text, or an empty string when memory runs out.
+std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
+                                   const char *targetModel, bool *blocking);
+
+// Integer reading shared by the upgrade readers: TextToInt, clamped to the signed 32-bit range.
+int32_t UpgradeTextToInt(const char *text);
