@@ -1,0 +1,29 @@
+// The connect-and-identify sequence: opens the link, wakes the instrument, identifies it and
+// reads its calibration and firmware texts into the record's identification fields. Portable:
+// it talks only through the link operations and the user-interface seam, so the window
+// program and a headless runner share it.
+#pragma once
+#include <cstddef>
+
+#include "common/ui.h"
+#include "link/link.h"
+
+enum {
+    CONNECT_REPLY_SIZE = 256,     // reply buffer of every query
+    CONNECT_IDN_ATTEMPTS = 5,     // "*IDN?" tries before giving up
+    CONNECT_IDN_TIMEOUT_MS = 500, // reply wait of each "*IDN?"
+    CONNECT_QUERY_TIMEOUT_MS = 5000,  // reply wait afterwards, and left set on return
+};
+
+// Opens rec's link and identifies the instrument, filling modelCode, idnText, calibrationText,
+// calVersionText and versionText. True when the link is open and the instrument gave a
+// non-empty "*IDN?" reply (also for a model that is not recognised); false for interface None
+// (nothing sent, nothing shown), an open failure (always reported in a message box to owner)
+// or no reply. With showResult the outcome is reported in a message box. The link stays open
+// after a reply failure; the caller decides whether to close it. UI thread only.
+bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult);
+
+// Builds the "IDENTIFIED" comms-log marker for reply and code into out (capacity cap). When
+// the whole reply does not fit, the reply is cut so that the closing " (code)\t***\n" is
+// always kept. Returns the length written.
+size_t ConnectIdentifiedMarker(char *out, size_t cap, const char *reply, int code);
