@@ -388,21 +388,25 @@ static void ControlRunLines(SimCtlClient *c)
     }
 }
 
+static bool ControlCheckWait(SimCtlClient *c, double now)
+{
+    if (!c->wait.active) return false;
+    uint64_t got = g_sim.rxCount[c->wait.transport];
+    if (got >= c->wait.bytes) ControlAnswer(c, "ok " + std::to_string(got));
+    else if (now >= c->wait.deadline) ControlAnswer(c, "err timeout " + std::to_string(got));
+    else return false;
+    c->wait.active = false;
+    return true;
+}
+
 void ControlTick(double now)
 {
     for (auto &cp : g_sim.ctl) {
         SimCtlClient *c = cp.get();
-        if (c->wait.active) {
-            uint64_t got = g_sim.rxCount[c->wait.transport];
-            if (got >= c->wait.bytes) {
-                c->wait.active = false;
-                ControlAnswer(c, "ok " + std::to_string(got));
-            } else if (now >= c->wait.deadline) {
-                c->wait.active = false;
-                ControlAnswer(c, "err timeout " + std::to_string(got));
-            }
-        }
-        ControlRunLines(c);
+        // A wait may be met at once, and the lines behind it may start another.
+        do {
+            ControlRunLines(c);
+        } while (ControlCheckWait(c, now));
         while (!c->out.empty() && !c->closing) {
             ssize_t w = send(c->fd, c->out.data(), c->out.size(), MSG_NOSIGNAL);
             if (w < 0) {
