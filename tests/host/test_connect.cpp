@@ -9,6 +9,7 @@
 #include "fakecommslog.h"
 #include "fakelink.h"
 #include "fakeui.h"
+#include "common/texttab.h"
 #include "link/commslog.h"
 #include "link/connect.h"
 #include "link/ident.h"
@@ -90,6 +91,17 @@ TEST(CommsLog, CutToFit)
     EXPECT_EQ(15u + 4, CommsLogFormat(out, sizeof out, 1, 2, 3, 4, "text"));
     EXPECT_STREQ("[01:02:03", out);
     EXPECT_EQ(15u + 4, CommsLogFormat(nullptr, 0, 1, 2, 3, 4, "text"));  // measuring only
+}
+
+// The sequence indexes the link table by number; a shifted entry would show the wrong text.
+TEST(ConnectTexts, NumberedEntriesItShows)
+{
+    static const struct { int index; const char *text; } entries[] = {
+        {22, "Test Connection"}, {25, "The connection was successful\n"}, {26, "The connection failed"},
+        {27, "Failed to connect to IP address %s"}, {28, "Unable to open port %s"},
+        {29, "Incompatable instrument"},
+    };
+    for (const auto &e : entries) EXPECT_STREQ(e.text, LinkTextTable[e.index]) << "entry " << e.index;
 }
 
 TEST_F(Connect, IdentifiesAndReadsTheTexts)
