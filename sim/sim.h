@@ -155,6 +155,7 @@ double SimNow();                                   // monotonic seconds
 int PtyOpen(std::string *err);                     // fresh pty, link re-pointed; 0 or -1
 void PtyClose();
 void PtyDrop();                                    // close, reopen, re-point the link
+void PtyFlush();                                   // discard output the product has not read
 int LanListenOpen(std::string *err);               // 0 or -1 (already open: 0)
 void LanListenClose();
 void LanAccept();

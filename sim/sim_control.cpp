@@ -128,6 +128,7 @@ static void ResetAll()
     BootResetAll();
     TranscriptClear();
     EndpointClearIo(&g_sim.serial);
+    PtyFlush();
     for (auto &ep : g_sim.lan) EndpointClearIo(ep.get());
     g_sim.lanListen = true;
     LanListenOpen(&err);

@@ -86,6 +86,12 @@ void PtyClose()
     EndpointClearIo(&g_sim.serial);
 }
 
+void PtyFlush()
+{
+    // Replies the product never read would otherwise greet its next open of the port.
+    if (g_sim.slaveFd >= 0) tcflush(g_sim.slaveFd, TCIFLUSH);
+}
+
 void PtyDrop()
 {
     PtyClose();

@@ -185,6 +185,13 @@ TEST_F(Sim, IdnOverPtyWithExactTranscript)
     ASSERT_EQ("ok", Ctl("set eol lf"));
     Send(fd, "*IDN?\n");
     EXPECT_EQ(IDN + "\n", ReadQuiet(fd, 100));
+
+    // A reply left unread must not survive a reset into the next test.
+    ASSERT_EQ("ok", Ctl("transcript clear"));
+    Send(fd, "*IDN?\n");
+    ASSERT_EQ("ok 6", Ctl("wait-rx serial 6 1000"));
+    ASSERT_EQ("ok", Ctl("reset"));
+    EXPECT_EQ("", ReadQuiet(fd, 50));
     close(fd);
 }
 
