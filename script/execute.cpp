@@ -18,20 +18,9 @@
 enum {
     QUERY_DEFAULT_WAIT_MS = 5000,
     WAIT_TEXT_MAX = 2046,   // characters of a "wait"/"echo" text that are shown
-    MAX_WAIT_SECONDS = 500,
 };
 
 static const char INVALID_PRINT_TEXT[] = "!!Invalid file location in script!!";
-
-int32_t ParseWaitSeconds(const char *line)
-{
-    const char *arg = ScriptArgument(line);
-    if (!arg) return 1000;
-    long seconds = TextToInt(arg);
-    if (seconds <= 0) return 1000;
-    if (seconds > MAX_WAIT_SECONDS) seconds = MAX_WAIT_SECONDS;
-    return (int32_t)(seconds * 1000);
-}
 
 // The last step of a line: only a continuous run has a next action time.
 static void PaceLine(int32_t extraWaitMs)

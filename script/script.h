@@ -56,10 +56,6 @@ struct ScriptLineOutcome {
 // list runs as an empty remark.
 ScriptLineOutcome ExecuteScriptLine(int *current, int count);
 
-// Milliseconds of a pause/reply/"#reply" line: 1000 without a comma or for a value <= 0
-// after it, else the value (at most 500) times 1000.
-int32_t ParseWaitSeconds(const char *line);
-
 // Writes the results window to fileName ("print"): CRs removed, LF written as CR LF, the
 // file created or truncated. Returns false (nothing reported) when it cannot be written.
 bool ScriptPrintResults(const char *fileName);

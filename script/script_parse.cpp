@@ -39,6 +39,17 @@ const char *ScriptArgument(const char *line)
     return comma ? comma + 1 : nullptr;
 }
 
+int32_t ParseWaitSeconds(const char *line)
+{
+    enum { MAX_WAIT_SECONDS = 500 };
+    const char *arg = ScriptArgument(line);
+    if (!arg) return 1000;
+    long seconds = TextToInt(arg);
+    if (seconds <= 0) return 1000;
+    if (seconds > MAX_WAIT_SECONDS) seconds = MAX_WAIT_SECONDS;
+    return (int32_t)(seconds * 1000);
+}
+
 bool ScriptIsQuery(const char *line)
 {
     size_t len = strlen(line);

@@ -3,6 +3,7 @@
 // No state and no output, so every rule can be tested on its own.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 enum ScriptLineKind {
     SCRIPT_LINE_REMARK = 0,     // anything else (blank, ';', empty ...)
@@ -38,6 +39,10 @@ ScriptDirective MatchScriptDirective(const char *line);
 
 // The text after the first comma of the whole line, or null when there is no comma.
 const char *ScriptArgument(const char *line);
+
+// Milliseconds of a pause/reply/"#reply" line: 1000 without a comma or for a value <= 0
+// after it, else the value (at most 500) times 1000.
+int32_t ParseWaitSeconds(const char *line);
 
 // A command line is a query when the line's last character is '?'.
 bool ScriptIsQuery(const char *line);

@@ -10,8 +10,7 @@
 
 static ScriptRunner Fresh()
 {
-    ScriptRunner r;
-    ScriptRunnerInit(&r);
+    ScriptRunner r{};  // zero, as at start-up: the calculator needs nothing else
     return r;
 }
 
