@@ -62,7 +62,9 @@ static void RpnTest(ScriptRunner *r, const char *word)
 // The stack operators; false when text is none of them.
 static bool RpnOperator(ScriptRunner *r, const char *text)
 {
-    auto is = [text](const char *a, const char *b) { return strcmp(text, a) == 0 || strcmp(text, b) == 0; };
+    auto is = [text](const char *a, const char *b = nullptr) {
+        return strcmp(text, a) == 0 || (b && strcmp(text, b) == 0);
+    };
     if (is("*", "mul")) {
         r->stackX = r->stackY * r->stackX;
         RpnDrop(r);
@@ -79,20 +81,20 @@ static bool RpnOperator(ScriptRunner *r, const char *text)
         r->stackT = r->stackZ;
         r->stackZ = r->stackY;
         r->stackY = r->stackX;
-    } else if (is("drop", "drop")) {
+    } else if (is("drop")) {
         r->stackX = r->stackY;
         RpnDrop(r);
-    } else if (is("roll", "roll")) {
+    } else if (is("roll")) {
         double oldX = r->stackX;
         r->stackX = r->stackY;
         r->stackY = r->stackZ;
         r->stackZ = r->stackT;
         r->stackT = oldX;
-    } else if (is("swap", "swap")) {
+    } else if (is("swap")) {
         double oldX = r->stackX;
         r->stackX = r->stackY;
         r->stackY = oldX;
-    } else if (is("sqrt", "sqrt")) {
+    } else if (is("sqrt")) {
         r->stackX = sqrt(r->stackX);
     } else {
         return false;
