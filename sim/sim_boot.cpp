@@ -173,11 +173,11 @@ static void BootLine(SimEndpoint *ep, const std::string &line)
         if (b.silentAfter != 0) BootRecord(ep, line);
         return;
     }
-    if (b.silentAfter == 0) return;
-    if (line == "z") {
+    if (line == "z") {   // even a loader gone quiet restarts
         BootLeave();
         return;
     }
+    if (b.silentAfter == 0) return;
     if (line == "C7D2z") {
         if (b.refuseInit > 0) {
             b.refuseInit--;

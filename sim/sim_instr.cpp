@@ -111,8 +111,10 @@ static void InstrLine(SimEndpoint *ep, std::string line)
 static void InstrFeedByte(SimEndpoint *ep, uint8_t b)
 {
     switch (b) {
-    case 0x00: case 0x14: case 0x1B: case '\r':
-        return;   // NUL after LAN lines, the DC4 wake-up and ESC mean nothing to the interpreter
+    case 0x00: case 0x14: case 0x15: case 0x1B: case '\r':
+        // NUL after LAN lines, the DC4 wake-up and ESC mean nothing to the interpreter; 0x15
+        // is the boot loader's restart, which follows its "z" and so arrives in normal mode.
+        return;
     case 0x19:
         ep->line.clear();
         ep->lineOverflow = false;

@@ -349,7 +349,9 @@ TEST_F(Sim, BootLoaderSession)
     std::string state = Ctl("boot state");
     EXPECT_NE(std::string::npos, state.find("mode=boot init=1 sector=2 erases=0,0,1,0")) << state;
     EXPECT_NE(std::string::npos, state.find("records=0,0,2,0")) << state;
+    // The product's restart: "z", then 0x15 on its own, which lands in normal mode.
     Send(fd, "z\n");
+    Send(fd, "\x15");
     Send(fd, "*IDN?\n");
     EXPECT_EQ(IDN + "\r\n", ReadBytes(fd, IDN.size() + 2, 1000));
     close(fd);
@@ -388,6 +390,28 @@ TEST_F(Sim, BootLoaderFaults)
     Send(fd, rec1);
     char b;
     EXPECT_LE(recv(fd, &b, 1, 0), 0);
+    close(fd);
+}
+
+TEST_F(Sim, BootLoaderGoesQuietButStillRestarts)
+{
+    int fd = Connect(g_lanPort);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ("ok", Ctl("boot silent-after 1"));
+    std::string rec1 = std::string(REC1) + "\n\r\n";
+    static const struct { std::string in, reply; } steps[] = {
+        {"\x19", ""},
+        {"C72Dy\n", "ok\r\n"},
+        {rec1, "ok\r\n"},
+        {rec1, ""},
+        {"x", ""},
+        {"C7D2z\n", ""},
+        {"z\n*IDN?\n", IDN + "\r\n"},
+    };
+    for (const auto &s : steps) {
+        Send(fd, s.in);
+        EXPECT_EQ(s.reply, ReadQuiet(fd, 60)) << "input " << Hex(s.in);
+    }
     close(fd);
 }
 
