@@ -176,6 +176,7 @@ int ParseHostPort(const std::string &text, std::string *host, int *port);  // 0 
 // --- sim_instr.cpp: the instrument's command interpreter ---
 void InstrFeed(SimEndpoint *ep, const uint8_t *data, size_t n);
 void InstrReply(SimEndpoint *ep, const std::string &text, bool addEol);
+std::string InstrCommandKey(std::string line);     // "^[" removed, trimmed, lower case
 std::string InstrEol();
 std::string PackedEncode(double value);            // 4 bytes
 void StreamTick(double now);

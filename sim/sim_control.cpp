@@ -282,21 +282,21 @@ static std::string CmdFaults(const std::string &line, const std::vector<std::str
         return "ok";
     }
     if (cmd == "silence-cmd" && a.size() >= 2) {
-        g_sim.silencedCmds.insert(LowerAscii(RestAfter(line, 1)));
+        g_sim.silencedCmds.insert(InstrCommandKey(RestAfter(line, 1)));
         return "ok";
     }
     if (cmd == "answer-from" && a.size() >= 3 && ParseInt(a.back(), 0, 1000000, &v)) {
         std::string rest = RestAfter(line, 1);
-        std::string name = rest.substr(0, rest.rfind(' '));
-        g_sim.answerFrom[LowerAscii(name)] = (int)v;
-        g_sim.seen[LowerAscii(name)] = 0;
+        std::string name = InstrCommandKey(rest.substr(0, rest.rfind(' ')));
+        g_sim.answerFrom[name] = (int)v;
+        g_sim.seen[name] = 0;
         return "ok";
     }
     if (cmd == "reply" && (a.size() == 2 || a.size() == 3)) {
         std::string key, reply;
         if (HexDecode(a[1], &key) < 0 || (a.size() == 3 && HexDecode(a[2], &reply) < 0))
             return "err bad hex";
-        g_sim.programmed[LowerAscii(key)] = reply;
+        g_sim.programmed[InstrCommandKey(key)] = reply;
         return "ok";
     }
     if (cmd == "reply-clear") {

@@ -88,10 +88,15 @@ static std::string Trim(const std::string &s)
     return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
-static void InstrLine(SimEndpoint *ep, std::string line)
+std::string InstrCommandKey(std::string line)
 {
     RemoveCaretBracket(&line);
-    std::string cmd = LowerAscii(Trim(line));
+    return LowerAscii(Trim(line));
+}
+
+static void InstrLine(SimEndpoint *ep, const std::string &line)
+{
+    std::string cmd = InstrCommandKey(line);
     if (cmd.empty()) return;
     g_sim.stats.lines++;
     int nth = ++g_sim.seen[cmd];
@@ -188,11 +193,21 @@ void StreamTick(double now)
         if (g_sim.streamOn[t]) StreamTransport(t, now);
 }
 
+static bool StreamHasRoom(int t)
+{
+    if (t == SIM_SERIAL) return g_sim.serial.fd >= 0 && g_sim.serial.outBytes < SIM_STREAM_HIGH;
+    for (auto &ep : g_sim.lan)
+        if (ep->fd >= 0 && ep->outBytes < SIM_STREAM_HIGH) return true;
+    return false;
+}
+
 double StreamNextWake()
 {
+    // A reader that has stopped reading is woken for by POLLOUT, not by the stream's timer.
     double wake = 1e300;
     for (int t = 0; t < SIM_TRANSPORTS; t++)
-        if (g_sim.streamOn[t] && g_sim.streamInterval[t] > 0 && g_sim.streamNext[t] < wake)
+        if (g_sim.streamOn[t] && g_sim.streamInterval[t] > 0 && g_sim.streamNext[t] < wake &&
+            StreamHasRoom(t))
             wake = g_sim.streamNext[t];
     return wake;
 }
