@@ -174,18 +174,20 @@ size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t
     return n;
 }
 
-static void FlushPending()
+typedef void (*AppendFn)(const char *text);
+
+static void FlushPending(AppendFn append)
 {
     if (s_pendingText.empty()) return;
-    ShellAppendResults(s_pendingText.c_str());
+    append(s_pendingText.c_str());
     s_pendingText.clear();
 }
 
-static void FinishReplyLine()
+static void FinishReplyLine(AppendFn append)
 {
     if (s_replyLength > 0) {
         size_t n = ConvertReplyLine(s_replyLine, s_replyLength, s_convertedLine, sizeof s_convertedLine);
-        if (s_pendingText.size() + n + 2 > PENDING_FLUSH_LIMIT) FlushPending();
+        if (s_pendingText.size() + n + 2 > PENDING_FLUSH_LIMIT) FlushPending(append);
         s_pendingText.append(s_convertedLine, n);
         s_pendingText += "\r\n";
     }
@@ -198,18 +200,24 @@ static void FinishReplyLine()
 
 int ReplyPoll()
 {
+    return ReplyPollTo(ShellAppendResults);
+}
+
+int ReplyPollTo(void (*append)(const char *text))
+{
+    if (!append) append = ShellAppendResults;
     int bytesRead = 0;
     int c;
     while ((c = ReadByte(&g_connection)) >= 0) {
         bytesRead++;
         if (c == '\n' || c == '\r' || c == '\0') {
-            FinishReplyLine();
+            FinishReplyLine(append);
             continue;
         }
         s_replyLine[s_replyLength++] = (unsigned char)c;
-        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
+        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine(append);
     }
-    FlushPending();
+    FlushPending(append);
     if (c == -1) ShellPostCommand(IDM_DISCONNECT, 1);
     return bytesRead;
 }

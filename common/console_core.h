@@ -64,6 +64,9 @@ std::string ResultsToFileText(const std::string &windowText);
 // and posts IDM_DISCONNECT (lParam 1) when the last read failed with -1.
 // Returns the number of bytes read.
 int ReplyPoll();
+// ReplyPoll with the completed lines going to append instead of ShellAppendResults (a
+// headless runner's own output, or a test counting the appends).
+int ReplyPollTo(void (*append)(const char *text));
 // Forgets the partially received line (at every connect).
 void ReplyPollReset();
 
