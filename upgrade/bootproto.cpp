@@ -193,9 +193,9 @@ static int BootReadLine(FILE *f, char *line)
 // One record: the line as read, then CR LF; sent again until accepted, at most 4 times.
 static bool BootSendRecord(const char *line)
 {
-    char command[BOOT_LINE_SIZE];
+    char command[BOOT_LINE_MAX + 3];  // the longest line, CR LF and the terminator
     TextCopy(command, sizeof command, line);
-    TextAppend(command, sizeof command, "\r\n");
+    if (TextAppend(command, sizeof command, "\r\n") >= sizeof command) return false;  // never cut
     for (int attempt = 0; attempt < BOOT_RECORD_SENDS; attempt++) {
         if (SendExpectOk(command)) return true;
     }

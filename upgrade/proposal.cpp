@@ -72,9 +72,8 @@ static void ProposalEraseList(std::string *out, const LoadEntry *entries, int co
     }
 }
 
-static void ProposalFileLine(std::string *out, LoadEntry *e, int number)
+static void ProposalFileLine(std::string *out, const LoadEntry *e, int number)
 {
-    for (char *p = e->facts.name; *p; p++) *p = (char)tolower((unsigned char)*p);
     char date[32], name[24];
     ProposalDate(e->facts.writeTime, date, sizeof date);
     snprintf(name, sizeof name, "%-20.20s", e->facts.name);
@@ -108,6 +107,8 @@ std::string BuildProposedOperation(LoadEntry *entries, int count, const char *id
         out += "\\par\\cf0\\par\\cf4 Program Sectors with the following code:\\par\\cf0\\par"
                "\\cf4 File Sector Filename            Date & Time\\par";
         for (int i = 0; i < count; i++) {
+            // Every entry, listed or not, so that the worker names all files alike.
+            for (char *p = entries[i].facts.name; *p; p++) *p = (char)tolower((unsigned char)*p);
             if (ProposalExcluded(&entries[i], serial)) continue;  // numbering still counts it
             if (!entries[i].exists) *blocking = true;
             ProposalFileLine(&out, &entries[i], i + 1);

@@ -246,6 +246,19 @@ TEST_F(BootProcedure, SectorNamedByOverAndLoadIsErased)
     EXPECT_EQ("Erasing sector 4", FakeUpgradeTexts(UPN_STATUS)[1]);
 }
 
+// The line buffer's edge: 509 characters and LF go out whole with CR LF (512 on the wire).
+TEST_F(BootProcedure, LongestRecordSentWhole)
+{
+    std::string longest = ":" + std::string(508, '0') + "\n";
+    std::string atEnd = ":" + std::string(509, '1');  // 510 characters, no line end
+    AddFile("a.hex", 0, longest + atEnd);
+    Finish(true);
+    std::vector<std::string> texts = loader.Texts();
+    ASSERT_EQ(9u, texts.size());
+    EXPECT_EQ(longest + "\r\n", texts[5]);
+    EXPECT_EQ(atEnd + "\r\n", texts[6]);
+}
+
 TEST_F(BootProcedure, InitialiseRetriedOnce)
 {
     AddFile("a.hex", 0, HEX_B);
