@@ -8,7 +8,7 @@
 
 enum {
     BOOT_REPLY_SIZE = 128,  // reply buffer; a reply is received with size 127
-    BOOT_LINE_SIZE = 512,   // HEX line buffer: at most 510 characters, then CR LF
+    BOOT_LINE_SIZE = 512,   // HEX line buffer: a line of at most 510 characters
     BOOT_LINE_MAX = 510,
     BOOT_RECORD_SENDS = 4,  // a record is sent at most this often before it counts as failed
 };

@@ -291,7 +291,7 @@ TEST_F(BootProcedure, RecordAcceptedOnFourthSend)
 // Each failure: its log line, and nothing at all sent after the failing command.
 TEST_F(BootProcedure, FailuresStopEverything)
 {
-    static const std::string longLine = ":" + std::string(510, '0') + "\n";  // 511 + LF: too long
+    static const std::string longLine = ":" + std::string(509, '0') + "\n";  // 510 and LF: one too many
     static const struct {
         const char *what;
         const char *refused;     // command whose replies are refused (null: none)
