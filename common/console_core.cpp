@@ -60,15 +60,16 @@ static bool SlotFilled(const CommandHistory *h, int i)
 void HistoryStore(CommandHistory *h, const char *text)
 {
     if (!text || !text[0]) return;
+    std::string copy(text);  // text may be one of the slots, which the shift below moves
     for (int i = 0; i < HISTORY_SLOTS; i++) {
         if (h->slots[i].empty()) {
-            h->slots[i] = text;
+            h->slots[i] = std::move(copy);
             h->cursor = i;
             return;
         }
     }
     for (int i = 0; i + 1 < HISTORY_SLOTS; i++) h->slots[i] = std::move(h->slots[i + 1]);
-    h->slots[HISTORY_SLOTS - 1] = text;
+    h->slots[HISTORY_SLOTS - 1] = std::move(copy);
     h->cursor = HISTORY_SLOTS - 1;
 }
 
