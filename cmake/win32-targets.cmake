@@ -17,8 +17,13 @@ add_library(appshell STATIC ${APP_SOURCES})
 target_link_libraries(appshell PUBLIC glue)
 target_include_directories(appshell PUBLIC ${CMAKE_SOURCE_DIR})
 
+# The core calls its seams, which the shell and the glue implement: link them as one group.
+set(PRODUCT_LIBS -Wl,--start-group appshell glue ${CORE_LIBS} -Wl,--end-group
+    ws2_32 comctl32 comdlg32 gdi32 user32 kernel32)
+
 add_executable(quillon2 WIN32 app/winmain.cpp res/app.rc)
-target_link_libraries(quillon2 PRIVATE appshell glue core)
+target_link_libraries(quillon2 PRIVATE ${PRODUCT_LIBS})
+add_dependencies(quillon2 appshell glue ${CORE_LIBS})
 set_target_properties(quillon2 PROPERTIES OUTPUT_NAME quillon2)
 
 # --- Tests under Wine -------------------------------------------------------------------
@@ -57,7 +62,8 @@ set(WIN_TEST_TARGETS core_tests)
 foreach(src IN LISTS WIN_TESTS)
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src} ${WIN_TEST_SUPPORT})
-  target_link_libraries(${name} PRIVATE appshell glue core gtest gtest_main)
+  target_link_libraries(${name} PRIVATE ${PRODUCT_LIBS} gtest gtest_main)
+  add_dependencies(${name} appshell glue)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
   list(APPEND WIN_TEST_TARGETS ${name})
 endforeach()

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Test environment for the Win32 tests: an Xvfb display, one persistent wineserver and the
 # simulated instrument (serial side linked as $QSIM_COM in the Wine prefix, LAN side on
-# 127.0.0.1:10001, control channel on $QSIM_CONTROL).
+# $QSIM_LAN:10001, control channel on $QSIM_CONTROL). Every setting comes from the
+# environment, so that several environments (other displays, ports, prefixes) can coexist.
 #   testenv.sh up SIMULATOR     start what is not running
 #   testenv.sh down             stop what "up" started
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${WINEPREFIX:=$root/build/wineprefix}" "${DISPLAY:=:93}" "${QSIM_COM:=COM5}" "${QSIM_CONTROL:=127.0.0.1:10100}"
+: "${QSIM_LAN:=127.0.0.1}" "${QUILLON_TESTENV:=$root/build/testenv}"
 export WINEPREFIX WINEDEBUG=-all
-state="$root/build/testenv"
+state="$QUILLON_TESTENV"
 mkdir -p "$state"
 
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
@@ -18,7 +20,7 @@ up() {
   if ! alive "$state/xvfb.pid"; then
     local n=${DISPLAY#:}; n=${n%%.*}
     rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.05; done
   fi
@@ -27,7 +29,7 @@ up() {
   if ! alive "$state/sim.pid"; then
     local com; com=$(echo "$QSIM_COM" | tr 'A-Z' 'a-z')
     rm -f "$state/sim.ready"
-    "$sim" --pty-link "$state/sim-tty" --control "$QSIM_CONTROL" --lan 127.0.0.1:10001 \
+    setsid "$sim" --pty-link "$state/sim-tty" --control "$QSIM_CONTROL" --lan "$QSIM_LAN:10001" \
            --transcript "$state/transcript.log" --ready-file "$state/sim.ready" \
            >"$state/sim.log" 2>&1 &
     echo $! >"$state/sim.pid"

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <unistd.h>
@@ -44,10 +45,8 @@ protected:
 
     void TearDown() override
     {
-        if (!dir.empty()) {
-            std::string cmd = "rm -rf '" + dir + "'";
-            EXPECT_EQ(0, system(cmd.c_str()));
-        }
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
     }
 
     // A loaded script: Idle, nothing selected, as after a successful load.
@@ -106,8 +105,10 @@ protected:
     std::string TempDir()
     {
         if (dir.empty()) {
-            char templ[] = "/tmp/scriptrunnerXXXXXX";
-            dir = mkdtemp(templ);
+            // Unique per process and fixture; std::filesystem works on both builds.
+            static int serial = 0;
+            dir = testing::TempDir() + "scriptrunner_" + std::to_string(getpid()) + "_" + std::to_string(++serial);
+            std::filesystem::create_directories(dir);
         }
         return dir;
     }

@@ -206,12 +206,12 @@ TEST_P(LinkTest, SettleAndDrainEndUnderAnEndlessStream)
     EXPECT_GE(drained500, 500u);
 }
 
-TEST_P(LinkTest, LanRingLosesNothingOfALongBurst)
+TEST_P(LinkTest, NothingOfALongBurstIsLost)
 {
     Open();
-    // 64 KB in one burst: far more than the ring holds at once.
+    // 24 KB in one burst: three times what the ring holds at once.
     std::string burst;
-    for (int i = 0; i < 4096; i++) {
+    for (int i = 0; i < 1536; i++) {
         char line[32];
         snprintf(line, sizeof line, "%014d\r\n", i);
         burst += line;
