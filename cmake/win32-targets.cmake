@@ -93,3 +93,8 @@ foreach(src IN LISTS E2E_TESTS)
     FIXTURES_REQUIRED wineenv RESOURCE_LOCK instrument TIMEOUT 600
     ENVIRONMENT "${WINE_TEST_ENV}")
 endforeach()
+
+# The headless script runner, quillon2-run.exe (run/).
+if(EXISTS ${CMAKE_SOURCE_DIR}/run/CMakeLists.txt)
+  add_subdirectory(run)
+endif()
