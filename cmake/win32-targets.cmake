@@ -98,3 +98,13 @@ endforeach()
 if(EXISTS ${CMAKE_SOURCE_DIR}/run/CMakeLists.txt)
   add_subdirectory(run)
 endif()
+
+# Benchmarks that need the Win32 product (bench/bench_*_win.cpp): programs that print figures.
+file(GLOB WIN_BENCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/bench_*_win.cpp)
+foreach(src IN LISTS WIN_BENCHES)
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src} ${CMAKE_SOURCE_DIR}/tests/win/support_simctl.cpp)
+  target_link_libraries(${name} PRIVATE ${PRODUCT_LIBS} gtest)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+  add_dependencies(${name} appshell glue)
+endforeach()
