@@ -1,0 +1,202 @@
+// The two dialogs of an accepted upgrade: "Firmware Files List" (151), the confirmation, and
+// "Upgrade Firmware" (152), the progress dialog that starts the worker thread. The dialogs run
+// on the UI thread; the worker runs RunUpgradeProcedure and reaches the dialog only through
+// UpgradeNotify and PostDialogText below, which post messages and never touch a window.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "common/ui.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "upgrade/bootproto.h"
+#include "upgrade/notify.h"
+#include "upgrade/upgrade_win.h"
+
+enum { UPGRADE_POST_RETRY_MS = 10 };
+
+// The one active upgrade: the plan of the open progress dialog and its worker.
+struct UpgradeDialogState {
+    UpgradePlan *plan;
+    HANDLE worker;   // null until started; closed when the dialog ends
+    bool finished;   // UPN_FINISHED has arrived: the worker no longer uses the plan or the link
+};
+static UpgradeDialogState s_active;
+
+HINSTANCE UpgradeResourceModule(HWND owner)
+{
+    HINSTANCE module = owner ? (HINSTANCE)GetWindowLongPtrA(owner, GWLP_HINSTANCE) : NULL;
+    return module ? module : GetModuleHandleA(NULL);
+}
+
+// --- Worker side ------------------------------------------------------------------------
+
+void UpgradeNotify(UpgradePlan *plan, int code, intptr_t param)
+{
+    HWND dialog = (HWND)plan->dialogWindow;
+    if (!dialog) return;
+    // The dialog keeps its buttons disabled until UPN_FINISHED arrives: losing it to a full
+    // message queue would leave the user with no way out, so it is posted until it gets there.
+    while (!PostMessageA(dialog, WM_COMMAND, (WPARAM)code, (LPARAM)param)) {
+        if (code != UPN_FINISHED || !IsWindow(dialog)) return;
+        Sleep(UPGRADE_POST_RETRY_MS);
+    }
+}
+
+void PostDialogText(UpgradePlan *plan, int code, const char *text)
+{
+    HWND dialog = (HWND)plan->dialogWindow;
+    if (!dialog) return;
+    size_t len = strlen(text);
+    char *copy = (char *)malloc(len + 1);
+    if (!copy) return;
+    memcpy(copy, text, len + 1);
+    // Ownership passes to the dialog only with a message that was really posted.
+    if (!PostMessageA(dialog, WM_COMMAND, (WPARAM)code, (LPARAM)copy)) free(copy);
+}
+
+static unsigned __stdcall UpgradeWorker(void *arg)
+{
+    RunUpgradeProcedure((UpgradePlan *)arg);
+    return 0;
+}
+
+// --- Dialog 151: Firmware Files List ------------------------------------------------------
+
+struct FilesDialogParam {
+    const char *richText;
+    bool blocking;
+};
+
+static INT_PTR CALLBACK FilesDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    const FilesDialogParam *p = (const FilesDialogParam *)GetWindowLongPtrA(dlg, DWLP_USER);
+    switch (msg) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrA(dlg, DWLP_USER, lParam);
+        p = (const FilesDialogParam *)lParam;
+        // The control reads a window text that begins with "{\rtf" as rich text.
+        SetDlgItemTextA(dlg, IDC_FILES_TEXT, p->richText);
+        if (p->blocking) EnableWindow(GetDlgItem(dlg, IDC_FILES_ACCEPT), FALSE);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_FILES_ACCEPT:
+            // Enter on the default button must not get round a blocked operation either.
+            if (!p->blocking) EndDialog(dlg, IDC_FILES_ACCEPT);
+            return TRUE;
+        case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR ShowFirmwareFilesDialog(HWND owner, const char *richText, bool blocking)
+{
+    FilesDialogParam param = {richText, blocking};
+    return DialogBoxParamA(UpgradeResourceModule(owner), MAKEINTRESOURCEA(IDD_FIRMWARE_FILES), owner,
+                           FilesDialogProc, (LPARAM)&param);
+}
+
+// --- Dialog 152: Upgrade Firmware ---------------------------------------------------------
+
+static void UpgradeAppendLog(HWND dlg, const char *text)
+{
+    HWND log = GetDlgItem(dlg, IDC_UPGRADE_LOG);
+    size_t len = strlen(text);
+    char *line = (char *)malloc(len + 3);
+    if (!line) return;
+    memcpy(line, text, len);
+    memcpy(line + len, "\r\n", 3);
+    // One insertion for the text and its line end: each one costs a redraw.
+    int end = GetWindowTextLengthA(log);
+    SendMessageA(log, EM_SETSEL, (WPARAM)end, (LPARAM)end);
+    SendMessageA(log, EM_REPLACESEL, FALSE, (LPARAM)line);
+    free(line);
+}
+
+static void UpgradeStart(HWND dlg)
+{
+    if (s_active.worker) return;  // one worker per dialog
+    uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, s_active.plan, 0, NULL);
+    if (!thread) {
+        UiMessage(dlg, "Failed to start the firmware upgrade thread!", "Upgrade Firmware", UI_ICON_INFO, UI_OK);
+        return;
+    }
+    s_active.worker = (HANDLE)thread;
+    EnableWindow(GetDlgItem(dlg, IDC_UPGRADE_START), FALSE);
+    EnableWindow(GetDlgItem(dlg, IDCANCEL), FALSE);
+}
+
+// Cancel or Finished. While the worker runs, Escape or the close box must not end the dialog:
+// the plan and the entry table it reads live only as long as the dialog's caller.
+static void UpgradeClose(HWND dlg)
+{
+    if (s_active.worker && !s_active.finished) return;
+    if (s_active.worker) {
+        // UPN_FINISHED is the worker's last post, but it still has to return from the procedure.
+        WaitForSingleObject(s_active.worker, INFINITE);
+        CloseHandle(s_active.worker);
+        s_active.worker = NULL;
+    }
+    if (s_active.plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
+        // The instrument restarted its network interface: the old connection is dead.
+        CloseLink(&g_connection);
+        OpenLink(&g_connection);
+    }
+    s_active.plan->dialogWindow = NULL;
+    EndDialog(dlg, IDCANCEL);
+}
+
+static void UpgradeOnCommand(HWND dlg, int id, LPARAM lParam)
+{
+    switch (id) {
+    case IDC_UPGRADE_START: UpgradeStart(dlg); break;
+    case UPN_PROGRESS: SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_SETPOS, (WPARAM)lParam, 0); break;
+    case UPN_STATUS:
+        SetDlgItemTextA(dlg, IDC_UPGRADE_STATUS, (const char *)lParam);
+        free((void *)lParam);
+        break;
+    case UPN_LOG:
+        UpgradeAppendLog(dlg, (const char *)lParam);
+        free((void *)lParam);
+        break;
+    case UPN_FINISHED:
+        s_active.finished = true;
+        SetDlgItemTextA(dlg, IDCANCEL, "Finished");
+        EnableWindow(GetDlgItem(dlg, IDCANCEL), TRUE);
+        break;
+    case IDCANCEL: UpgradeClose(dlg); break;
+    }
+}
+
+static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_INITDIALOG:
+        s_active.plan = (UpgradePlan *)lParam;
+        s_active.worker = NULL;
+        s_active.finished = false;
+        s_active.plan->dialogWindow = dlg;
+        SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        PostMessageA(dlg, WM_COMMAND, IDC_UPGRADE_START, 0);
+        return TRUE;
+    case WM_COMMAND:
+        UpgradeOnCommand(dlg, LOWORD(wParam), lParam);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR RunUpgradeProgressDialog(HWND owner, UpgradePlan *plan)
+{
+    plan->succeeded = 0;
+    INT_PTR result = DialogBoxParamA(UpgradeResourceModule(owner), MAKEINTRESOURCEA(IDD_UPGRADE), owner,
+                                     UpgradeDialogProc, (LPARAM)plan);
+    s_active = UpgradeDialogState();
+    return result;
+}
