@@ -1,0 +1,95 @@
+// Reply line assembly: bytes from the instrument, delivered over several polls, become
+// results-window lines. The appended text must be exactly the completed lines, each cut at
+// the reply line buffer and converted within the converted line buffer, whatever arrives.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/console_core.h"
+#include "fakelink.h"
+#include "fakeui.h"
+#include "fuzz_common.h"
+#include "res/resource.h"
+
+static std::string s_appended;
+static int s_appends;
+
+static void FuzzAppend(const char *text)
+{
+    s_appended += text;
+    s_appends++;
+}
+
+// What the poll must show for raw: lines end at CR, LF or NUL, and a line that fills the
+// buffer is finished there and then; empty lines show nothing.
+static std::string ExpectedText(const std::string &raw, int64_t *chars)
+{
+    static char converted[REPLY_LINE_SIZE];
+    std::string text, line;
+    *chars = 0;
+    auto finish = [&] {
+        if (!line.empty()) {
+            size_t n = ConvertReplyLine((const unsigned char *)line.data(), line.size(), converted,
+                                        sizeof converted);
+            text.append(converted, n);
+            text += "\r\n";
+        }
+        *chars += (int64_t)line.size();
+        line.clear();
+    };
+    for (char c : raw) {
+        if (c == '\n' || c == '\r' || c == '\0') {
+            finish();
+            continue;
+        }
+        line += c;
+        if (line.size() >= REPLY_LINE_SIZE - 1) finish();
+    }
+    return text;  // an unfinished line stays behind
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    uint8_t flags = in.ConsumeIntegral<uint8_t>();
+    ConvertBinary = flags & 1;
+    int pieces = 1 + ((flags >> 1) & 7);
+    bool readError = flags & 0x10;
+    std::string raw = in.ConsumeRemainingBytesAsString();
+    if ((flags & 0x20) && !raw.empty()) {
+        // Long lines need more bytes than a fuzz input usually has: repeat the input past two
+        // reply line buffers.
+        std::string unit = raw;
+        while (raw.size() < 2 * REPLY_LINE_SIZE + 7) raw += unit;
+    }
+
+    FakeLinkReset();
+    FakeUiReset();
+    ReplyPollReset();
+    ReceivedCharCount = 0;
+    s_appended.clear();
+    s_appends = 0;
+
+    size_t pos = 0;
+    int bytesRead = 0;
+    for (int p = 0; p < pieces; p++) {
+        size_t take = p + 1 == pieces ? raw.size() - pos : (raw.size() - pos) / 2;
+        g_fake.input = raw.substr(pos, take);
+        g_fake.readError = readError && p + 1 == pieces;
+        pos += take;
+        int polls = s_appends;
+        bytesRead += ReplyPollTo(FuzzAppend);
+        FUZZ_CHECK(g_fake.input.empty());
+        FUZZ_CHECK(s_appends - polls <= 2 + (int)(3 * take / (1 << 20)));  // one per poll, bar huge ones
+    }
+    FUZZ_CHECK(bytesRead == (int)raw.size());
+
+    int64_t chars;
+    std::string expected = ExpectedText(raw, &chars);
+    FUZZ_CHECK(s_appended == expected);
+    FUZZ_CHECK(ReceivedCharCount == (chars > INT32_MAX ? INT32_MAX : chars));
+    bool disconnectPosted = !g_ui.posted.empty() && g_ui.posted.back().first == IDM_DISCONNECT;
+    FUZZ_CHECK(disconnectPosted == readError);
+    ReplyPollReset();
+    return 0;
+}
