@@ -37,6 +37,12 @@ runq() {
   rc=$?
 }
 
+# runq in the background: the Wine process's id in $pid; "wait $pid; rc=$?" collects it.
+runq_bg() {
+  wine "$exe" "$@" >out.txt 2>err.txt &
+  pid=$!
+}
+
 # Bytes (stdin) in a form that diffs well: CR LF and LF end lines, every other byte that is
 # not printable ASCII becomes \xNN.
 visible() { perl -0777 -pe 's/\r\n/\n/g; s/([^\x20-\x7e\n])/sprintf("\\x%02X", ord($1))/ge'; }
