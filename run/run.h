@@ -3,6 +3,7 @@
 // results window to standard output and keep the script list in memory.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "link/link.h"
