@@ -143,6 +143,7 @@ static void CreateFonts()
 static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT)
 {
     g_hwndMain = hwnd;
+    g_layoutMode = LAYOUT_CONSOLE;
     LoadLibraryA("riched32.dll");  // the rich-edit classes of the panel and the files list
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&icc);
@@ -242,9 +243,8 @@ static void RegisterMainClass(HINSTANCE instance)
     RegisterClassExA(&wc);
 }
 
-int RunMainWindow(HINSTANCE instance, int showCommand)
+HWND CreateMainWindow(HINSTANCE instance, int showCommand)
 {
-    HandleCommandLine(__argc, __argv);
     RegisterMainClass(instance);
     g_instance = instance;
     SavedWindowSize saved = LocateSettingsFile();
@@ -254,9 +254,17 @@ int RunMainWindow(HINSTANCE instance, int showCommand)
     int height = saved.height > 0 ? saved.height : g_designOuter.h;
     HWND hwnd = CreateWindowExA(0, kClassName, g_startupTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 width, height, NULL, NULL, instance, NULL);
-    if (!hwnd) return 0;
+    if (!hwnd) return NULL;
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);
+    return hwnd;
+}
+
+int RunMainWindow(HINSTANCE instance, int showCommand)
+{
+    HandleCommandLine(__argc, __argv);
+    HWND hwnd = CreateMainWindow(instance, showCommand);
+    if (!hwnd) return 0;
     HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {

@@ -7,6 +7,10 @@
 // the exit code of the loop, or 0 when the main window could not be created.
 int RunMainWindow(HINSTANCE instance, int showCommand);
 
+// Registers the class, locates the settings file and creates and shows the main window
+// (the steps before the message loop). Null when the window could not be created.
+HWND CreateMainWindow(HINSTANCE instance, int showCommand);
+
 // The main window (null before it exists and after it is destroyed) and the instance.
 extern HWND g_hwndMain;
 extern HINSTANCE g_instance;

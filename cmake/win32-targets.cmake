@@ -61,7 +61,7 @@ file(GLOB WIN_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/suppo
 set(WIN_TEST_TARGETS core_tests)
 foreach(src IN LISTS WIN_TESTS)
   get_filename_component(name ${src} NAME_WE)
-  add_executable(${name} ${src} ${WIN_TEST_SUPPORT})
+  add_executable(${name} ${src} ${WIN_TEST_SUPPORT} ${CMAKE_SOURCE_DIR}/res/app.rc)
   target_link_libraries(${name} PRIVATE ${PRODUCT_LIBS} gtest gtest_main)
   add_dependencies(${name} appshell glue)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)

@@ -17,7 +17,7 @@ alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
 up() {
   local sim=$1
-  if ! alive "$state/xvfb.pid"; then
+  if [ -z "${QUILLON_NO_XVFB:-}" ] && ! alive "$state/xvfb.pid"; then
     local n=${DISPLAY#:}; n=${n%%.*}
     rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
     setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &

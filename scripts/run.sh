@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds Quillon2 and starts it under Wine, connected to the simulated instrument:
+# the simulator's serial side appears as COM5 and its LAN side listens on 127.0.0.1:10001.
+# On first start the Connect dialog offers both; the settings are seeded so that it opens on
+# COM5 (USB). Uses an Xvfb display when none is set, and says so.
+#   scripts/run.sh [--screenshot FILE] [--script FILE]
+#     --screenshot FILE  connect over USB, wait, save a PNG of the main window and quit
+#     --script FILE      (with --screenshot) load this script into the script pane first
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+shot="" script=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --screenshot) shot=$(realpath -m "$2"); shift 2;;
+    --script) script=$(realpath -m "$2"); shift 2;;
+    *) echo "usage: $0 [--screenshot FILE [--script FILE]]" >&2; exit 2;;
+  esac
+done
+
+bash scripts/setup.sh
+for preset in host win32; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" --target "$([ $preset = host ] && echo quillon-sim || echo quillon2)" >/dev/null
+done
+[ -z "$shot" ] || cmake --build --preset win32 --target qdrive >/dev/null
+
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export QSIM_COM=COM5 QSIM_CONTROL=127.0.0.1:10100 QSIM_LAN=127.0.0.1 QUILLON_TESTENV="$root/build/runenv"
+if [ -z "${DISPLAY:-}" ] || [ -n "$shot" ]; then
+  export DISPLAY=:92
+  echo "run: no display set (or a screenshot wanted): using the Xvfb display $DISPLAY"
+fi
+trap 'bash scripts/testenv.sh down >/dev/null' EXIT
+# On a real display only the simulator and the wineserver are started.
+[ "$DISPLAY" = ":92" ] || export QUILLON_NO_XVFB=1
+bash scripts/testenv.sh up "$root/build/host/sim/quillon-sim"
+
+# Seed the "Connect" section so the dialog opens on the simulator's COM port.
+user=$(ls "$WINEPREFIX/drive_c/users" | grep -vx Public | head -1)
+ini="$WINEPREFIX/drive_c/users/$user/AppData/Local/Vendrel/Quilloner/Quilloner.ini"
+if [ ! -f "$ini" ]; then
+  mkdir -p "$(dirname "$ini")"
+  printf '[Init]\r\nCreated=00:00:00 1/1/2021\r\n[Connect]\r\nInterface=1\r\nComPort=COM5\r\nBaudRate=19200\r\nIPAddr=127.0.0.1\r\n' >"$ini"
+fi
+
+exe="$root/build/win32/quillon2.exe"
+if [ -z "$shot" ]; then
+  echo "run: starting Quillon2 (simulator: COM5 and 127.0.0.1:10001)"
+  wine "$exe"
+else
+  bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script"
+fi
