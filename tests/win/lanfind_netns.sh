@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The LAN search end to end. The search broadcasts to 255.255.255.255, so everything runs in
+# network namespaces made here: one for the application (Wine and test_lanfind.exe, with a
+# wineserver of its own started inside it), three for simulated instruments, all joined by
+# veth pairs to a bridge in a hub namespace. Nothing is left behind, whatever happens.
+# Usage: lanfind_netns.sh <win32 build folder>
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+sim=${QUILLON_SIM:-$src/build/host/sim/quillon-sim}
+controlPort=${QLANFIND_CONTROL_PORT:-10120}
+subnet=10.231.77
+tag=qlf$$
+hub=${tag}hub
+app=${tag}app
+instruments=("${tag}i1" "${tag}i2" "${tag}i3")
+addresses=("$subnet.11" "$subnet.12" "$subnet.13")
+work=$(mktemp -d "/tmp/$tag.XXXXXX")
+prefix=$work/prefix
+madeNamespaces=()
+simPids=()
+
+cleanup() {
+    set +e
+    if [ -d "$prefix" ] && ip netns list | grep -qw "$app"; then
+        WINEPREFIX=$prefix ip netns exec "$app" wineserver -k >/dev/null 2>&1
+    fi
+    for pid in "${simPids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${simPids[@]}"; do wait "$pid" 2>/dev/null; done
+    for ns in "${madeNamespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+[ -x "$sim" ] || { echo "no simulator at $sim" >&2; exit 1; }
+[ -f "$bin/test_lanfind.exe" ] || { echo "no $bin/test_lanfind.exe" >&2; exit 1; }
+[ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; exit 1; }
+
+newNamespace() {
+    ip netns add "$1"
+    madeNamespaces+=("$1")
+    ip -n "$1" link set lo up
+}
+
+# Joins namespace $1 to the hub's bridge as eth0 with address $2; the veth pair is made
+# inside the hub, so no device ever exists in the machine's own namespace.
+joinHub() {
+    local port=p${#madeNamespaces[@]}
+    ip -n "$hub" link add "$port" type veth peer name eth0 netns "$1"
+    ip -n "$hub" link set "$port" master br0 up
+    ip -n "$1" addr add "$2/24" dev eth0
+    ip -n "$1" link set eth0 up
+}
+
+newNamespace "$hub"
+ip -n "$hub" link add br0 type bridge forward_delay 0
+ip -n "$hub" link set br0 up
+newNamespace "$app"
+joinHub "$app" "$subnet.1"
+ip -n "$app" route add 255.255.255.255/32 dev eth0  # limited broadcast leaves by the bridge
+for i in 0 1 2; do
+    newNamespace "${instruments[$i]}"
+    joinHub "${instruments[$i]}" "${addresses[$i]}"
+    ip netns exec "${instruments[$i]}" "$sim" --lan "${addresses[$i]}:10001" \
+        --control "${addresses[$i]}:$controlPort" --ready-file "$work/ready$i" --udp none \
+        >"$work/sim$i.log" 2>&1 &
+    simPids+=($!)
+done
+# The proof the test asks for before it broadcasts: a token only this namespace can answer.
+token="lanfind-$$-$RANDOM$RANDOM"
+ip netns exec "$app" "$sim" --lan "127.0.0.1:$controlPort" --control 127.0.0.1:0 \
+    --ready-file "$work/ready3" --idn "$token" >"$work/sim3.log" 2>&1 &
+simPids+=($!)
+for i in 0 1 2 3; do
+    for _ in $(seq 100); do [ -s "$work/ready$i" ] && break; sleep 0.05; done
+    [ -s "$work/ready$i" ] || { echo "simulator $i did not start:" >&2; tail -5 "$work/sim$i.log" >&2; exit 1; }
+done
+
+# A prefix of our own: a wineserver already running for the shared one lives outside the
+# namespace, and sockets are made by the wineserver.
+cp -a "$WINEPREFIX" "$prefix"
+set +e
+ip netns exec "$app" env WINEPREFIX="$prefix" QUILLON_BUILD="$bin" \
+    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT="$controlPort" QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" \
+    QLANFIND_CONTROL_PORT="$controlPort" \
+    wine "$bin/test_lanfind.exe" --gtest_brief=1 2>&1 | tail -n 200
+status=${PIPESTATUS[0]}
+exit "$status"
