@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FakeLinkReset();
     FakeUpgradeReset();
     g_connection.interfaceKind = in.ConsumeIntegralInRange<int32_t>(1, 3);
+    bool noPlan = in.ConsumeIntegralInRange<int>(0, 31) == 0;
 
     static LoadEntry entries[UPGRADE_MAX_ENTRIES];
     memset(entries, 0, sizeof entries);
@@ -109,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     static UpgradePlan plan;
     memset(&plan, 0, sizeof plan);
-    plan.chosenEntries = in.ConsumeIntegralInRange<int>(0, 31) == 0 ? nullptr : entries;
+    plan.chosenEntries = noPlan ? nullptr : entries;
     bool succeeded = RunUpgradeProcedure(&plan);
 
     FUZZ_CHECK(succeeded == (plan.succeeded != 0));

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rec->modelCode = earlierCode;
 
     // One reply per query, in the order asked; a reply is any bytes (line ends included).
-    std::vector<std::string> replies;
-    while (in.remaining_bytes() > 0 && replies.size() < 12) replies.push_back(in.ConsumeRandomLengthString(600));
+    std::vector<std::string> replies(in.ConsumeIntegralInRange<size_t>(0, 12));
+    for (std::string &r : replies) r = in.ConsumeRandomLengthString(600);
     size_t next = 0;
     std::vector<std::string> asked;
     g_fake.onSend = [&](const std::string &text) {

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool noFpga = (toupper((unsigned char)name[0]) == 'S' && toupper((unsigned char)name[1]) == 'Q') ||
                   (toupper((unsigned char)name[0]) == 'P' && toupper((unsigned char)name[1]) == 'C');
     FUZZ_CHECK(result == (noFpga ? 2 : 3) && table.counts[0] == result);
-    std::string folder = sep == std::string::npos ? "" : path.substr(0, sep) + "\\";
+    // An empty folder (no separator, or only a leading one) puts the companions beside the file.
+    std::string folder = sep == std::string::npos || sep == 0 ? "" : path.substr(0, sep) + "\\";
     std::vector<std::string> want = {folder + "DSP" + name.substr(2)};
     if (!noFpga) want.push_back(folder + "FPG" + name.substr(2));
     want.push_back(path);

@@ -1,5 +1,6 @@
 // Packed values inside reply lines: the 4-byte number and its short text, and the line
 // conversion that expands them into a buffer of any capacity.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ConvertBinary = in.ConsumeBool();
     size_t cap = in.ConsumeIntegralInRange<size_t>(0, 80);
     std::vector<uint8_t> line = in.ConsumeRemainingBytes<uint8_t>();
+    line.push_back(0);  // never an empty vector (memcmp below); the last byte is not converted
+    line.pop_back();
 
     std::vector<char> out(cap + 16, '#');
     size_t n = ConvertReplyLine(line.data(), line.size(), out.data(), cap);

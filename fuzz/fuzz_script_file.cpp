@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string path = FuzzScratchDir() + "/script.txt";
     std::string bytes((const char *)data, size);
-    if (size > 0 && (data[0] & 1) && size < 600) {
+    if (size > 0 && (data[0] & 0x31) == 0x31 && size < 600) {
         // Long lines are what the read buffer exists for: stretch small inputs past it.
         while (bytes.size() < 2 * SCRIPT_READ_SIZE + 3) bytes += std::string((const char *)data, size);
     }
