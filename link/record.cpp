@@ -25,6 +25,8 @@ int RingRoom(const ConnectionRecord *rec)
 
 int RingPut(ConnectionRecord *rec, const unsigned char *data, int n)
 {
+    // A negative count stores nothing (and must not be added to rxCount either).
+    if (n <= 0) return 0;
     // Unread bytes are never overwritten: what does not fit stays with the sender.
     if (n > RingRoom(rec)) n = RingRoom(rec);
     for (int i = 0; i < n; i++) {
@@ -32,7 +34,7 @@ int RingPut(ConnectionRecord *rec, const unsigned char *data, int n)
         rec->rxWrite = (rec->rxWrite + 1) % LAN_RING_SIZE;
     }
     rec->rxCount += n;
-    return n > 0 ? n : 0;
+    return n;
 }
 
 int RingTake(ConnectionRecord *rec)
