@@ -84,11 +84,14 @@ foreach(src IN LISTS WIN_SCRIPT_TESTS)
     ENVIRONMENT "${WINE_TEST_ENV}")
 endforeach()
 
-# End-to-end tests: the real quillon2.exe driven from outside (tests/e2e/*.sh).
+# End-to-end tests: the real quillon2.exe driven from outside (tests/e2e/*.sh) with the help of
+# qdrive.exe (finds windows, reads texts, presses buttons) and xdotool (types).
+add_executable(qdrive tests/e2e/qdrive.cpp)
+target_link_libraries(qdrive PRIVATE comctl32 user32)
 file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)
 foreach(src IN LISTS E2E_TESTS)
   get_filename_component(name ${src} NAME_WE)
-  add_test(NAME ${QUILLON_TEST_PREFIX}${name} COMMAND bash ${src} $<TARGET_FILE:quillon2>)
+  add_test(NAME ${QUILLON_TEST_PREFIX}${name} COMMAND bash ${src} ${CMAKE_BINARY_DIR})
   set_tests_properties(${QUILLON_TEST_PREFIX}${name} PROPERTIES
     FIXTURES_REQUIRED wineenv RESOURCE_LOCK instrument TIMEOUT 600
     ENVIRONMENT "${WINE_TEST_ENV}")

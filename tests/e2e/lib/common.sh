@@ -1,0 +1,77 @@
+# Shared helpers of the end-to-end tests: the real quillon2.exe under Wine and Xvfb, driven
+# from outside with qdrive.exe (windows, texts, buttons) and xdotool (the keyboard), against
+# the simulated instrument. Sourced by tests/e2e/e2e_*.sh, which get the win32 build folder.
+set -euo pipefail
+E2E_BIN=${1:?win32 build folder}
+: "${WINEPREFIX:?}" "${DISPLAY:?}" "${QSIM_CONTROL:=127.0.0.1:10100}" "${QSIM_COM:=COM5}" "${QSIM_LAN:=127.0.0.1}"
+export WINEDEBUG=-all
+E2E_PID=""
+
+e2e_fail() { echo "FAIL: $*" >&2; exit 1; }
+e2e_log() { echo "e2e: $*"; }
+
+# One command to the simulator's control channel; prints the reply line.
+sim() {
+  local host=${QSIM_CONTROL%:*} port=${QSIM_CONTROL#*:}
+  exec 7<>"/dev/tcp/$host/$port"
+  printf '%s\n' "$*" >&7
+  local reply
+  IFS= read -r reply <&7 || true
+  exec 7>&-
+  printf '%s\n' "${reply%$'\r'}"
+}
+sim_ok() { local r; r=$(sim "$@"); [[ $r == ok* ]] || e2e_fail "simulator: $* -> $r"; echo "$r"; }
+# The bytes a transport received since the last reset, as hex.
+sim_wire() { local r; r=$(sim_ok transcript "$1"); echo "${r#ok}" | tr -d ' '; }
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+
+q() { wine "$E2E_BIN/qdrive.exe" "$@"; }
+# A control's exact text into Q_TEXT (command substitution would drop its final line ends).
+q_text() { Q_TEXT=$(q text "$1"; echo x); Q_TEXT=${Q_TEXT%x}; }
+
+# The settings file of the program inside the Wine prefix.
+e2e_ini() {
+  local user
+  user=$(ls "$WINEPREFIX/drive_c/users" | grep -vx Public | head -1)
+  echo "$WINEPREFIX/drive_c/users/$user/AppData/Local/Vendrel/Quilloner/Quilloner.ini"
+}
+# Seeds the "Connect" section: interface, port, baud, address.
+e2e_seed() {
+  local ini; ini=$(e2e_ini)
+  mkdir -p "$(dirname "$ini")"
+  printf '[Init]\r\nCreated=00:00:00 1/1/2021\r\n[Connect]\r\nInterface=%s\r\nComPort=%s\r\nBaudRate=%s\r\nIPAddr=%s\r\n' \
+    "$1" "$2" "$3" "$4" >"$ini"
+}
+
+e2e_start() {
+  sim_ok reset >/dev/null
+  wine "$E2E_BIN/quillon2.exe" >/dev/null 2>&1 &
+  E2E_PID=$!
+  trap e2e_stop EXIT
+}
+e2e_stop() {
+  if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
+    q close >/dev/null 2>&1 || true
+    for _ in $(seq 50); do kill -0 "$E2E_PID" 2>/dev/null || break; sleep 0.1; done
+    kill "$E2E_PID" 2>/dev/null || true
+  fi
+  E2E_PID=""
+}
+
+# Answers the Connect dialog's result box and checks its text starts with $1.
+e2e_expect_box() {
+  local caption=$1 want=$2
+  q wait-dialog "$caption" 20000 || e2e_fail "no \"$caption\" box"
+  local text; text=$(q box-text "$caption")
+  [[ "$text" == "$want"* ]] || e2e_fail "box \"$caption\" says \"$text\", wanted \"$want\""
+  q press "$caption" 1 >/dev/null   # OK
+  q gone-dialog "$caption" 5000 || e2e_fail "\"$caption\" box did not close"
+}
+
+# Types text into the focused window as a user would, then presses Enter.
+e2e_type_line() {
+  q focus
+  sleep 0.3
+  xdotool type --delay 40 -- "$1"
+  xdotool key Return
+}
