@@ -264,6 +264,37 @@ def bootproto():
     return seeds
 
 
+def lan_ring():
+    seeds = []
+    # store near the ring's length, take some, store small across the wrap, take all
+    s = Seed().u8(1).integral(8100, 8192 - 300, 2 * 8192, 4).u8(7)
+    s.u8(0).integral(500, 0, 2 * 8192, 4).u8(3).integral(300, -4, 300, 4).u8(9)
+    s.u8(0).integral(2 * 8192, 0, 2 * 8192, 4)
+    seeds.append(s)
+    seeds.append(Seed().u8(1).integral(2 * 8192, 8192 - 300, 2 * 8192, 4).u8(0).u8(3).integral(1, -4, 300, 4).u8(1))
+    seeds.append(Seed().u8(3).integral(-4, -4, 300, 4).u8(0).u8(0).integral(3, 0, 2 * 8192, 4))
+    return seeds
+
+
+def history():
+    seeds = []
+    s = Seed()
+    for i in range(55):
+        s.integral(0, 0, 4, 4).string('cmd%d?' % i)
+    for _ in range(3):
+        s.integral(2, 0, 4, 4)
+    s.integral(1, 0, 4, 4).integral(10, 0, 49, 4)
+    for _ in range(3):
+        s.integral(3, 0, 4, 4)
+    seeds.append(s)
+    s = Seed().integral(2, 0, 4, 4).integral(3, 0, 4, 4).integral(0, 0, 4, 4).string('')
+    s.integral(4, 0, 4, 4).string('> *IDN?\r\n>\n> x').integral(0, 0, 602, 8).integral(1, 0, 7, 4)
+    seeds.append(s)
+    s = Seed().integral(4, 0, 4, 4).string('abc\n> ' + 'y' * 300 + '\r\n').integral(4, 0, 602, 8).integral(1, 0, 7, 4)
+    seeds.append(s)
+    return seeds
+
+
 def main():
     write('fuzz_reply_line', reply_line())
     write('fuzz_packed', packed())
@@ -275,6 +306,8 @@ def main():
     write('fuzz_directhex', directhex())
     write('fuzz_proposal', proposal())
     write('fuzz_bootproto', bootproto())
+    write('fuzz_lan_ring', lan_ring())
+    write('fuzz_history', history())
     return 0
 
 
