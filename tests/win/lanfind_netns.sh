@@ -19,9 +19,14 @@ work=$(mktemp -d "/tmp/$tag.XXXXXX")
 prefix=$work/prefix
 madeNamespaces=()
 simPids=()
+testPid=
 
 cleanup() {
     set +e
+    if [ -n "$testPid" ]; then
+        kill "$testPid" 2>/dev/null
+        tail -n 40 "$work/test.log" 2>/dev/null
+    fi
     if [ -d "$prefix" ] && ip netns list | grep -qw "$app"; then
         WINEPREFIX=$prefix ip netns exec "$app" wineserver -k >/dev/null 2>&1
     fi
@@ -32,6 +37,21 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# Namespaces of earlier runs that were killed before their trap could run (their script is
+# gone): stop what this script started in them and remove them.
+for ns in $(ip netns list | awk '{print $1}' | grep -E '^qlf[0-9]+(hub|app|i[0-9])$' || true); do
+    owner=${ns#qlf}
+    owner=${owner%%[a-z]*}
+    kill -0 "$owner" 2>/dev/null && continue
+    for pid in $(ip netns pids "$ns"); do kill "$pid" 2>/dev/null; done
+    ip netns del "$ns"
+done
+for dir in /tmp/qlf[0-9]*.*; do
+    [ -d "$dir" ] || continue
+    owner=${dir#/tmp/qlf}
+    kill -0 "${owner%%.*}" 2>/dev/null || rm -rf "$dir"
+done
 
 [ -x "$sim" ] || { echo "no simulator at $sim" >&2; exit 1; }
 [ -f "$bin/test_lanfind.exe" ] || { echo "no $bin/test_lanfind.exe" >&2; exit 1; }
@@ -77,13 +97,20 @@ for i in 0 1 2 3; do
     [ -s "$work/ready$i" ] || { echo "simulator $i did not start:" >&2; tail -5 "$work/sim$i.log" >&2; exit 1; }
 done
 
-# A prefix of our own: a wineserver already running for the shared one lives outside the
-# namespace, and sockets are made by the wineserver.
+# A prefix of our own. Wine makes sockets in its wineserver, in the wineserver's namespace:
+# a server already running for the shared prefix outside would send the broadcasts from the
+# machine's namespace. With a fresh prefix the test's wineserver starts in here.
 cp -a "$WINEPREFIX" "$prefix"
-set +e
 ip netns exec "$app" env WINEPREFIX="$prefix" QUILLON_BUILD="$bin" \
-    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT="$controlPort" QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" \
-    QLANFIND_CONTROL_PORT="$controlPort" \
-    wine "$bin/test_lanfind.exe" --gtest_brief=1 2>&1 | tail -n 200
-status=${PIPESTATUS[0]}
+    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT="$controlPort" \
+    QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" QLANFIND_CONTROL_PORT="$controlPort" \
+    wine "$bin/test_lanfind.exe" --gtest_brief=1 ${QLANFIND_FILTER:+--gtest_filter=$QLANFIND_FILTER} \
+    >"$work/test.log" 2>&1 &
+testPid=$!
+# wait, unlike a foreground command, lets INT and TERM reach the trap at once.
+set +e
+wait "$testPid"
+status=$?
+testPid=
+tail -n 200 "$work/test.log"
 exit "$status"
