@@ -75,3 +75,12 @@ e2e_type_line() {
   xdotool type --delay 40 -- "$1"
   xdotool key Return
 }
+
+# Chooses a file in an open-file dialog as a user typing its name would: the Unix path goes
+# in as Wine's Z: drive path, then OK.
+e2e_open_file() {
+  local caption=$1 path="Z:${2//\//\\}"
+  q set-text "$caption" 1148 "$path" 2>/dev/null || true   # file name combo (explorer style)
+  q set-text "$caption" 1152 "$path" 2>/dev/null || true   # file name edit (old style)
+  q press "$caption" 1
+}
