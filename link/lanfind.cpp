@@ -6,6 +6,8 @@
 
 #include "common/textutil.h"
 
+static_assert(sizeof(FoundInstrument) == 144, "the search list's entries are 144 bytes");
+
 enum {
     REPLY_65535_MIN_LEN = 26,  // longer than 25 bytes
     REPLY_30718_LEN = 30,

@@ -9,8 +9,6 @@
 
 #include "link/lanfind.h"
 
-namespace {
-
 struct LanQuery {
     u_short localPort;
     u_short remotePort;
@@ -18,7 +16,7 @@ struct LanQuery {
     int length;
 };
 
-const LanQuery QUERIES[2] = {
+static const LanQuery QUERIES[2] = {
     {65534, 65535, "X", 1},                  // LAN_QUERY_65535
     {30718, 30718, "\x00\x00\x00\xF6", 4},   // LAN_QUERY_30718
 };
@@ -30,7 +28,7 @@ enum {
     LAN_SEND_POLL_MS = 10,
 };
 
-bool SocketReady(SOCKET s, bool forWrite, long milliseconds)
+static bool SocketReady(SOCKET s, bool forWrite, long milliseconds)
 {
     fd_set set;
     FD_ZERO(&set);
@@ -41,7 +39,7 @@ bool SocketReady(SOCKET s, bool forWrite, long milliseconds)
 }
 
 // A broadcast socket bound to the query's local port; INVALID_SOCKET when any step fails.
-SOCKET OpenQuerySocket(u_short localPort)
+static SOCKET OpenQuerySocket(u_short localPort)
 {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return s;
@@ -62,7 +60,7 @@ SOCKET OpenQuerySocket(u_short localPort)
 }
 
 // Waits for writability only until the wall-clock second changes; then the pass sends nothing.
-void SendQuery(SOCKET s, const LanQuery *q)
+static void SendQuery(SOCKET s, const LanQuery *q)
 {
     time_t second = time(NULL);
     while (!SocketReady(s, true, LAN_SEND_POLL_MS)) {
@@ -77,7 +75,7 @@ void SendQuery(SOCKET s, const LanQuery *q)
 }
 
 // Takes at most one waiting datagram and lists its sender when it answers the query.
-void ReceiveStep(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
+static void ReceiveStep(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
 {
     if (!SocketReady(s, false, 0)) return;
     // One byte of room beyond the largest reply taken tells a too-long datagram apart even
@@ -91,7 +89,7 @@ void ReceiveStep(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
     LanFindAdd(part, cap, count, inet_ntoa(from.sin_addr));
 }
 
-void RunPass(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
+static void RunPass(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
 {
     DWORD start = GetTickCount();
     SendQuery(s, &QUERIES[kind]);
@@ -103,7 +101,7 @@ void RunPass(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
 }
 
 // One query into its part of the list (cap entries). The number of entries it found.
-int RunQuery(int kind, FoundInstrument *part, int cap)
+static int RunQuery(int kind, FoundInstrument *part, int cap)
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;  // nothing to clean up
@@ -116,8 +114,6 @@ int RunQuery(int kind, FoundInstrument *part, int cap)
     WSACleanup();
     return count;
 }
-
-}  // namespace
 
 int FindLanInstruments(FoundInstrument *list)
 {

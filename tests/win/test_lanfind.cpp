@@ -274,7 +274,7 @@ TEST_F(LanFind, OneInstrumentIsListedOnceSelectedAndOkCopiesItsAddress)
     EXPECT_EQ(sims[0], list[0].ipText);
     EXPECT_EQ(3, StatsValue(SimAt(sims[0], "stats"), "udp30718") - before) << "one query per pass";
     EXPECT_GE(took, 1700u);  // 2 queries x 3 passes x 300 ms
-    EXPECT_LT(took, 3000u);
+    EXPECT_LT(took, 4000u);
 
     start = GetTickCount();
     bool chosen = FindAndChoose([](HWND dlg, HWND) { Press(dlg, IDOK); });
