@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Faults of the instrument while a user works in the console, first over USB, then over LAN,
+# in one program start: garbage bytes (CR, LF, NUL and bytes >= 0x80 among them), a line of
+# 30 000 characters, an endless stream, replies ended by LF alone, silence, and the link
+# dropped (pty closed; TCP reset). After each the window must still answer, keep its earlier
+# results, and show the next reply; a drop must be reported as the program's messages say.
+# At the end the results window is saved through the Save As dialog.
+source "$(dirname "$0")/lib/common.sh"
+source "$(dirname "$0")/lib/faults.sh"
+IDN=Vendrel,RZT7680,12345,1.23
+
+# The faults that leave the link up, on one side (serial|lan) shown to the user as $2 (USB|LAN).
+console_faults() {
+  local side=$1 link=$2
+
+  f_begin; f_mark
+  sim_ok "garbage $side 4000" >/dev/null
+  sim_ok "push $side 0d0a" >/dev/null      # ends the last partial line, as the next reply would
+  f_alive "$link garbage"; f_kept "$link garbage"
+  f_console_answers "$link garbage"
+  f_row console "$link" "4000 garbage bytes (CR, LF, NUL, >= 0x80)" "shown as text and packed values; window usable, next reply shown"
+
+  f_begin; f_mark
+  sim_ok "longline $side 30000" >/dev/null
+  f_wait_new_lines 2 10000 || e2e_fail "$link long line: $(printf '%s' "$F_NEW" | wc -c) bytes shown"
+  f_check_long_line "$link long line"
+  f_alive "$link long line"
+  f_row console "$link" "one line of 30 000 characters" "a line of 20 479 characters, then one of 9 521"
+
+  f_begin
+  sim_ok "stream $side on 0" >/dev/null    # as fast as the program takes the lines
+  sleep 2
+  f_alive "$link stream"
+  f_console_answers "$link stream"         # typed while the stream goes on
+  local t=$(f_now_ms); f_alive "$link stream"
+  (( $(f_now_ms) - t < 5000 )) || e2e_fail "$link stream: the window took $(( $(f_now_ms) - t )) ms to answer"
+  sim_ok "stream $side off" >/dev/null
+  sleep 0.5
+  f_alive "$link stream"
+  f_row console "$link" "endless stream of lines (as fast as read)" "lines shown, window answers, typed command answered"
+
+  f_begin
+  sim_ok "set eol lf" >/dev/null
+  f_console_answers "$link LF"
+  [ "$F_NEW" = "> *IDN?"$'\r\n'"$IDN"$'\r\n' ] || e2e_fail "$link LF: $(printf %q "$F_NEW")"
+  sim_ok "set eol crlf" >/dev/null
+  f_row console "$link" "replies ended by LF alone" "the same single reply line as with CR LF"
+
+  f_begin; f_mark
+  sim_ok "silence on" >/dev/null
+  e2e_type_line '*IDN?'
+  sleep 5.5                                  # longer than a reply is ever waited for
+  f_alive "$link silence"
+  f_new
+  [ "$F_NEW" = "> *IDN?"$'\r\n' ] || e2e_fail "$link silence: $(printf %q "$F_NEW")"
+  sim_ok "silence off" >/dev/null
+  f_console_answers "$link after silence"
+  f_row console "$link" "silence" "echo only, no message, next command answered"
+}
+
+e2e_seed 1 "$QSIM_COM" 19200 ""
+f_start_connected USB
+f_console_answers "USB first command"
+console_faults serial USB
+
+# USB: the pty closed under the open port. The poll's read fails: the reconnect question.
+f_begin; f_mark
+sim_ok "drop serial" >/dev/null
+q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no question within 5 s"
+[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
+  || e2e_fail "USB drop: box says $(q box-text Quillon2)"
+f_alive "USB drop"
+sim_ok "transcript clear" >/dev/null
+q press Quillon2 6                         # Yes: reconnect with the saved settings, no dialog
+q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
+sim_ok "wait-rx serial 30 10000" >/dev/null
+q wait-dialog Connect 500 2>/dev/null && e2e_fail "USB drop: the reconnect opened the Connect dialog"
+f_console_answers "USB reconnected"
+[[ $(sim_wire serial) == "$(hex $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\n')"* ]] || e2e_fail "USB reconnect wire: $(sim_wire serial | head -c 120)"
+f_kept "USB drop"
+f_row console USB "pty closed (link dropped); answer Yes" "the reconnect question; Yes reconnects without a dialog; results kept"
+
+# Dropped again; No leaves the program disconnected: Send then does nothing.
+f_begin; f_mark
+sim_ok "drop serial" >/dev/null
+q wait-dialog Quillon2 5000 || e2e_fail "USB second drop: no question"
+q press Quillon2 7                         # No
+q gone-dialog Quillon2 5000 || e2e_fail "USB second drop: the question stayed"
+q wait-text 18001 "No connection" 5000 || e2e_fail "USB second drop: panel $(q text 18001)"
+sim_ok "transcript clear" >/dev/null
+q command 18003                            # Send, as Enter would
+sleep 0.5
+f_new; [ -z "$F_NEW" ] || e2e_fail "USB second drop: Send while disconnected showed $(printf %q "$F_NEW")"
+[ -z "$(sim_wire serial)" ] || e2e_fail "USB second drop: sent $(sim_wire serial)"
+q wait-dialog Quillon2 300 2>/dev/null && e2e_fail "USB second drop: a second box"
+f_alive "USB second drop"
+f_row console USB "pty closed; answer No" "the reconnect question; No leaves it disconnected, \"No connection\" in the panel"
+
+# Over to LAN through Configure / Connection...
+q command 32771
+q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
+q select Connect 113 1
+q set-ip Connect 117 "$QSIM_LAN"
+q press Connect 112
+e2e_expect_box "Test Connection" "The connection was successful"
+q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+f_console_answers "LAN first command"
+console_faults lan LAN
+
+# LAN: the connection reset. Nothing shows until the next send fails: "Comms Failed", then
+# the program disconnects without the reconnect question; the command is not echoed.
+f_begin; f_mark
+sim_ok "drop lan" >/dev/null
+sleep 0.5
+f_alive "LAN drop"
+q wait-dialog Quillon2 200 2>/dev/null && e2e_fail "LAN drop: a box before any send"
+e2e_type_line '*IDN?'
+q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no message after the failed send"
+[ "$(q box-text Quillon2)" = "Comms Failed - the connection will be closed" ] || e2e_fail "LAN drop: box says $(q box-text Quillon2)"
+q press Quillon2 1
+q gone-dialog Quillon2 5000 || e2e_fail "LAN drop: the message stayed"
+q wait-text 18001 "No connection" 5000 || e2e_fail "LAN drop: panel $(q text 18001)"
+q wait-dialog Quillon2 1000 2>/dev/null && e2e_fail "LAN drop: a reconnect question after Comms Failed"
+f_new; [ -z "$F_NEW" ] || e2e_fail "LAN drop: the failed command was echoed: $(printf %q "$F_NEW")"
+f_alive "LAN drop"
+f_row console LAN "TCP reset, then a typed command" "\"Comms Failed - the connection will be closed\", disconnected, no question, no echo"
+
+# Everything shown so far, long line and garbage included, saved through the Save As dialog.
+f_begin
+f_save_results "console save"
+grep -c "^$(printf 'ABCDEFGHIJKLMNOPQRSTUVWXYZ%.0s' $(seq 787))ABCDEFGHIJKLMNOPQ"$'\r$' "$F_SAVED" | grep -qx 2 \
+  || e2e_fail "console save: the two 20 479-character lines are not in the file"
+f_row console both "Result / Save to File after all faults" "file = results window, every line ended by CR LF"
+e2e_log "console faults: all checks passed"
