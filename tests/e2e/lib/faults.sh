@@ -79,6 +79,12 @@ if b"\n" in got.replace(b"\r\n", b"") or b"\r" in got.replace(b"\r\n", b""):
   F_SAVED=$file
 }
 
+# Fails after keeping the results window's text in $QUILLON_TESTENV/fault-results.bin.
+f_fail() {
+  timeout 15 wine "$E2E_BIN/qdrive.exe" text 18000 >"${QUILLON_TESTENV:-/tmp}/fault-results.bin" 2>/dev/null || true
+  e2e_fail "$@"
+}
+
 f_cleanup() { e2e_stop; rm -rf "$FAULT_TMP"; }
 trap f_cleanup EXIT
 
@@ -115,4 +121,28 @@ want = line[:20479] + b"\r\n" + line[20479:] + b"\r\n"
 if d != want:
     sys.exit("shown: %d bytes, line lengths %s" % (len(d), [len(x) for x in d.split(b"\r\n")]))
 ' || e2e_fail "$1: long line"
+}
+
+# Presses Run (or continues a paused run) and waits until the results show $1 on a line of
+# its own, bounded by $2 ms; the results added since then are in F_NEW.
+f_run_until() {
+  local marker=$1 limit=$(( $2 / 200 )) i
+  f_mark
+  q command 18006
+  for i in $(seq "$limit"); do
+    f_new
+    [[ $F_NEW == *"$marker"$'\r\n'* ]] && return 0
+    sleep 0.2
+  done
+  e2e_fail "script: no \"$marker\" within $2 ms: $(printf %q "${F_NEW:0:400}")"
+}
+# Waits until the results added since f_mark contain $1.
+f_wait_new() {
+  local limit=$(( $2 / 200 )) i
+  for i in $(seq "$limit"); do
+    f_new
+    [[ $F_NEW == *"$1"* ]] && return 0
+    sleep 0.2
+  done
+  e2e_fail "no \"$1\" within $2 ms: $(printf %q "${F_NEW:0:400}")"
 }

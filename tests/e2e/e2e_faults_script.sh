@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Faults of the instrument during a script run, over USB and then over LAN, in one program
+# start. The script pauses itself ("#wait") between its parts; the test sets up the next fault
+# and continues the run with Run, as a user would. Silence must give "TIMEOUT" after the 5 s
+# reply wait and the run goes on; garbage, a 30 000-character line, replies ended by LF alone
+# and a stream must neither stop nor stall the run for good; a dropped link must show as the
+# program's messages say. Afterwards the results window is saved through the Save As dialog.
+source "$(dirname "$0")/lib/common.sh"
+source "$(dirname "$0")/lib/faults.sh"
+IDN=Vendrel,RZT7680,12345,1.23
+script=$FAULT_TMP/faults-script.txt
+printf '%s\r\n' '# faults' '#fast' \
+  '"*IDN?' '#wait,part silence' \
+  '"*IDN?' '#echo,after silence' '#wait,part garbage' \
+  '"nothing?' '#reply,8' '#echo,after garbage' '#wait,part long' \
+  '"nothing?' '#reply,8' '#echo,after long' '#wait,part lf' \
+  '"*IDN?' '"meas:volt?' '#echo,after lf' '#wait,part stream' \
+  '"*IDN?' '#echo,after stream' '#wait,part drop' \
+  '"nothing?' '#reply,6' '"*IDN?' '#echo,after drop' >"$script"
+
+# The parts that leave the link up, on one side (serial|lan) shown to the user as $2.
+script_faults() {
+  local side=$1 link=$2
+  f_run_until "part silence" 10000
+  [ "$F_NEW" = "> *IDN?"$'\r\n'"$IDN"$'\r\n'"part silence"$'\r\n' ] || e2e_fail "$link first part: $(printf %q "$F_NEW")"
+
+  f_begin
+  sim_ok "silence on" >/dev/null
+  f_run_until "part garbage" 12000
+  [ "$F_NEW" = "> *IDN?"$'\r\n'"TIMEOUT"$'\r\n'"after silence"$'\r\n'"part garbage"$'\r\n' ] || e2e_fail "$link silence: $(printf %q "$F_NEW")"
+  local took; took=$(f_elapsed)
+  (( ${took%.*} >= 5 && ${took%.*} < 9 )) || e2e_fail "$link silence: TIMEOUT after $took s"
+  sim_ok "silence off" >/dev/null
+  f_alive "$link silence"
+  f_row script "$link" "silence after a query" "\"TIMEOUT\" after the 5 s reply wait, the run goes on"
+
+  f_begin; f_mark
+  q command 18006
+  f_wait_new "> nothing?" 5000
+  sim_ok "garbage $side 4000" >/dev/null
+  sim_ok "push $side 0d0a" >/dev/null
+  f_wait_new "part long"$'\r\n' 12000
+  [[ $F_NEW == "> nothing?"$'\r\n'*"after garbage"$'\r\n'"part long"$'\r\n' ]] || f_fail "$link garbage: end of results"
+  [[ $F_NEW == *TIMEOUT* ]] && f_fail "$link garbage: TIMEOUT although bytes arrived"
+  f_alive "$link garbage"
+  f_row script "$link" "4000 garbage bytes during a reply wait" "shown, the wait ends, no TIMEOUT, the run goes on"
+
+  f_begin; f_mark
+  q command 18006
+  f_wait_new "> nothing?"$'\r\n' 5000
+  f_mark
+  sim_ok "longline $side 30000" >/dev/null
+  f_wait_new "part lf"$'\r\n' 12000
+  local line; line=$(python3 -c 'print("".join(chr(65 + i % 26) for i in range(30000)))')
+  [ "$F_NEW" = "${line:0:20479}"$'\r\n'"${line:20479}"$'\r\n'"after long"$'\r\n'"part lf"$'\r\n' ] \
+    || e2e_fail "$link long line: $(printf '%s' "$F_NEW" | awk '{print length($0)}' | tr '\n' ' ')"
+  f_alive "$link long line"
+  f_row script "$link" "a 30 000-character reply" "lines of 20 479 and 9 521 characters, no TIMEOUT, the run goes on"
+
+  f_begin
+  sim_ok "set eol lf" >/dev/null
+  f_run_until "part stream" 12000
+  [ "$F_NEW" = "> *IDN?"$'\r\n'"$IDN"$'\r\n'"> meas:volt?"$'\r\n'"1.23456"$'\r\n'"after lf"$'\r\n'"part stream"$'\r\n' ] \
+    || e2e_fail "$link LF: $(printf %q "$F_NEW")"
+  sim_ok "set eol crlf" >/dev/null
+  f_row script "$link" "replies ended by LF alone" "replies shown as lines, no TIMEOUT"
+
+  # An endless stream keeps a reply wait alive (every new line pushes its end 250 ms on), so
+  # the run only goes on once the stream stops; meanwhile the window answers and Stop works.
+  f_begin
+  sim_ok "stream $side on 1" >/dev/null
+  f_mark
+  q command 18006
+  sleep 3
+  f_alive "$link stream"
+  f_new
+  [[ $F_NEW == *"> *IDN?"*STREAM,* ]] || e2e_fail "$link stream: $(printf %q "${F_NEW:0:200}")"
+  sim_ok "stream $side off" >/dev/null
+  f_wait_new "part drop"$'\r\n' 12000
+  [[ $F_NEW == *"$IDN"$'\r\n'*"after stream"$'\r\n'"part drop"$'\r\n' ]] || e2e_fail "$link stream: $(printf %q "${F_NEW: -200}")"
+  [[ $F_NEW == *TIMEOUT* ]] && e2e_fail "$link stream: TIMEOUT"
+  f_alive "$link stream"
+  f_row script "$link" "stream of lines during a query" "lines shown, the wait lasts while lines come, the run goes on when they stop"
+}
+
+e2e_seed 1 "$QSIM_COM" 19200 ""
+f_start_connected USB
+q command 32776
+q wait-dialog "Select Script File" 10000 || e2e_fail "no script dialog"
+e2e_open_file "Select Script File" "$script"
+q gone-dialog "Select Script File" 10000 || e2e_fail "script dialog stayed open"
+script_faults serial USB
+
+# USB: the pty closed while the run waits for a reply. The poll's read fails: the reconnect
+# question; Yes reconnects and the run, still going, gets its next reply.
+f_begin; f_mark
+q command 18006
+f_wait_new "> nothing?"$'\r\n' 5000
+sim_ok "drop serial" >/dev/null
+q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no question within 5 s"
+[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
+  || e2e_fail "USB drop: box says $(q box-text Quillon2)"
+f_alive "USB drop"
+q press Quillon2 6
+q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
+q wait-title "USB," 10000 || e2e_fail "USB drop: not reconnected"
+f_wait_new "after drop"$'\r\n' 15000
+e2e_log "USB drop: the run showed $(printf %q "$F_NEW")"
+[[ $F_NEW == "> nothing?"$'\r\n'*"> *IDN?"$'\r\n'*"after drop"$'\r\n' ]] || e2e_fail "USB drop: $(printf %q "$F_NEW")"
+[ "$(q text 18006)" = "Run" ] || e2e_fail "USB drop: Run button reads $(q text 18006)"
+f_alive "USB drop"
+f_row script USB "pty closed during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
+
+# Over to LAN; the script stays loaded and runs afresh.
+q command 32771
+q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
+q select Connect 113 1
+q set-ip Connect 117 "$QSIM_LAN"
+q press Connect 112
+e2e_expect_box "Test Connection" "The connection was successful"
+q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+script_faults lan LAN
+
+# LAN: the connection reset during a reply wait. The next command cannot be sent: "ERROR
+# SENDING THIS COMMAND" right after it, the run stops on the next line, no box, no disconnect.
+f_begin; f_mark
+q command 18006
+f_wait_new "> nothing?"$'\r\n' 5000
+sim_ok "drop lan" >/dev/null
+f_wait_new "ERROR SENDING THIS COMMAND" 12000
+sleep 1.5
+f_new
+[ "$F_NEW" = "> nothing?"$'\r\n'"TIMEOUT"$'\r\n'"> *IDN?ERROR SENDING THIS COMMAND"$'\r\n' ] || e2e_fail "LAN drop: $(printf %q "$F_NEW")"
+[ "$(q text 18006)" = "Run" ] || e2e_fail "LAN drop: the run did not stop: $(q text 18006)"
+q wait-dialog Quillon2 300 2>/dev/null && e2e_fail "LAN drop: a message box: $(q box-text Quillon2)"
+[[ $(q text 18001) == *"Interface:  LAN"* ]] || e2e_fail "LAN drop: disconnected: $(q text 18001)"
+f_alive "LAN drop"
+f_row script LAN "TCP reset during a reply wait" "TIMEOUT, then \"> *IDN?ERROR SENDING THIS COMMAND\"; the run stops; no box"
+
+f_begin
+f_save_results "script save"
+f_row script both "Result / Save to File after all faults" "file = results window, every line ended by CR LF"
+e2e_log "script faults: all checks passed"
