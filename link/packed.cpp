@@ -2,6 +2,8 @@
 // exponent, and their short scientific text form.
 #include "link/link.h"
 
+#include "common/textutil.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +28,14 @@ double ConvertPackedValue(const unsigned char bytes[4], char *text)
         char *e = strchr(buf, 'E');
         int exp10 = e ? atoi(e + 1) : 0;
         if (e) *e = '\0';
+        // The mantissa is at most 8 characters and the exponent 3, so the form always fits
+        // the 13-byte text; it is cut there all the same.
+        char form[48];
         if (exp10 == 0)
-            snprintf(text, PACKED_TEXT_SIZE, "%sE", buf);
+            snprintf(form, sizeof form, "%sE", buf);
         else
-            snprintf(text, PACKED_TEXT_SIZE, "%sE%d", buf, exp10);
+            snprintf(form, sizeof form, "%sE%d", buf, exp10);
+        TextCopy(text, PACKED_TEXT_SIZE, form);
     }
     return value;
 }

@@ -43,9 +43,7 @@ int SendLine(const char *text, ConnectionRecord *rec)
 int ReadByte(ConnectionRecord *)
 {
     if (g_fake.input.empty()) return g_fake.readError ? -1 : -2;
-    int byte = (unsigned char)g_fake.input[0];
-    g_fake.input.erase(0, 1);
-    return byte;
+    return g_fake.input.Take();
 }
 
 int ReceiveLine(char *buf, int size, ConnectionRecord *rec)
