@@ -24,8 +24,11 @@ up() {
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.05; done
   fi
-  # A wineserver that stays up between Wine processes saves seconds per test.
-  wineserver -p >/dev/null 2>&1 || true
+  # A wineserver that stays up between Wine processes saves seconds per test. Wine's own
+  # services start with the first program; start them here, detached and with no output, so
+  # that they never hold a test's output pipe open after the test has ended.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  setsid wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   if ! alive "$state/sim.pid"; then
     local com; com=$(echo "$QSIM_COM" | tr 'A-Z' 'a-z')
     rm -f "$state/sim.ready"
