@@ -26,7 +26,11 @@ struct UpgradeDialogState {
 };
 static UpgradeDialogState s_active;
 
-HINSTANCE UpgradeResourceModule(HWND owner)
+// The progress position last posted; the worker's alone once started (reset before it starts).
+static intptr_t s_progressPosted = -1;
+
+// The module the dialogs are loaded from: the one that made owner, else the program itself.
+static HINSTANCE UpgradeResourceModule(HWND owner)
 {
     HINSTANCE module = owner ? (HINSTANCE)GetWindowLongPtrA(owner, GWLP_HINSTANCE) : NULL;
     return module ? module : GetModuleHandleA(NULL);
@@ -38,6 +42,13 @@ void UpgradeNotify(UpgradePlan *plan, int code, intptr_t param)
 {
     HWND dialog = (HWND)plan->dialogWindow;
     if (!dialog) return;
+    // The worker reports progress after every HEX line, but the bar has only 101 positions:
+    // posting the same one again costs both threads a round trip through the message queue
+    // for every record and shows nothing new.
+    if (code == UPN_PROGRESS) {
+        if (param == s_progressPosted) return;
+        s_progressPosted = param;
+    }
     // The dialog keeps its buttons disabled until UPN_FINISHED arrives: losing it to a full
     // message queue would leave the user with no way out, so it is posted until it gets there.
     while (!PostMessageA(dialog, WM_COMMAND, (WPARAM)code, (LPARAM)param)) {
@@ -122,6 +133,7 @@ static void UpgradeAppendLog(HWND dlg, const char *text)
 static void UpgradeStart(HWND dlg)
 {
     if (s_active.worker) return;  // one worker per dialog
+    s_progressPosted = -1;
     uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, s_active.plan, 0, NULL);
     if (!thread) {
         UiMessage(dlg, "Failed to start the firmware upgrade thread!", "Upgrade Firmware", UI_ICON_INFO, UI_OK);

@@ -22,6 +22,3 @@ INT_PTR ShowFirmwareFilesDialog(HWND owner, const char *richText, bool blocking)
 // returns when the user has closed the dialog, never before the worker has finished.
 // Returns IDCANCEL, or -1 when the dialog could not be made.
 INT_PTR RunUpgradeProgressDialog(HWND owner, UpgradePlan *plan);
-
-// The module the dialogs are loaded from: the one that made owner, else the program itself.
-HINSTANCE UpgradeResourceModule(HWND owner);

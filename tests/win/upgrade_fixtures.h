@@ -31,16 +31,19 @@ inline std::string HexRecord(uint16_t address, int type, const std::vector<uint8
     return line + text;
 }
 
-// Lines (without line ends) of n bytes from base, 16 a record, after a 04 record for the
-// upper address half; the bytes follow seed so that no two files look alike.
+// Lines (without line ends) of n bytes from base (16-byte aligned), 16 a record, with a 04
+// record wherever the upper address half changes; the bytes follow seed so that no two files
+// look alike.
 inline std::vector<std::string> HexLines(uint32_t base, int n, int seed)
 {
     std::vector<std::string> lines;
-    lines.push_back(HexRecord(0, 4, {(uint8_t)(base >> 24), (uint8_t)(base >> 16)}));
     for (int at = 0; at < n; at += 16) {
+        uint32_t address = base + (uint32_t)at;
+        if (at == 0 || (address & 0xFFFF) == 0)
+            lines.push_back(HexRecord(0, 4, {(uint8_t)(address >> 24), (uint8_t)(address >> 16)}));
         std::vector<uint8_t> data;
         for (int i = at; i < n && i < at + 16; i++) data.push_back((uint8_t)(seed * 37 + i * 11 + (i >> 8)));
-        lines.push_back(HexRecord((uint16_t)(base + at), 0, data));
+        lines.push_back(HexRecord((uint16_t)address, 0, data));
     }
     lines.push_back(":00000001FF");
     return lines;
@@ -149,6 +152,7 @@ struct UiDriver {
     bool finishedSeen = false;
     std::string log, status, cancelText;
     int progress = -1;
+    DWORD sendingAt = 0, sentAt = 0;  // tick counts: first file started, "Firmware sent OK" seen
 
     size_t answered = 0;
     std::set<HWND> handled;
@@ -189,6 +193,10 @@ inline void DriveProgress(UiDriver *d, HWND dlg)
 {
     HWND cancel = GetDlgItem(dlg, IDCANCEL);
     d->progressSeen = true;
+    if (!d->sendingAt && TextOf(GetDlgItem(dlg, IDC_UPGRADE_STATUS)).rfind("Sending file", 0) == 0)
+        d->sendingAt = GetTickCount();
+    if (!d->sentAt && TextOf(GetDlgItem(dlg, IDC_UPGRADE_LOG)).find("Firmware sent OK") != std::string::npos)
+        d->sentAt = GetTickCount();
     if (TextOf(cancel) != "Finished" || !IsWindowEnabled(cancel)) {
         if (!d->poked) {
             d->buttonsDisabledWhileRunning = !IsWindowEnabled(cancel) && !IsWindowEnabled(GetDlgItem(dlg, IDC_UPGRADE_START));
