@@ -241,7 +241,10 @@ bool AppConnectWithDialog(int interfaceIndex, const char *portOrIp)
     });
     AppExpect("Test Connection", AppAnswer(IDOK));
     PostMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 0);
-    bool ok = AppPumpUntil([] { return g_connection.connected && g_connection.pollEnabled; }, 15000);
+    // Connected, and the posted command that enables the children has run too.
+    bool ok = AppPumpUntil([] {
+        return g_connection.connected && g_connection.pollEnabled && IsWindowEnabled(GetMainChild(IDC_COMMAND_LINE));
+    }, 15000);
     if (!ok) {
         for (const SeenBox &box : g_seenBoxes) ADD_FAILURE() << "box: " << box.caption << ": " << box.text;
         ADD_FAILURE() << "kind " << g_connection.interfaceKind << " port " << g_connection.portName << " ip "
