@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Faults of the boot loader during firmware upgrades run from the real menu, the open dialog,
+# the files list and the progress dialog, in one program start: initialisation refused, a
+# sector refused, records answered "no", the link dropped after some records, a boot loader
+# that falls silent, replies ended by LF alone and echoed replies with garbage before them.
+# Each failure must show its log line and "Finished" on the button, and nothing may be sent
+# after the failing command; a good run must program the flash exactly. Over LAN a reset link
+# ends the run the same way, each reply waited for at most 5 s.
+source "$(dirname "$0")/lib/common.sh"
+source "$(dirname "$0")/lib/faults.sh"
+dir=$FAULT_TMP/fw
+mkdir -p "$dir"
+# Two files of 4 data records each (16 bytes a record) and an end record.
+python3 - "$dir" <<'PY'
+import sys
+def rec(addr, typ, data):
+    b = [len(data), addr >> 8, addr & 255, typ] + list(data)
+    return ":%s%02X" % ("".join("%02X" % x for x in b), -sum(b) & 255)
+for name, seed in (("a.hex", 1), ("b.hex", 7)):
+    lines = [rec(16 * i, 0, [(seed * 31 + 16 * i + k) & 255 for k in range(16)]) for i in range(4)]
+    open(sys.argv[1] + "/" + name, "w", newline="").write("\r\n".join(lines + [rec(0, 1, [])]) + "\r\n")
+PY
+printf 'TARGET,RZT7680\r\nLOAD,0,a.hex\r\nLOAD,1,b.hex\r\n' >"$dir/fw.upg"
+rec_hex() { sed -n "${2}p" "$dir/$1" | tr -d '\r'; }     # record $2 (from 1) of a file
+BOOT_INIT=$(hex $'\x19')
+INIT=$(hex $'C7D2z\n')
+
+# Runs one upgrade from the menu to "Finished"; the log is left in U_LOG, the status line in
+# U_STATUS, the bytes the instrument received from the Accept on in U_WIRE (hex).
+upgrade_run() {
+  local side=$1 limit=${2:-20000}
+  q command 32774
+  q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "upgrade: no open dialog"
+  e2e_open_file "Select Firmware Upgrade File" "$dir/fw.upg"
+  q wait-dialog "Firmware Files List" 20000 || e2e_fail "upgrade: no files list"
+  sim_ok "transcript clear" >/dev/null
+  q press "Firmware Files List" 1000
+  q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "upgrade: no progress dialog"
+  f_begin
+  [ -z "${U_DURING:-}" ] || eval "$U_DURING"
+  local i
+  for i in $(seq $(( limit / 200 ))); do
+    [ "$(q dialog-text "Upgrade Firmware" 2)" = Finished ] && break
+    f_alive "upgrade"
+    sleep 0.2
+  done
+  [ "$(q dialog-text "Upgrade Firmware" 2)" = Finished ] || e2e_fail "upgrade: no Finished within $limit ms: $(q dialog-text "Upgrade Firmware" 1003)"
+  U_SECONDS=$(f_elapsed)
+  sleep 1                                    # anything sent late would show now
+  U_LOG=$(q dialog-text "Upgrade Firmware" 1003)   # its final LF is dropped here
+  U_STATUS=$(q dialog-text "Upgrade Firmware" 1005)
+  U_WIRE=$(sim_wire "$side")
+  q press "Upgrade Firmware" 2
+  q gone-dialog "Upgrade Firmware" 5000 || e2e_fail "upgrade: the progress dialog stayed"
+}
+# The wire ends exactly with the failing command ($2, hex); $1 names the case.
+wire_ends_with() {
+  [[ $U_WIRE == *"$2" ]] || e2e_fail "$1: the wire does not end at the failing command: ...${U_WIRE: -120}"
+}
+# After a failed run the boot loader is left (a real instrument is switched off and on) and
+# the console must answer again: the upgrade gave the link back to the reply poll.
+after_failure() {
+  sim_ok "boot leave" >/dev/null
+  f_console_answers "$1: console afterwards"
+}
+log_is() { [ "$U_LOG"$'\n' = "$2" ] || e2e_fail "$1: log $(printf %q "$U_LOG")"; }
+
+e2e_seed 1 "$QSIM_COM" 19200 ""
+f_start_connected USB
+f_console_answers "USB first command"
+f_mark
+
+# Echoed replies ("C7D2zok"), garbage during the attention pause: a good upgrade.
+sim_ok "boot echo on" >/dev/null
+U_DURING='sim_ok "garbage serial 2000" >/dev/null'
+upgrade_run serial
+U_DURING=
+log_is "USB good run" $'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK\r\n'
+[ "$U_STATUS" = Finished ] || e2e_fail "USB good run: status $U_STATUS"
+[[ $(sim_ok "boot flash-verify 0 $dir/a.hex") == "ok 64" ]] || e2e_fail "USB good run: sector 0 $(sim boot flash-verify 0 "$dir/a.hex")"
+[[ $(sim_ok "boot flash-verify 1 $dir/b.hex") == "ok 64" ]] || e2e_fail "USB good run: sector 1"
+sim_ok "boot echo off" >/dev/null
+f_kept "USB good run"
+f_console_answers "USB good run: console afterwards"
+f_row upgrade USB "echoed replies, 2000 garbage bytes in the attention pause" "\"Firmware sent OK\", flash as the files, \"Finished\"" "$U_SECONDS"
+
+sim_ok "boot refuse-init 2" >/dev/null
+upgrade_run serial
+log_is "USB refuse-init" $'ERROR: Instrument failed to initialise\r\n'
+[ "$U_STATUS" = "Initialising Instrument" ] || e2e_fail "USB refuse-init: status $U_STATUS"
+wire_ends_with "USB refuse-init" "$BOOT_INIT$INIT$INIT"
+after_failure "USB refuse-init"
+f_row upgrade USB "initialisation refused twice" "\"ERROR: Instrument failed to initialise\", \"Finished\", nothing sent after" "$U_SECONDS"
+
+sim_ok "set eol lf" >/dev/null
+upgrade_run serial
+log_is "USB LF replies" $'ERROR: Instrument failed to initialise\r\n'
+wire_ends_with "USB LF replies" "$BOOT_INIT$INIT$INIT"
+sim_ok "set eol crlf" >/dev/null
+after_failure "USB LF replies"
+f_row upgrade USB "boot-loader replies ended by LF alone" "\"ERROR: Instrument failed to initialise\" (ok+LF is not accepted), nothing sent after" "$U_SECONDS"
+
+sim_ok "boot refuse-sector 1" >/dev/null
+upgrade_run serial
+log_is "USB refuse-sector" $'Instrument initialised OK\r\nERROR: Failed to erase sector 1\r\n'
+wire_ends_with "USB refuse-sector" "$(hex 'C72Dy')0a78$(hex $'2DC7y\n')"
+sim_ok "boot refuse-sector off" >/dev/null
+after_failure "USB refuse-sector"
+f_row upgrade USB "sector 1 refused" "\"ERROR: Failed to erase sector 1\", \"Finished\", nothing sent after" "$U_SECONDS"
+
+sim_ok "boot bad-replies 4" >/dev/null
+upgrade_run serial
+log_is "USB bad replies" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+r1=$(hex "$(rec_hex a.hex 1)"$'\n\r\n')
+wire_ends_with "USB bad replies" "$(hex $'C72Dy\n')$r1$r1$r1$r1"
+after_failure "USB bad replies"
+f_row upgrade USB "records answered \"no\" (4 times)" "\"ERROR: Failed to send file a.hex\" after 4 sends, nothing sent after" "$U_SECONDS"
+
+sim_ok "boot drop-after 3" >/dev/null
+upgrade_run serial
+log_is "USB drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+wire_ends_with "USB drop" "$(hex "$(rec_hex a.hex 3)"$'\n\r\n')$(hex "$(rec_hex a.hex 4)"$'\n\r\n')"
+# The link is gone: once the upgrade hands it back, the poll's read fails.
+q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no reconnect question after the upgrade"
+[[ $(q box-text Quillon2) == "A problem has occurred trying to read data"* ]] || e2e_fail "USB drop: box $(q box-text Quillon2)"
+sim_ok "boot leave" >/dev/null
+q press Quillon2 6
+q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
+q wait-title "USB," 10000 || e2e_fail "USB drop: not reconnected"
+f_console_answers "USB drop: console after reconnecting"
+f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\", then the reconnect question; Yes reconnects" "$U_SECONDS"
+
+sim_ok "boot silent-after 2" >/dev/null
+upgrade_run serial 40000
+log_is "USB silent" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+r3=$(hex "$(rec_hex a.hex 3)"$'\n\r\n')
+wire_ends_with "USB silent" "$r3$r3$r3$r3"
+(( ${U_SECONDS%.*} >= 19 && ${U_SECONDS%.*} <= 32 )) || e2e_fail "USB silent: took $U_SECONDS s (4 waits of 5 s expected)"
+sim_ok "boot silent-after off" >/dev/null
+after_failure "USB silent"
+f_row upgrade USB "boot loader silent after 2 records" "\"ERROR: Failed to send file a.hex\" after 4 waits of 5 s, nothing sent after" "$U_SECONDS"
+
+# LAN: the connection reset after 2 records.
+q command 32771
+q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
+q select Connect 113 1
+q set-ip Connect 117 "$QSIM_LAN"
+q press Connect 112
+e2e_expect_box "Test Connection" "The connection was successful"
+q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+sim_ok "boot drop-after 2" >/dev/null
+upgrade_run lan 40000
+log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_hex a.hex 3)"$'\n\r\n')00"
+q wait-dialog Quillon2 1000 2>/dev/null && e2e_fail "LAN drop: a message box: $(q box-text Quillon2)"
+f_alive "LAN drop"
+f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", \"Finished\", nothing reaches the instrument after" "$U_SECONDS"
+
+f_kept "upgrade"
+f_begin
+f_save_results "upgrade save"
+f_row upgrade both "Result / Save to File after the upgrades" "file = results window, every line ended by CR LF"
+e2e_log "upgrade faults: all checks passed"
