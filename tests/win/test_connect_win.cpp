@@ -442,26 +442,21 @@ TEST_F(ConnectWin, MissingChoicesAreReportedAndKeepTheDialogOpen)
         AppPress(dlg, IDC_CONNECT_CONNECT);
         AppPumpFor(50);
         EXPECT_EQ(boxes, g_seenBoxes.size());
+        // Connect and Test validate alike.
         Pick(dlg, IDC_CONNECT_INTERFACE, 2);
         texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
-        texts.push_back(PressForBox(dlg, IDC_CONNECT_TEST));
         PickText(dlg, IDC_CONNECT_PORT, SimComPort());
-        texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
         texts.push_back(PressForBox(dlg, IDC_CONNECT_TEST));
         Pick(dlg, IDC_CONNECT_INTERFACE, 1);
         texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
-        texts.push_back(PressForBox(dlg, IDC_CONNECT_TEST));
         SetIp(dlg, "0.0.0.0");  // what a blank control reads as
-        texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+        texts.push_back(PressForBox(dlg, IDC_CONNECT_TEST));
         EXPECT_TRUE(IsWindowVisible(dlg));
         AppPress(dlg, IDCANCEL);
     });
     static const char *const wanted[] = {
         "Please select a COM Port",
-        "Please select a COM Port",
         "Please choose a baudrate",
-        "Please choose a baudrate",
-        "Please enter an IP address",
         "Please enter an IP address",
         "Please enter an IP address",
     };
@@ -474,11 +469,12 @@ TEST_F(ConnectWin, MissingChoicesAreReportedAndKeepTheDialogOpen)
 }
 
 // A stored port that no longer exists and a stored rate not in the list select nothing; the
-// record keeps them, and Connect tries the stored port.
+// record keeps them, and Connect tries the stored port. An address that refuses the
+// connection is named in its message too.
 TEST_F(ConnectWin, StoredPortOrRateNotListedSelectsNothing)
 {
     AppSeedSettings(IFACE_SERIAL, "COM77", 14400, "");
-    std::string box, port, baud;
+    std::string box, lanBox, port, baud;
     bool listed = false;
     StartWithDialog([&](HWND dlg) {
         port = Selected(dlg, IDC_CONNECT_PORT);
@@ -487,15 +483,23 @@ TEST_F(ConnectWin, StoredPortOrRateNotListedSelectsNothing)
         EXPECT_TRUE(Enabled(dlg, IDC_CONNECT_BAUD));
         box = PressForBox(dlg, IDC_CONNECT_CONNECT);
         EXPECT_TRUE(IsWindowVisible(dlg));
+        EXPECT_STREQ("COM77", g_connection.portName);
+        EXPECT_EQ(14400u, g_connection.baudRate);
+        SimOk("lan listen off");
+        Pick(dlg, IDC_CONNECT_INTERFACE, 1);
+        SetIp(dlg, SimLanAddress());
+        lanBox = PressForBox(dlg, IDC_CONNECT_CONNECT);
+        SimOk("lan listen on");
+        EXPECT_TRUE(IsWindowVisible(dlg));
         AppPress(dlg, IDCANCEL);
     });
+    EXPECT_EQ(std::string("Failed to connect to IP address ") + SimLanAddress(), lanBox);
     EXPECT_EQ("", port);
     EXPECT_EQ("", baud);
     EXPECT_TRUE(listed) << "the simulator's port is listed";
     EXPECT_EQ("Unable to open port COM77", box);
-    EXPECT_STREQ("COM77", g_connection.portName);
-    EXPECT_EQ(14400u, g_connection.baudRate);
     EXPECT_FALSE(g_connection.connected);
+    EXPECT_FALSE(g_connection.isOpen);
 }
 
 TEST_F(ConnectWin, SaveAsDefaultIsWhatTheNextStartShows)
