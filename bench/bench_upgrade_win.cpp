@@ -138,5 +138,8 @@ int main(int argc, char **argv)
     if (wantLan) RunOnce(owner, folder + "bench.upg", lines, true);
     if (wantLan) LinkAlone(lines, true);
     if (wantCom) RunOnce(owner, folder + "bench.upg", lines, false);
+    DeleteFileA((folder + "image.hex").c_str());
+    DeleteFileA((folder + "bench.upg").c_str());
+    RemoveDirectoryA(folder.c_str());
     return 0;
 }

@@ -133,6 +133,7 @@ TEST_P(UpgradeTest, CompleteUpgradeProgramsEverySectorInTheBootLoaderDialogue)
     EXPECT_TRUE(d.filesSeen && d.filesAcceptEnabled);
     EXPECT_NE(std::string::npos, d.filesText.find("Proposed Operation")) << d.filesText;
     EXPECT_NE(std::string::npos, d.filesText.find("d.hex")) << d.filesText;
+    EXPECT_EQ(std::string::npos, d.filesText.find("\\rtf1")) << "read as rich text: " << d.filesText;
     EXPECT_TRUE(d.buttonsDisabledWhileRunning);
     EXPECT_TRUE(d.survivedPoke) << "Cancel and close must be ignored while the worker runs";
     ASSERT_TRUE(d.finishedSeen);
