@@ -22,15 +22,23 @@ int ScriptHostListCount()
     return n == LB_ERR ? 0 : (int)n;
 }
 
+// Read through the wide messages: Wine's ANSI-to-wide mapping of LB_GETTEXT copies the
+// item into a fixed 512-character stack buffer, so a longer script line overran the stack.
 size_t ScriptHostListText(int index, char *buf, size_t cap)
 {
     buf[0] = '\0';
-    LRESULT len = SendMessageA(List(), LB_GETTEXTLEN, (WPARAM)index, 0);
-    if (index < 0 || len == LB_ERR) return 0;
-    std::vector<char> text(len + 1);
-    SendMessageA(List(), LB_GETTEXT, (WPARAM)index, (LPARAM)text.data());
+    if (index < 0) return 0;
+    LRESULT len = SendMessageW(List(), LB_GETTEXTLEN, (WPARAM)index, 0);
+    if (len == LB_ERR) return 0;
+    std::vector<wchar_t> wide(len + 1);
+    LRESULT got = SendMessageW(List(), LB_GETTEXT, (WPARAM)index, (LPARAM)wide.data());
+    if (got == LB_ERR || got > len) return 0;
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, NULL, 0, NULL, NULL);
+    std::vector<char> text(bytes + 1);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, text.data(), bytes, NULL, NULL);
+    text[bytes] = '\0';
     TextCopy(buf, cap, text.data());
-    return (size_t)len;
+    return (size_t)bytes;
 }
 
 int ScriptHostListSelection()
