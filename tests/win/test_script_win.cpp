@@ -84,6 +84,10 @@ std::string SeenBoxes()
     return out;
 }
 
+void Command(int id) { SendMessageA(g_hwndMain, WM_COMMAND, id, 0); }
+
+int Selection() { return (int)SendMessageA(Child(IDC_SCRIPT_LIST), LB_GETCURSEL, 0, 0); }
+
 // The list's lines, read as the runner reads them.
 std::vector<std::string> ListLines()
 {
