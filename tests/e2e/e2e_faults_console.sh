@@ -27,6 +27,16 @@ console_faults() {
   f_alive "$link long line"
   f_row console "$link" "one line of 30 000 characters" "a line of 20 479 characters, then one of 9 521"
 
+  # A line of 20 480 bytes, all packed values (FF 20 01 01 = 2.50062E-1, ten characters each):
+  # its first 20 479 bytes end the line and their text is cut to what the line may hold.
+  f_begin; f_mark
+  sim_ok "push $side $(python3 -c 'print("ff200101" * 5120 + "0d0a")')" >/dev/null
+  f_wait_new_lines 2 10000 || e2e_fail "$link packed line: $(printf '%s' "$F_NEW" | wc -c) bytes shown"
+  [ "$F_NEW" = "$(printf '2.50062E-1%.0s' $(seq 2047))2.50062E-"$'\r\n\x01\r\n' ] \
+    || e2e_fail "$link packed line: lines of $(printf '%s' "$F_NEW" | awk '{print length($0)}' | tr '\n' ' ')"
+  f_alive "$link packed line"
+  f_row console "$link" "a line of 20 480 bytes of packed values" "20 479 bytes converted, text cut at 20 479 characters; the last byte on the next line"
+
   f_begin
   sim_ok "stream $side on 0" >/dev/null    # as fast as the program takes the lines
   sleep 2

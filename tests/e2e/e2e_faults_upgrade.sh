@@ -2,7 +2,8 @@
 # Faults of the boot loader during firmware upgrades run from the real menu, the open dialog,
 # the files list and the progress dialog, in one program start: initialisation refused, a
 # sector refused, records answered "no", the link dropped after some records, a boot loader
-# that falls silent, replies ended by LF alone and echoed replies with garbage before them.
+# that falls silent, replies ended by LF alone, and echoed replies after garbage, a long line
+# and a stream in the attention pause.
 # Each failure must show its log line and "Finished" on the button, and nothing may be sent
 # after the failing command; a good run must program the flash exactly. Over LAN a reset link
 # ends the run the same way, each reply waited for at most 5 s.
@@ -70,9 +71,11 @@ f_start_connected USB
 f_console_answers "USB first command"
 f_mark
 
-# Echoed replies ("C7D2zok"), garbage during the attention pause: a good upgrade.
+# Echoed replies ("C7D2zok"); garbage, a 30 000-character line and 3 s of a stream during the
+# 6 s attention pause, which must swallow them all: a good upgrade.
 sim_ok "boot echo on" >/dev/null
-U_DURING='sim_ok "garbage serial 2000" >/dev/null'
+U_DURING='sim_ok "garbage serial 2000" >/dev/null; sim_ok "longline serial 30000" >/dev/null
+  sim_ok "stream serial on 1" >/dev/null; sleep 3; sim_ok "stream serial off" >/dev/null'
 upgrade_run serial
 U_DURING=
 log_is "USB good run" $'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK\r\n'
@@ -82,7 +85,7 @@ log_is "USB good run" $'Instrument initialised OK\r\nAll sectors erased OK\r\nFi
 sim_ok "boot echo off" >/dev/null
 f_kept "USB good run"
 f_console_answers "USB good run: console afterwards"
-f_row upgrade USB "echoed replies, 2000 garbage bytes in the attention pause" "\"Firmware sent OK\", flash as the files, \"Finished\"" "$U_SECONDS"
+f_row upgrade USB "echoed replies; garbage, a 30 000-character line and a 3 s stream in the attention pause" "\"Firmware sent OK\", flash as the files, \"Finished\"" "$U_SECONDS"
 
 sim_ok "boot refuse-init 2" >/dev/null
 upgrade_run serial
