@@ -1,0 +1,196 @@
+// Pacing of the script runner in the real main window under Wine (or Windows), against the
+// simulated instrument: the measured period of each executed line against lineDelayMs for
+// 200 remark lines at "fast" and 200 queries answered at once, and the resolution of a 1 ms
+// window timer. Prints figures; not a test.
+//   bench_pacing_win.exe [lines]      (default 200)
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/console.h"
+#include "app/main_window.h"
+#include "common/console_core.h"
+#include "common/textutil.h"
+#include "link/connect.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "script/script.h"
+#include "simctl.h"
+
+namespace {
+
+struct Figures {
+    double mean, min, max, worstDeviation;
+};
+
+Figures Summarise(const std::vector<double> &values, double expected)
+{
+    Figures f = {0, 1e9, -1e9, 0};
+    for (double v : values) {
+        f.mean += v;
+        f.min = std::min(f.min, v);
+        f.max = std::max(f.max, v);
+        f.worstDeviation = std::max(f.worstDeviation, std::abs(v - expected));
+    }
+    if (!values.empty()) f.mean /= (double)values.size();
+    return f;
+}
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (GetTickCount() - start < ms) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+// Milliseconds, finer than the tick count, for the timer and line measurements.
+double NowMs()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+std::vector<double> g_timerTimes;
+
+LRESULT CALLBACK TimerWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_TIMER) {
+        g_timerTimes.push_back(NowMs());
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A 1 ms window timer on a window of its own: the mean interval between WM_TIMER messages.
+void MeasureTimerResolution()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = TimerWindowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "PacingBenchTimer";
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowA(wc.lpszClassName, "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, wc.hInstance, NULL);
+    SetTimer(hwnd, 1, 1, NULL);
+    Pump(2000);
+    KillTimer(hwnd, 1);
+    DestroyWindow(hwnd);
+    std::vector<double> intervals;
+    for (size_t i = 1; i < g_timerTimes.size(); i++) intervals.push_back(g_timerTimes[i] - g_timerTimes[i - 1]);
+    Figures f = Summarise(intervals, 1.0);
+    printf("timer: SetTimer 1 ms, %zu WM_TIMER in 2 s: mean interval %.2f ms (min %.2f, max %.2f)\n",
+           g_timerTimes.size(), f.mean, f.min, f.max);
+}
+
+int Selection() { return (int)SendMessageA(GetMainChild(IDC_SCRIPT_LIST), LB_GETCURSEL, 0, 0); }
+
+// Loads the script the way the menu command does, runs it to the end and returns the time at
+// which each line executed (the selection moves on inside the timer message that ran it).
+std::vector<double> RunScript(const std::string &bytes, const char *name)
+{
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string path = std::string(folder) + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    g_scriptRunner.state = Idle;
+    SwitchLayout(Idle);
+    TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, path.c_str());
+    LoadScriptList(g_scriptRunner.scriptPath, true);
+    SetWindowTextA(GetMainChild(IDC_RESULTS), "");
+
+    std::vector<double> times;
+    int last = Selection();
+    SendMessageA(g_hwndMain, WM_COMMAND, IDC_SCRIPT_RUN, 0);
+    MSG msg;
+    DWORD start = GetTickCount();
+    while (g_scriptRunner.state == Running && GetTickCount() - start < 600000) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+            int now = Selection();
+            if (now != last) times.push_back(NowMs());
+            last = now;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
+    }
+    Pump(100);
+    return times;
+}
+
+// Periods between consecutive lines, from the line after the first (the "#fast" line).
+void Report(const char *what, const std::vector<double> &times, size_t lines, double expected, double lineDelay)
+{
+    std::vector<double> periods;
+    for (size_t i = 2; i < times.size(); i++) periods.push_back(times[i] - times[i - 1]);
+    Figures f = Summarise(periods, expected);
+    Figures d = Summarise(periods, lineDelay);
+    printf("%s: %zu of %zu lines timed, period mean %.1f ms (min %.1f, max %.1f); "
+           "against %.0f ms: mean %+.1f, worst %.1f; against lineDelayMs %.0f: mean %+.1f, worst %.1f\n",
+           what, times.size(), lines + 1, f.mean, f.min, f.max, expected, f.mean - expected, f.worstDeviation,
+           lineDelay, d.mean - lineDelay, d.worstDeviation);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int lines = argc > 1 ? atoi(argv[1]) : 200;
+    if (lines < 2) lines = 200;
+    MeasureTimerResolution();
+
+    SimOk("reset");
+    InitConnectionRecord(&g_connection);
+    ScriptRunnerInit(&g_scriptRunner);
+    HWND hwnd = CreateMainWindow(GetModuleHandleA(NULL), SW_SHOWNORMAL);
+    // The bench carries no dialog resources: drop the Connection command the window posts
+    // at creation and connect directly with the settings the dialog would have filled.
+    MSG posted;
+    while (PeekMessageA(&posted, hwnd, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+        if (LOWORD(posted.wParam) != IDM_CONNECTION) DispatchMessageA(&posted);
+    }
+    g_connection.interfaceKind = IFACE_USB;
+    TextCopy(g_connection.portName, sizeof g_connection.portName, SimComPort());
+    g_connection.baudRate = 19200;
+    g_connection.connected = ConnectAndIdentify((UiOwner)hwnd, &g_connection, false);
+    if (!g_connection.connected) {
+        printf("could not connect to the simulated instrument on %s\n", SimComPort());
+        return 1;
+    }
+    g_connection.pollEnabled = 1;
+    SendMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
+    Pump(200);
+
+    std::string remarks = "#fast\n";
+    for (int i = 0; i < lines; i++) remarks += "; remark line\n";
+    std::vector<double> times = RunScript(remarks, "bench_pacing_remarks.txt");
+    Report("remarks at fast", times, (size_t)lines, 50, 50);
+
+    // Each answered query ends 250 ms after the tick that noticed its reply.
+    std::string queries = "#fast\n";
+    for (int i = 0; i < lines; i++) queries += "\"*OPC?\n";
+    SimOk("transcript clear");
+    double start = NowMs();
+    times = RunScript(queries, "bench_pacing_queries.txt");
+    Report("queries answered at once", times, (size_t)lines, 250, 50);
+    std::string results = WindowTextOf(GetMainChild(IDC_RESULTS));
+    size_t timeouts = 0;
+    for (size_t at = results.find("TIMEOUT"); at != std::string::npos; at = results.find("TIMEOUT", at + 1)) timeouts++;
+    printf("queries: %.1f s in all, %zu bytes on the wire, %zu TIMEOUT lines\n", (NowMs() - start) / 1000.0,
+           SimTranscript("serial").size(), timeouts);
+
+    DestroyWindow(hwnd);
+    Pump(50);
+    return 0;
+}
