@@ -66,7 +66,8 @@ script_faults() {
   f_row script "$link" "replies ended by LF alone" "replies shown as lines, no TIMEOUT"
 
   # An endless stream keeps a reply wait alive (every new line pushes its end 250 ms on), so
-  # the run only goes on once the stream stops; meanwhile the window answers and Stop works.
+  # the run would only go on once the stream stops; meanwhile the window answers and Stop
+  # works, and Run then goes on from the next line.
   f_begin
   sim_ok "stream $side on 1" >/dev/null
   f_mark
@@ -75,12 +76,18 @@ script_faults() {
   f_alive "$link stream"
   f_new
   [[ $F_NEW == *"> *IDN?"*STREAM,* ]] || e2e_fail "$link stream: $(printf %q "${F_NEW:0:200}")"
+  q command 18006                            # Stop, while the lines keep coming
+  local i
+  for i in $(seq 25); do [ "$(q text 18006)" = Run ] && break; sleep 0.2; done
+  [ "$(q text 18006)" = Run ] || e2e_fail "$link stream: Stop did not stop the run"
   sim_ok "stream $side off" >/dev/null
+  sleep 0.5
+  q command 18006                            # and Run goes on from the next line
   f_wait_new "part drop"$'\r\n' 12000
   [[ $F_NEW == *"$IDN"$'\r\n'*"after stream"$'\r\n'"part drop"$'\r\n' ]] || e2e_fail "$link stream: $(printf %q "${F_NEW: -200}")"
   [[ $F_NEW == *TIMEOUT* ]] && e2e_fail "$link stream: TIMEOUT"
   f_alive "$link stream"
-  f_row script "$link" "stream of lines during a query" "lines shown, the wait lasts while lines come, the run goes on when they stop"
+  f_row script "$link" "stream of lines during a query" "lines shown, the wait lasts while lines come; Stop stops it, Run goes on"
 }
 
 e2e_seed 1 "$QSIM_COM" 19200 ""
