@@ -29,6 +29,9 @@ up() {
   # that they never hold a test's output pipe open after the test has ended.
   wineserver -p </dev/null >/dev/null 2>&1 || true
   setsid wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  # Xvfb runs no window manager: unmanaged windows close at once instead of after Wine's
+  # two-second wait for a manager that never answers.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
   if ! alive "$state/sim.pid"; then
     local com; com=$(echo "$QSIM_COM" | tr 'A-Z' 'a-z')
     rm -f "$state/sim.ready"

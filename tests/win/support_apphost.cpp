@@ -240,6 +240,8 @@ bool AppConnectWithDialog(int interfaceIndex, const char *portOrIp)
         AppPress(dlg, IDC_CONNECT_CONNECT);
     });
     AppExpect("Test Connection", AppAnswer(IDOK));
+    // Start from "not connected" so that the wait below cannot be met by an earlier link.
+    SendMessageA(g_hwndMain, WM_COMMAND, IDM_DISCONNECT, 0);
     PostMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 0);
     // Connected, and the posted command that enables the children has run too.
     bool ok = AppPumpUntil([] {
