@@ -181,7 +181,7 @@ static int ReadByteLan(ConnectionRecord *rec)
 static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
 {
     int n = 0;
-    bool missing = false;
+    bool missing = false, readable = false;
     DWORD missedAt = 0;
     for (;;) {
         int c = ReadByteLan(rec);
@@ -192,14 +192,14 @@ static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
             } else if (GetTickCount() - missedAt >= lanReplyTimeoutMs) {
                 return -1;
             }
-            // Wakes as soon as data arrives; the timeout still bounds the gap between bytes.
-            if (SocketOf(rec) != INVALID_SOCKET)
-                WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
-            else
-                Sleep(LAN_PAUSE_MS);
+            // Wakes as soon as data arrives; the timeout still bounds the gap between bytes. A
+            // socket that showed readable and then gave nothing has been closed by the peer:
+            // pause rather than spin on it until the timeout.
+            if (readable || SocketOf(rec) == INVALID_SOCKET) Sleep(LAN_PAUSE_MS);
+            readable = SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
             continue;
         }
-        missing = false;
+        missing = readable = false;
         if (c == '\r') continue;
         if (c == '\n') return n;
         if (n < size - 1) buf[n++] = (char)c;  // the rest of an over-long line is consumed

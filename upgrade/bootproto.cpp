@@ -262,6 +262,8 @@ bool RunUpgradeProcedure(UpgradePlan *plan)
     BootCollect(&run);
     UpgradeNotify(plan, UPN_PROGRESS, 0);
     if (ok && run.entries && BootErase(&run) && BootProgram(&run)) BootRestart(plan);
+    // The dialog may release the plan as soon as it has seen the last notification.
+    bool succeeded = plan->succeeded != 0;
     UpgradeNotify(plan, UPN_FINISHED, 1);
-    return plan->succeeded != 0;
+    return succeeded;
 }
