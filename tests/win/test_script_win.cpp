@@ -233,6 +233,21 @@ protected:
 TEST_F(ScriptWin, DialogLoadsTheListingAndSwitchesTheLayout)
 {
     ASSERT_EQ("line send", PaneVisibility());
+    // The dialog itself: one filter, no read-only check box.
+    std::string filter = "?";
+    bool readOnlyShown = true;
+    AppExpect("Select Script File", [&](HWND dlg) {
+        char text[128] = "";
+        HWND types = GetDlgItem(dlg, 0x470 /* file type combo */);
+        SendMessageA(types, CB_GETLBTEXT, 0, (LPARAM)text);
+        filter = text + std::string(SendMessageA(types, CB_GETCOUNT, 0, 0) == 1 ? "" : " and more");
+        readOnlyShown = IsWindowVisible(GetDlgItem(dlg, 0x410 /* read-only check box */)) != FALSE;
+        AppPress(dlg, IDCANCEL);
+    });
+    Command(IDM_SCRIPT);
+    EXPECT_EQ("Script Files", filter);
+    EXPECT_FALSE(readOnlyShown);
+
     ChooseInDialog(DataPath("listing.txt"));
     ASSERT_EQ(Idle, g_scriptRunner.state) << DataPath("listing.txt");
     EXPECT_TRUE(ProgramBoxes().empty()) << SeenBoxes();
