@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# A user upgrades the instrument's firmware: Instrument / Upgrade Firmware..., an upgrade
+# descriptor chosen in the open dialog, Accept in the files list, and the progress dialog
+# runs to "Finished" with the log lines of a complete upgrade. The simulated boot loader's
+# flash must then hold the HEX data.
+source "$(dirname "$0")/lib/common.sh"
+work=$(mktemp -d /tmp/quillon-e2e-upgrade.XXXXXX)
+trap 'e2e_stop; rm -rf "$work"' EXIT
+printf ':10000000000102030405060708090A0B0C0D0E0F78\r\n:0400100010111213A6\r\n:00000001FF\r\n' >"$work/main.hex"
+printf ':0400100010111213A6\r\n:00000001FF\r\n' >"$work/dsp.hex"
+printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,2,dsp.hex\r\n' >"$work/fw.upg"
+
+e2e_seed 1 "$QSIM_COM" 19200 ""
+e2e_start
+trap 'e2e_stop; rm -rf "$work"' EXIT
+q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
+q press Connect 112
+e2e_expect_box "Test Connection" "The connection was successful"
+q wait-title "USB," 10000 || e2e_fail "not connected"
+
+q command 32774                                   # Instrument / Upgrade Firmware...
+q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "no firmware file dialog"
+e2e_open_file "Select Firmware Upgrade File" "$work/fw.upg"
+q wait-dialog "Firmware Files List" 30000 || e2e_fail "no files list"
+list=$(q dialog-text "Firmware Files List" 1001)
+[[ "$list" == *"Proposed Operation"* && "$list" == *"main.hex"* ]] || e2e_fail "files list: ${list:0:300}"
+q press "Firmware Files List" 1000                # Accept
+q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "no progress dialog"
+for _ in $(seq 300); do
+  [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && break
+  sleep 0.2
+done
+[ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] || e2e_fail "the upgrade did not finish"
+log=$(q dialog-text "Upgrade Firmware" 1003)
+want=$'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK'
+[[ "$log" == "$want"* ]] || e2e_fail "log: $(printf %q "$log")"
+[ "$(q dialog-text "Upgrade Firmware" 1005)" = "Finished" ] || e2e_fail "status: $(q dialog-text "Upgrade Firmware" 1005)"
+q press "Upgrade Firmware" 2
+q gone-dialog "Upgrade Firmware" 10000 || e2e_fail "progress dialog stayed open"
+r=$(sim boot flash-verify 0 "$work/main.hex"); [[ $r == ok* ]] || e2e_fail "sector 0: $r"
+r=$(sim boot flash-verify 2 "$work/dsp.hex"); [[ $r == ok* ]] || e2e_fail "sector 2: $r"
+e2e_log "upgrade: descriptor accepted, log complete, flash verified"
