@@ -584,7 +584,8 @@ TEST_F(ScriptWin, FastNormalAndSlowPaceTheLines)
         int periodMs;
     } lines[] = {
         {"#fast", 50},  {"; a", 50},  {"; b", 50},   {"; c", 50},   {"#NORMAL", 250}, {"; d", 250},
-        {"; e", 250},   {"#slowly", 500}, {"; f", 500}, {"=1", 500}, {"#fast", 50},     {"; g", 50},
+        {"; e", 250},   {"#slowly", 500}, {"; f", 500}, {"=1", 500}, {"#fast", 50},     {"#PAUSE, 1x", 1050},
+        {"; g", 50},
         {"; end", 0},
     };
     std::string script;
