@@ -89,12 +89,12 @@ void ScriptOnMenuScript()
     if (r->state == Running || r->state == StepRequested) return;
     if (!g_connection.connected) return;
     char path[SCRIPT_PATH_SIZE] = "";
-    // Only a file that passed the test replaces the list: a rejected or unreadable choice
-    // leaves the loaded script as it was.
-    bool accepted = ChooseScriptFile(path, sizeof path) && path[0] && ScriptFileTest(path);
-    if (accepted) r->state = Idle;
+    // A chosen file that fails the test leaves the state as it was; with a script already
+    // loaded the list is still reloaded from the chosen file, which repeats the message.
+    bool chosen = ChooseScriptFile(path, sizeof path);
+    if (chosen && path[0] && ScriptFileTest(path)) r->state = Idle;
     ScriptHostSwitchLayout(r->state);
-    if (accepted) {
+    if (r->state != NoScript && path[0]) {
         TextCopy(r->scriptPath, sizeof r->scriptPath, path);
         LoadScriptList(r->scriptPath, true);
     } else {

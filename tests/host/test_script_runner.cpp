@@ -496,25 +496,31 @@ TEST_F(ScriptRunnerTest, MenuScriptLoadsCancelsAndRejects)
     EXPECT_EQ(g_host.choosePath, g_scriptRunner.scriptPath);
     EXPECT_TRUE(g_ui.messages.empty());
 
-    // A rejected and an unreadable choice: one message each, the loaded list stays.
-    const std::string good = g_host.choosePath;
+    // A rejected and an unreadable choice while a script is loaded: the state stays Idle, the
+    // message comes twice (test, then reload), and the list is reloaded from the chosen file:
+    // the non-script's lines, or nothing for the unreadable one.
     const std::string rejected = WriteFile("notes.txt", "=1\r\nplain\r\n");
     const std::string missing = TempDir() + "/missing.txt";
-    const std::string texts[] = {rejected + " does not appear to be a script file",
-                                 "Unable to read file " + missing};
-    int i = 0;
-    for (const std::string &path : {rejected, missing}) {
+    static const struct { bool readable; const char *text; std::vector<std::string> lines; } cases[] = {
+        {true, " does not appear to be a script file", {"=1", "plain"}},
+        {false, "Unable to read file ", {}},
+    };
+    for (const auto &c : cases) {
+        const std::string path = c.readable ? rejected : missing;
+        const std::string text = c.readable ? path + c.text : c.text + path;
         SCOPED_TRACE(path);
         g_ui.messages.clear();
         g_host.choosePath = path;
         ScriptOnMenuScript();
-        ASSERT_EQ(1u, g_ui.messages.size());
-        EXPECT_EQ(texts[i++], g_ui.messages[0].text);
-        EXPECT_EQ("Quillon2", g_ui.messages[0].caption);
-        EXPECT_EQ(UI_ICON_INFO, g_ui.messages[0].icon);
+        ASSERT_EQ(2u, g_ui.messages.size());
+        for (const auto &m : g_ui.messages) {
+            EXPECT_EQ(text, m.text);
+            EXPECT_EQ("Quillon2", m.caption);
+            EXPECT_EQ(UI_ICON_INFO, m.icon);
+        }
         EXPECT_EQ(Idle, g_scriptRunner.state);
-        EXPECT_EQ((std::vector<std::string>{"\"*RST", "#wait"}), g_host.lines);
-        EXPECT_EQ(good, g_scriptRunner.scriptPath);
+        EXPECT_EQ(c.lines, g_host.lines);
+        EXPECT_EQ(path, g_scriptRunner.scriptPath);
     }
 
     // Rejected with nothing loaded: the state stays NoScript.
