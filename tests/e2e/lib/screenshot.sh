@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshot of the main window connected to the simulator over USB (COM5), optionally with
-# a script loaded into the script pane. Xvfb has no window manager, so the picture shows the
-# window's menu and client area without a caption bar.
+# a script loaded into the script pane. Xvfb has no window manager; the test environment makes
+# Wine's windows unmanaged, so Wine draws the frame and caption itself.
 #   screenshot.sh QUILLON2_EXE OUT.png [SCRIPT]
 exe=$1 out=$2 script=${3:-}
 source "$(dirname "$0")/common.sh" "$(dirname "$exe")"
