@@ -328,3 +328,33 @@ TEST(Settings, FirstStartCreatesTheFileAndExitWritesChangedSizesOnly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandLine, OnlyMinusDOneDeletesTheDebugFile)
+{
+    CreateDirectoryA("c:\\tmp", NULL);
+    static const struct { const char *arg; bool deletes; } cases[] = {
+        {"-d1", true}, {"-D1", true}, {"-d1x", true}, {"-d", false}, {"-d2", false}, {"d1", false}, {"-x1", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arg);
+        FILE *f = fopen("c:\\tmp\\quillon2.dbg", "w");
+        ASSERT_TRUE(f);
+        fclose(f);
+        char program[] = "quillon2.exe";
+        char arg[16];
+        strcpy(arg, c.arg);
+        char *argv[] = {program, arg, nullptr};
+        HandleCommandLine(2, argv);
+        EXPECT_EQ(c.deletes, GetFileAttributesA("c:\\tmp\\quillon2.dbg") == INVALID_FILE_ATTRIBUTES);
+    }
+    // The program name itself is never taken for the switch.
+    char program[] = "-d1";
+    char *argv[] = {program, nullptr};
+    HandleCommandLine(1, argv);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c:\\tmp\\quillon2.dbg"));
+    DeleteFileA("c:\\tmp\\quillon2.dbg");
+}
+
+}  // namespace
