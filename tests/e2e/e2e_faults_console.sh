@@ -107,13 +107,7 @@ f_alive "USB second drop"
 f_row console USB "pty closed; answer No" "the reconnect question; No leaves it disconnected, \"No connection\" in the panel"
 
 # Over to LAN through Configure / Connection...
-q command 32771
-q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
-q select Connect 113 1
-q set-ip Connect 117 "$QSIM_LAN"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+e2e_reconnect_lan
 f_console_answers "LAN first command"
 console_faults lan LAN
 

@@ -119,13 +119,7 @@ f_alive "USB drop"
 f_row script USB "pty closed during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
 
 # Over to LAN; the script stays loaded and runs afresh.
-q command 32771
-q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
-q select Connect 113 1
-q set-ip Connect 117 "$QSIM_LAN"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+e2e_reconnect_lan
 script_faults lan LAN
 
 # LAN: the connection reset during a reply wait. The next command cannot be sent: "ERROR

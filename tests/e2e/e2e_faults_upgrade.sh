@@ -144,13 +144,7 @@ after_failure "USB silent"
 f_row upgrade USB "boot loader silent after 2 records" "\"ERROR: Failed to send file a.hex\" after 4 waits of 5 s, nothing sent after" "$U_SECONDS"
 
 # LAN: the connection reset after 2 records.
-q command 32771
-q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
-q select Connect 113 1
-q set-ip Connect 117 "$QSIM_LAN"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+e2e_reconnect_lan
 sim_ok "boot drop-after 2" >/dev/null
 upgrade_run lan 40000
 log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'

@@ -84,3 +84,14 @@ e2e_open_file() {
   q set-text "$caption" 1152 "$path" 2>/dev/null || true   # file name edit (old style)
   q press "$caption" 1
 }
+
+# Configure / Connection..., LAN, the simulator's address, Connect, the success box: connected.
+e2e_reconnect_lan() {
+  q command 32771
+  q wait-dialog Connect 10000 || e2e_fail "no Connect dialog from the menu"
+  q select Connect 113 1
+  q set-ip Connect 117 "$QSIM_LAN"
+  q press Connect 112
+  e2e_expect_box "Test Connection" "The connection was successful"
+  q wait-title "LAN," 10000 || e2e_fail "not connected over LAN: $(q title)"
+}
