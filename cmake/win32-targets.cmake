@@ -28,15 +28,20 @@ set_target_properties(quillon2 PROPERTIES OUTPUT_NAME quillon2)
 
 # --- Tests under Wine -------------------------------------------------------------------
 set(QUILLON_SIM ${CMAKE_SOURCE_DIR}/build/host/sim/quillon-sim CACHE FILEPATH "Native simulator binary")
+# The test environment's display and simulator addresses; a second checkout tested at the same
+# time on this machine picks others (e.g. -DQUILLON_XDISPLAY=94 -DQUILLON_SIM_LAN=127.0.0.2
+# -DQUILLON_SIM_CONTROL=127.0.0.1:10102).
 set(QUILLON_XDISPLAY 93 CACHE STRING "Xvfb display number used by the tests")
+set(QUILLON_SIM_LAN 127.0.0.1 CACHE STRING "Loopback address of the simulator's LAN side (port 10001)")
+set(QUILLON_SIM_CONTROL 127.0.0.1:10100 CACHE STRING "Address and port of the simulator's control channel")
 set(WINE_TEST_ENV
   "WINEPREFIX=${CMAKE_SOURCE_DIR}/build/wineprefix"
   "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml="
   "DISPLAY=:${QUILLON_XDISPLAY}"
-  "QSIM_CONTROL=127.0.0.1:10100"
+  "QSIM_CONTROL=${QUILLON_SIM_CONTROL}"
   "QSIM_COM=COM5"
-  "QSIM_LAN=127.0.0.1"
+  "QSIM_LAN=${QUILLON_SIM_LAN}"
   "QUILLON_BUILD=${CMAKE_BINARY_DIR}"
   "QUILLON_SOURCE=${CMAKE_SOURCE_DIR}")
 
