@@ -106,11 +106,11 @@ static INT_PTR CALLBACK FilesDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARA
     return FALSE;
 }
 
-INT_PTR ShowFirmwareFilesDialog(HWND owner, const char *richText, bool blocking)
+int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking)
 {
     FilesDialogParam param = {richText, blocking};
-    return DialogBoxParamA(UpgradeResourceModule(owner), MAKEINTRESOURCEA(IDD_FIRMWARE_FILES), owner,
-                           FilesDialogProc, (LPARAM)&param);
+    return (int)DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_FIRMWARE_FILES),
+                                (HWND)owner, FilesDialogProc, (LPARAM)&param);
 }
 
 // --- Dialog 152: Upgrade Firmware ---------------------------------------------------------
@@ -204,11 +204,11 @@ static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPA
     return FALSE;
 }
 
-INT_PTR RunUpgradeProgressDialog(HWND owner, UpgradePlan *plan)
+int RunUpgradeProgressDialog(UiOwner owner, UpgradePlan *plan)
 {
     plan->succeeded = 0;
-    INT_PTR result = DialogBoxParamA(UpgradeResourceModule(owner), MAKEINTRESOURCEA(IDD_UPGRADE), owner,
-                                     UpgradeDialogProc, (LPARAM)plan);
+    INT_PTR result = DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_UPGRADE),
+                                     (HWND)owner, UpgradeDialogProc, (LPARAM)plan);
     s_active = UpgradeDialogState();
-    return result;
+    return (int)result;
 }

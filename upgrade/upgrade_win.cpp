@@ -1,184 +1,24 @@
-// The "Upgrade Firmware..." command: the file choice, the re-identification of the instrument,
-// reading the descriptor or main HEX file, the model and version checks and the hand-over to
-// the confirmation and progress dialogs (upgrade_dlg_win.cpp). UI thread only.
+// The window's file choice for the "Upgrade Firmware..." command: the open-file dialog.
+// The command itself is portable (command.cpp). UI thread only.
 #include <windows.h>
 #include <commdlg.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 
-#include "common/texttab.h"
-#include "common/textutil.h"
-#include "common/ui.h"
-#include "link/connect.h"
-#include "link/ident.h"
-#include "link/link.h"
-#include "res/resource.h"
-#include "script/script.h"
 #include "upgrade/upgrade_win.h"
 
-enum { UPGRADE_CHOOSER_SIZE = 256 };  // path buffer of the open-file dialog
-
-static const char UPGRADE_CAPTION[] = "Upgrade Firmware";
-
-// Everything one run of the command works on; zeroed at its start.
-struct UpgradeCommand {
-    HWND owner;
-    UpgradePlan plan;
-    EntryTable table;
-    bool blocking;
-    bool detected;  // the instrument answered the identification of step 4
-};
-
-// Keeps the reply poll off the link for as long as it lives, then puts pollEnabled back as
-// it was: every way out of the command restores it, early returns included.
-struct PollSuspension {
-    uint8_t saved;
-    PollSuspension() : saved(g_connection.pollEnabled) { g_connection.pollEnabled = 0; }
-    ~PollSuspension() { g_connection.pollEnabled = saved; }
-    PollSuspension(const PollSuspension &) = delete;
-    PollSuspension &operator=(const PollSuspension &) = delete;
-};
-
-// A script left running would keep sending its lines on every timer tick, also from inside
-// the modal loops of this command, and so share the link with the identification and the
-// worker. It is paused the way Stop pauses it; the user can resume it afterwards.
-static void UpgradePauseScript()
-{
-    if (g_scriptRunner.state == Running) ScriptOnRun();
-    if (g_scriptRunner.state == StepRequested) g_scriptRunner.state = Idle;
-}
-
-static bool ChooseUpgradeFile(HWND owner, char *path, DWORD cap)
+bool ChooseUpgradeFile(UiOwner owner, char *path, size_t cap)
 {
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     path[0] = '\0';
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = owner;
+    ofn.hwndOwner = (HWND)owner;
     ofn.lpstrFilter = "Upgrade Descriptor\0*.up*\0Hex Firmware\0*.hex\0";
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = path;
-    ofn.nMaxFile = cap;
+    ofn.nMaxFile = (DWORD)cap;
     ofn.lpstrTitle = "Select Firmware Upgrade File";
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     return GetOpenFileNameA(&ofn) != 0;
-}
-
-// Step 4: true when the command may go on; sets c->detected when the instrument answered.
-static bool UpgradeDetect(UpgradeCommand *c)
-{
-    if (g_connection.connected) {
-        CloseLink(&g_connection);
-        c->detected = ConnectAndIdentify(c->owner, &g_connection, false);
-    }
-    if (c->detected) {
-        if (g_connection.interfaceKind != IFACE_LAN || g_connection.modelCode != MODEL_QVN73) return true;
-        UiMessage(c->owner,
-                       "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection",
-                       AppTextTable[0], UI_ICON_INFO, UI_OK);
-        return false;
-    }
-    return UiMessage(c->owner, "No instrument was detected.\n\nDo you want to try and continue with the upgrade",
-                          AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO) == UI_ANSWER_YES;
-}
-
-// Step 5: identifies once more and stores the result in connected. When it fails after the
-// user chose to go on, the command reads no file; saying so beats ending without a word.
-// A link that could not even be opened has already been reported by ConnectAndIdentify.
-static bool UpgradeIdentifyAgain(UpgradeCommand *c, bool goOn)
-{
-    CloseLink(&g_connection);
-    g_connection.connected = ConnectAndIdentify(c->owner, &g_connection, false) ? 1 : 0;
-    if (!goOn) return false;
-    if (g_connection.connected) return true;
-    bool openFailureShown = g_connection.interfaceKind != IFACE_NONE && !g_connection.isOpen;
-    if (!openFailureShown) UiMessage(c->owner, "No instrument was detected", UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
-    return false;
-}
-
-// Step 6: reads the file by the text after the last '.' of its path. Returns the count.
-static int UpgradeReadFile(UpgradeCommand *c, const char *path)
-{
-    const char *dot = strrchr(path, '.');
-    if (!dot) return 0;
-    const char *ending = dot + 1;
-    if (TextEqualNoCase(ending, "hex")) return ReadDirectHexFile(c->owner, path, &c->table, &c->blocking);
-    if (TextEqualNoCase(ending, "upg") || TextEqualNoCase(ending, "upx")) {
-        return ReadUpgradeDescriptor(path, &c->table, UPGRADE_MAX_ENTRIES, &c->plan, &c->blocking);
-    }
-    return 0;
-}
-
-// Steps 8 to 10: model check, version check, the chosen set's warning. Returns the chosen
-// set, or -1 when the command ends.
-static int UpgradeCheckTarget(UpgradeCommand *c)
-{
-    char text[512];
-    if (CheckTargetModel(g_connection.idnText, c->plan.targetModel, c->detected, text, sizeof text) &&
-        UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) != UI_ANSWER_OK) {
-        return -1;
-    }
-    VersionVerdict verdict = CheckFirmwareVersion(&c->plan, g_connection.versionText);
-    if (verdict.chosenSet < 0) {
-        UiMessage(c->owner, verdict.message, AppTextTable[0], verdict.icon, UI_OK);
-        return -1;
-    }
-    const char *warning = c->plan.warningText[verdict.chosenSet];
-    if (*warning && UiMessage(c->owner, warning, "Firmware Warning", UI_ICON_WARNING, UI_OK_CANCEL) != UI_ANSWER_OK) {
-        return -1;
-    }
-    return verdict.chosenSet;
-}
-
-// Steps 11 and 12: the proposed operation, and the upgrade itself when it is accepted.
-static bool UpgradeConfirmAndRun(UpgradeCommand *c, int set)
-{
-    std::string text = BuildProposedOperation(c->table.sets[set], c->table.counts[set], g_connection.idnText,
-                                              c->plan.targetModel, &c->blocking);
-    if (text.empty()) return false;
-    INT_PTR answer = ShowFirmwareFilesDialog(c->owner, text.c_str(), c->blocking);
-    text.clear();
-    if (answer != IDC_FILES_ACCEPT) return false;
-    c->plan.chosenEntries = c->table.sets[set];
-    return RunUpgradeProgressDialog(c->owner, &c->plan) >= 0;
-}
-
-static bool UpgradeRun(UpgradeCommand *c, const char *path)
-{
-    bool goOn = UpgradeDetect(c);
-    if (!UpgradeIdentifyAgain(c, goOn)) return false;
-    int count = UpgradeReadFile(c, path);
-    if (count == 0) {
-        UiMessage(c->owner, "No valid load lines found in the upgrade descriptor file", UPGRADE_CAPTION,
-                  UI_ICON_INFO, UI_OK);
-        return false;
-    }
-    if (count < 0 || count >= UPGRADE_MAX_ENTRIES) return false;
-    int set = UpgradeCheckTarget(c);
-    if (set < 0) return false;
-    return UpgradeConfirmAndRun(c, set);
-}
-
-bool RunFirmwareUpgradeFile(HWND mainWindow, const char *path)
-{
-    PollSuspension suspension;
-    UpgradePauseScript();
-    // Heap, not stack: the entry table is some 56 KB and lives until the progress dialog closes.
-    std::unique_ptr<UpgradeCommand> c(new (std::nothrow) UpgradeCommand());
-    if (!c) return false;
-    c->owner = mainWindow;
-    void *cursor = UiBeginWait();
-    bool ran = UpgradeRun(c.get(), path);
-    UiEndWait(cursor);
-    return ran;
-}
-
-void RunFirmwareUpgrade(HWND mainWindow)
-{
-    PollSuspension suspension;
-    char path[UPGRADE_CHOOSER_SIZE];
-    if (!ChooseUpgradeFile(mainWindow, path, sizeof path)) return;
-    RunFirmwareUpgradeFile(mainWindow, path);
 }

@@ -1,5 +1,6 @@
 // Host stand-ins for the upgrade's seams: the file lookup (a test says which paths exist and
-// with what facts) and the worker's notifications to its dialog (recorded in order).
+// with what facts), the worker's notifications to its dialog (recorded in order), and the
+// command's file choice and dialogs (the progress dialog runs the worker on the spot).
 #pragma once
 #include <cstdint>
 #include <map>
@@ -18,6 +19,12 @@ struct FakeUpgrade {
     std::map<std::string, FileFacts> files;  // paths LookupFileFacts finds
     std::vector<std::string> lookups;        // every path looked up, in order
     std::vector<FakeNote> notes;             // every notification, in order
+    std::string chosenPath;                  // ChooseUpgradeFile's choice; empty: cancelled
+    bool acceptFiles = true;                 // the files list is accepted unless blocking
+    int filesShown = 0;                      // files lists shown
+    std::string filesText;                   // the last one's rich text ...
+    bool filesBlocking = false;              // ... and whether its Accept was disabled
+    int progressRuns = 0;                    // progress dialogs opened
 };
 
 extern FakeUpgrade g_fakeUpgrade;

@@ -1,8 +1,12 @@
-// Host stand-ins for upgrade/filefacts.h and upgrade/notify.h.
+// Host stand-ins for upgrade/filefacts.h, upgrade/notify.h and the front-end seams of
+// upgrade/command.h.
 #include <cstring>
 
 #include "common/textutil.h"
 #include "fakeupgrade.h"
+#include "res/resource.h"
+#include "upgrade/bootproto.h"
+#include "upgrade/command.h"
 #include "upgrade/filefacts.h"
 #include "upgrade/notify.h"
 
@@ -51,4 +55,26 @@ void UpgradeNotify(UpgradePlan *, int code, intptr_t param)
 void PostDialogText(UpgradePlan *, int code, const char *text)
 {
     g_fakeUpgrade.notes.push_back({code, 0, text});
+}
+
+bool ChooseUpgradeFile(UiOwner, char *path, size_t cap)
+{
+    TextCopy(path, cap, g_fakeUpgrade.chosenPath.c_str());
+    return !g_fakeUpgrade.chosenPath.empty();
+}
+
+int ShowFirmwareFilesDialog(UiOwner, const char *richText, bool blocking)
+{
+    g_fakeUpgrade.filesShown++;
+    g_fakeUpgrade.filesText = richText;
+    g_fakeUpgrade.filesBlocking = blocking;
+    return g_fakeUpgrade.acceptFiles && !blocking ? IDC_FILES_ACCEPT : 2;
+}
+
+int RunUpgradeProgressDialog(UiOwner, UpgradePlan *plan)
+{
+    g_fakeUpgrade.progressRuns++;
+    plan->succeeded = 0;
+    RunUpgradeProcedure(plan);
+    return 2;
 }
