@@ -85,7 +85,12 @@ static int UpgradeReadFile(UpgradeCommand *c, const char *path)
     const char *dot = strrchr(path, '.');
     if (!dot) return 0;
     const char *ending = dot + 1;
-    if (TextEqualNoCase(ending, "hex")) return ReadDirectHexFile(c->owner, path, &c->table, &c->blocking);
+    if (TextEqualNoCase(ending, "hex")) {
+        // A main HEX file carries no version condition: set 0 is taken without asking the
+        // instrument. Left at 0 (unrecognised), the version check would refuse every such file.
+        for (int s = 0; s < UPGRADE_SET_COUNT; s++) c->plan.comparison[s] = COMPARE_NONE;
+        return ReadDirectHexFile(c->owner, path, &c->table, &c->blocking);
+    }
     if (TextEqualNoCase(ending, "upg") || TextEqualNoCase(ending, "upx")) {
         return ReadUpgradeDescriptor(path, &c->table, UPGRADE_MAX_ENTRIES, &c->plan, &c->blocking);
     }

@@ -1,0 +1,157 @@
+// The upgrade command from the chosen file to the boot loader, on the host: a scripted
+// instrument on the fake link answers the identification and plays the boot loader; the
+// files list and the progress dialog are the stand-ins of fakeupgrade.h.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fakelink.h"
+#include "fakeui.h"
+#include "fakeupgrade.h"
+#include "res/resource.h"
+#include "script/script.h"
+#include "upgrade/command.h"
+
+namespace {
+
+// Answers the identification queries; after the attention byte it is the boot loader and
+// acknowledges every command that expects a reply.
+struct FakeInstrument {
+    std::string idn = "Vendrel,RZT7680,12345,1.23";
+    int idnUnanswered = 0;           // "*IDN?" attempts that get no reply
+    bool booting = false;
+    std::vector<std::string> boot;   // what the boot loader received, from the attention byte on
+
+    void Attach()
+    {
+        g_fake.onSend = [this](const std::string &text) {
+            if (text == "\x19") booting = true;
+            if (booting) {
+                boot.push_back(text);
+                if (text != "\x19" && text != "z\n" && text != "\x15") g_fake.input = "ok\r\n";
+                return;
+            }
+            if (text == "*IDN?\n" && idnUnanswered > 0) idnUnanswered--;
+            else if (text == "*IDN?\n") g_fake.input = idn + "\r\n";
+            else if (text == "version?\n") g_fake.input = "RZT7680,1234,56,78,90\r\n";
+            else if (text == "calstr?\n" || text == "calver?\n") g_fake.input = "10_06_2021\r\n";
+        };
+    }
+};
+
+// What the worker sends for a file: each record as read, then CR LF.
+std::string Records(const std::string &hex)
+{
+    std::string wire;
+    size_t at = 0;
+    while (at < hex.size()) {
+        size_t end = hex.find('\n', at);
+        std::string line = hex.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == ':') wire += line + "\n\r\n";
+        at = end == std::string::npos ? hex.size() : end + 1;
+    }
+    return wire;
+}
+
+std::string Hex(int seed)
+{
+    char line[64];
+    snprintf(line, sizeof line, ":04000000%02X%02X%02X%02X00\r\n:00000001FF\r\n", seed, seed + 1, seed + 2, seed + 3);
+    return line;
+}
+
+class UpgradeCommand : public ::testing::Test {
+protected:
+    FakeInstrument instrument;
+    std::string dir = testing::TempDir();
+    std::string tag = std::to_string(getpid());
+    std::vector<std::string> written;
+
+    void SetUp() override { Reset(IFACE_USB, true); }
+    void TearDown() override
+    {
+        for (const std::string &f : written) remove(f.c_str());
+    }
+    void Reset(int kind, bool connected)
+    {
+        FakeLinkReset();
+        FakeUpgradeReset();
+        FakeUiReset();
+        ScriptRunnerInit(&g_scriptRunner);
+        g_ui.answer = UI_ANSWER_OK;
+        g_connection.interfaceKind = kind;
+        g_connection.connected = connected;
+        instrument = FakeInstrument();
+        instrument.Attach();
+    }
+    // Writes a file into the temp folder; firmware files are also made known to the lookup.
+    std::string Write(const std::string &name, const std::string &text, bool firmware = true)
+    {
+        std::string path = dir + name;
+        FILE *f = fopen(path.c_str(), "wb");
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+        written.push_back(path);
+        if (firmware) FakeUpgradeAddFile(path, (uint32_t)text.size());
+        return path;
+    }
+    std::vector<std::string> Boxes() const
+    {
+        std::vector<std::string> texts;
+        for (const FakeUiMessage &m : g_ui.messages) texts.push_back(m.text);
+        return texts;
+    }
+    std::string BootWire() const
+    {
+        std::string wire;
+        for (const std::string &t : instrument.boot) wire += t;
+        return wire;
+    }
+    bool ListShows(const std::string &piece) const { return g_fakeUpgrade.filesText.find(piece) != std::string::npos; }
+};
+
+// A main HEX file chosen directly has no version condition: its companions are listed and
+// then erased and programmed in list order, DSP (sector 2), FPG (1), the main file (0).
+TEST_F(UpgradeCommand, MainHexFileIsProgrammedWithItsCompanions)
+{
+    char cwd[1024];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    for (const char *prefix : {"AB", "SQ"}) {
+        SCOPED_TRACE(prefix);
+        Reset(IFACE_USB, true);
+        bool sq = prefix[0] == 'S';
+        std::string suffix = "_" + tag + ".hex", main = prefix + suffix;
+        // Chosen by a relative name, so that the companions are found beside it on every platform.
+        for (const auto &file : {std::make_pair("DSP", 0x20), std::make_pair("FPG", 0x10), std::make_pair(prefix, 0)}) {
+            if (sq && file.second == 0x10) continue;
+            Write(file.first + suffix, Hex(file.second), false);
+            FakeUpgradeAddFile(file.first + suffix, (uint32_t)Hex(file.second).size());
+        }
+        ASSERT_EQ(0, chdir(dir.c_str()));
+        bool ran = RunFirmwareUpgradeFile(nullptr, main.c_str());
+        ASSERT_EQ(0, chdir(cwd));
+        EXPECT_TRUE(ran);
+
+        ASSERT_EQ(1u, g_ui.messages.size());
+        EXPECT_EQ(0u, Boxes()[0].find("The upgrade file is for a Unknown Model. You are connected to a RZT7680"));
+        EXPECT_FALSE(g_fakeUpgrade.filesBlocking);
+        EXPECT_TRUE(ListShows(sq ? "Erase Sectors: \\cf0 2,\\cf0 0,\\par" : "Erase Sectors: \\cf0 2,\\cf0 1,\\cf0 0,\\par"))
+            << g_fakeUpgrade.filesText;
+        std::vector<std::string> want = {"\x19", "C7D2z\n", "7C2Dy\n", "x"};
+        if (!sq) want.insert(want.end(), {"2DC7y\n", "x"});
+        want.insert(want.end(), {"C72Dy\n", "x", "7C2Dy\n", Records(Hex(0x20))});
+        if (!sq) want.insert(want.end(), {"2DC7y\n", Records(Hex(0x10))});
+        want.insert(want.end(), {"C72Dy\n", Records(Hex(0x00)), "z\n", "\x15"});
+        std::string expected;
+        for (const std::string &t : want) expected += t;
+        EXPECT_EQ(expected, BootWire());
+        EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPN_LOG).back());
+    }
+}
+
+}  // namespace
