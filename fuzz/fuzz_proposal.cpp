@@ -1,6 +1,7 @@
 // The proposed operation's rich text over any entries and texts: the markup stays balanced
-// whatever the names and texts hold, every entry's name ends up in lower case, and blocking
-// is set exactly when a listed (not serial-excluded) file is missing.
+// whatever the names and texts hold, every entry's name ends up in lower case, the entries
+// that the serial number (third field of the identification) leaves out are marked, and
+// blocking is set exactly when a listed file is missing or nothing is listed.
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -39,9 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckRtfBalanced(rtf);
 
     int used = count > UPGRADE_MAX_ENTRIES ? UPGRADE_MAX_ENTRIES : count;
-    const char *comma = strchr(idnText, ',');
-    int32_t serial = comma ? UpgradeTextToInt(comma + 1) : -1;
+    const char *second = strchr(idnText, ',');
+    const char *third = second ? strchr(second + 1, ',') : nullptr;
+    int32_t serial = third ? UpgradeTextToInt(third + 1) : -1;
     bool anyMissing = false;
+    int listed = 0;
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry &e = entries[i], &b = before[i];
         // Only the names change, and only the names of the entries given.
@@ -54,8 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (i >= used) continue;
         bool excluded = serial >= 0 && !(e.serialLow == 0 && e.serialHigh == 0) &&
                         (serial < e.serialLow || (e.serialHigh != 0 && serial > e.serialHigh));
+        FUZZ_CHECK(e.excluded == excluded);
         if (!excluded && !e.exists) anyMissing = true;
+        listed += !excluded;
     }
-    FUZZ_CHECK(blocking == anyMissing);
+    FUZZ_CHECK(blocking == (anyMissing || listed == 0));
     return 0;
 }

@@ -102,12 +102,16 @@ static bool BootInitialise(UpgradePlan *plan)
     return ok;
 }
 
+// The worker erases and programs exactly what the files list showed: the existing entries
+// that the instrument's serial number did not leave out.
+static bool BootProgrammed(const LoadEntry *e) { return e->exists && !e->excluded; }
+
 static void BootCollect(BootRun *run)
 {
     int64_t total = 0;
     for (int i = 0; run->entries && i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
-        if (!e->exists) continue;
+        if (!BootProgrammed(e)) continue;
         total += e->facts.size;
         bool listed = false;
         for (int j = 0; j < run->sectorCount && !listed; j++) listed = run->sectors[j] == e->sector;
@@ -122,7 +126,7 @@ static bool BootSectorSkipped(const BootRun *run, int32_t sector)
 {
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
-        if (e->exists && e->sector == sector && !e->over) return false;
+        if (BootProgrammed(e) && e->sector == sector && !e->over) return false;
     }
     return true;
 }
@@ -140,7 +144,7 @@ static bool BootCheckSectors(BootRun *run)
     }
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
-        if (e->exists && !SectorSelectCode(e->sector)) {
+        if (BootProgrammed(e) && !SectorSelectCode(e->sector)) {
             BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;
         }
@@ -230,7 +234,7 @@ static bool BootProgram(BootRun *run)
     run->charsRead = 0;
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
-        if (!e->exists) continue;
+        if (!BootProgrammed(e)) continue;
         if (!BootSendFile(run, e)) {
             BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;

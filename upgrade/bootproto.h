@@ -33,7 +33,8 @@ const char *SectorSelectCode(int32_t sector);
 // sector that has no select code.
 bool SelectSector(int32_t sector);
 
-// The worker: initialise the boot loader, erase the chosen set's sectors, program its files,
-// restart the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
+// The worker: initialise the boot loader, erase the sectors of the chosen set's existing
+// entries that are not excluded (those the files list showed), program their files, restart
+// the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
 // restart. Returns plan->succeeded.
 bool RunUpgradeProcedure(UpgradePlan *plan);

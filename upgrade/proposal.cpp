@@ -38,6 +38,15 @@ static void ProposalAppendf(std::string *out, const char *fmt, ...)
     *out += buf;
 }
 
+// The instrument's serial number: the third field of the identification, as the information
+// panel shows it ("Vendrel,RZT7680,12345,1.23"); -1 when the reply has no such field.
+static int32_t ProposalSerial(const char *idnText)
+{
+    const char *comma = strchr(idnText, ',');
+    if (comma) comma = strchr(comma + 1, ',');
+    return comma ? UpgradeTextToInt(comma + 1) : -1;
+}
+
 // True when the instrument's serial number lies outside the entry's serial range.
 static bool ProposalExcluded(const LoadEntry *e, int32_t serial)
 {
@@ -89,8 +98,7 @@ std::string BuildProposedOperation(LoadEntry *entries, int count, const char *id
                                    const char *targetModel, bool *blocking)
 {
     if (count > UPGRADE_MAX_ENTRIES) count = UPGRADE_MAX_ENTRIES;
-    const char *comma = strchr(idnText, ',');
-    int32_t serial = comma ? UpgradeTextToInt(comma + 1) : -1;
+    int32_t serial = ProposalSerial(idnText);
     int limit = strncmp(targetModel, "RZT86", 5) == 0 ? UPGRADE_SECTOR_LIMIT_EXT : UPGRADE_SECTOR_LIMIT;
     try {
         std::string out = PROPOSAL_HEADER;
@@ -106,13 +114,18 @@ std::string BuildProposedOperation(LoadEntry *entries, int count, const char *id
         ProposalEraseList(&out, entries, count, serial, limit);
         out += "\\par\\cf0\\par\\cf4 Program Sectors with the following code:\\par\\cf0\\par"
                "\\cf4 File Sector Filename            Date & Time\\par";
+        int listed = 0;
         for (int i = 0; i < count; i++) {
             // Every entry, listed or not, so that the worker names all files alike.
             for (char *p = entries[i].facts.name; *p; p++) *p = (char)tolower((unsigned char)*p);
-            if (ProposalExcluded(&entries[i], serial)) continue;  // numbering still counts it
+            entries[i].excluded = ProposalExcluded(&entries[i], serial);
+            if (entries[i].excluded) continue;  // numbering still counts it
             if (!entries[i].exists) *blocking = true;
             ProposalFileLine(&out, &entries[i], i + 1);
+            listed++;
         }
+        // Accepting an empty list would report "Firmware sent OK" with nothing done.
+        if (listed == 0) *blocking = true;
         out += "}";
         return out;
     } catch (const std::bad_alloc &) {

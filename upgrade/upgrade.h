@@ -46,6 +46,7 @@ struct LoadEntry {
     int32_t sector;
     uint8_t exists;         // the lookup found the file
     uint8_t over;           // from an OVER line: its sector is programmed without an erase
+    uint8_t excluded;       // left out of the files list by its serial range: not programmed
     int32_t serialLow;      // serial range; both 0 when no SERIAL line applies
     int32_t serialHigh;
 };
@@ -96,7 +97,9 @@ struct VersionVerdict {
 VersionVerdict CheckFirmwareVersion(const UpgradePlan *plan, const char *versionText);
 
 // The rich text of the proposed operation for the count entries of one set. Lower-cases each
-// entry's on-disk name in place; sets *blocking when a listed file does not exist.
+// entry's on-disk name in place and marks the entries that the instrument's serial number (the
+// third field of idnText) leaves out, so that the worker programs exactly what is listed.
+// Sets *blocking when a listed file does not exist or when nothing is listed.
 // Returns the text, or an empty string when memory runs out.
 std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
                                    const char *targetModel, bool *blocking);

@@ -74,9 +74,9 @@ TEST(Proposal, SerialRangesHideEntries)
         ProposalEntry(2, "n8.hex", true, 0, 0, 0),         // sector 2 listed after all
     };
     static const struct { const char *idn; const char *erase; const char *numbers; bool blocks; } cases[] = {
-        {"VENDREL,500", R"(\cf0 0,\cf0 1,\cf0 4,\cf0 5,\cf0 2,)", "12568", false},
-        {"VENDREL", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},  // serial -1
-        {"VENDREL,-3", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},
+        {"Vendrel,RZT7680,500,1.23", R"(\cf0 0,\cf0 1,\cf0 4,\cf0 5,\cf0 2,)", "12568", false},
+        {"Vendrel,RZT7680", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},  // serial -1
+        {"Vendrel,RZT7680,-3,1.23", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.idn);

@@ -154,4 +154,41 @@ TEST_F(UpgradeCommand, MainHexFileIsProgrammedWithItsCompanions)
     }
 }
 
+// The serial number is the third field of the identification; an entry outside its serial
+// range is neither listed nor erased nor programmed, and a list left empty cannot be accepted.
+TEST_F(UpgradeCommand, SerialRangesDecideWhatIsListedAndProgrammed)
+{
+    const std::string high = "high_" + tag + ".hex", low = "low_" + tag + ".hex", old = "old_" + tag + ".hex";
+    static const struct { const char *idn; const char *listed; bool blocks; } cases[] = {
+        {"Vendrel,RZT7680,12345,1.23", "h", false},
+        {"Vendrel,RZT7680,500,1.23", "lo", true},   // old.hex is missing
+        {"Vendrel,RZT7680,0,1.23", "", true},       // nothing left to program
+        {"Vendrel,RZT7680", "hlo", true},           // no serial field: every entry
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.idn);
+        Reset(IFACE_USB, true);
+        instrument.idn = c.idn;
+        Write(high, Hex(0x40));
+        Write(low, Hex(0x50));
+        std::string path = Write("serial_" + tag + ".upg",
+                                 "TARGET,RZT7680\r\nSERIAL,1,10000,99999\r\nLOAD,0," + high + "\r\nSERIAL,2,1,9999\r\nLOAD,3," +
+                                     low + "\r\nLOAD,1," + old + "\r\n",
+                                 false);
+        EXPECT_EQ(!c.blocks, RunFirmwareUpgradeFile(nullptr, path.c_str()));
+        ASSERT_EQ(1, g_fakeUpgrade.filesShown);
+        std::string listed;
+        if (ListShows(high)) listed += "h";
+        if (ListShows(low)) listed += "l";
+        if (ListShows(old)) listed += "o";
+        EXPECT_EQ(c.listed, listed);
+        EXPECT_EQ(c.blocks, g_fakeUpgrade.filesBlocking);
+        if (c.blocks) {
+            EXPECT_TRUE(instrument.boot.empty());
+            continue;
+        }
+        EXPECT_EQ(std::string("\x19" "C7D2z\nC72Dy\nxC72Dy\n") + Records(Hex(0x40)) + "z\n\x15", BootWire());
+    }
+}
+
 }  // namespace
