@@ -47,6 +47,17 @@ static void UpgradePauseScript()
     if (g_scriptRunner.state == StepRequested) g_scriptRunner.state = Idle;
 }
 
+// QVN73 and QVN44 instruments take new firmware over a serial link only. Checked after each
+// identification that succeeds, since the second one decides the link the worker uses.
+// Returns true (after telling the user) when the upgrade must not go on.
+static bool UpgradeRefuseLan(UpgradeCommand *c)
+{
+    if (g_connection.interfaceKind != IFACE_LAN || g_connection.modelCode != MODEL_QVN73) return false;
+    UiMessage(c->owner, "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection",
+              AppTextTable[0], UI_ICON_INFO, UI_OK);
+    return true;
+}
+
 // Step 4: true when the command may go on; sets c->detected when the instrument answered.
 static bool UpgradeDetect(UpgradeCommand *c)
 {
@@ -54,13 +65,7 @@ static bool UpgradeDetect(UpgradeCommand *c)
         CloseLink(&g_connection);
         c->detected = ConnectAndIdentify(c->owner, &g_connection, false);
     }
-    if (c->detected) {
-        if (g_connection.interfaceKind != IFACE_LAN || g_connection.modelCode != MODEL_QVN73) return true;
-        UiMessage(c->owner,
-                       "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection",
-                       AppTextTable[0], UI_ICON_INFO, UI_OK);
-        return false;
-    }
+    if (c->detected) return !UpgradeRefuseLan(c);
     return UiMessage(c->owner, "No instrument was detected.\n\nDo you want to try and continue with the upgrade",
                           AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO) == UI_ANSWER_YES;
 }
@@ -73,7 +78,7 @@ static bool UpgradeIdentifyAgain(UpgradeCommand *c, bool goOn)
     CloseLink(&g_connection);
     g_connection.connected = ConnectAndIdentify(c->owner, &g_connection, false) ? 1 : 0;
     if (!goOn) return false;
-    if (g_connection.connected) return true;
+    if (g_connection.connected) return !UpgradeRefuseLan(c);
     bool openFailureShown = g_connection.interfaceKind != IFACE_NONE && !g_connection.isOpen;
     if (!openFailureShown) UiMessage(c->owner, "No instrument was detected", UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
     return false;

@@ -18,6 +18,9 @@
 
 namespace {
 
+const char QUESTION[] = "No instrument was detected.\n\nDo you want to try and continue with the upgrade";
+const char SERIAL_ONLY[] = "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection";
+
 // Answers the identification queries; after the attention byte it is the boot loader and
 // acknowledges every command that expects a reply.
 struct FakeInstrument {
@@ -188,6 +191,26 @@ TEST_F(UpgradeCommand, SerialRangesDecideWhatIsListedAndProgrammed)
             continue;
         }
         EXPECT_EQ(std::string("\x19" "C7D2z\nC72Dy\nxC72Dy\n") + Records(Hex(0x40)) + "z\n\x15", BootWire());
+    }
+}
+
+// A QVN73/QVN44 instrument over LAN is refused also when only the second identification
+// found it: after going on without a connection, or after unanswered first attempts.
+TEST_F(UpgradeCommand, Qvn7OverLanIsRefusedWhicheverIdentificationFoundIt)
+{
+    std::string hex = Write("q_" + tag + ".hex", Hex(0x60));
+    std::string path = Write("q_" + tag + ".upg", "TARGET,QVN7300\r\nLOAD,0,q_" + tag + ".hex\r\n", false);
+    for (bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "first identification unanswered" : "not connected");
+        Reset(IFACE_LAN, connected);
+        FakeUpgradeAddFile(hex, (uint32_t)Hex(0x60).size());
+        instrument.idn = "Vendrel,QVN7300,555,2.0";
+        instrument.idnUnanswered = connected ? 5 : 0;
+        g_ui.answer = UI_ANSWER_YES;
+        EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+        EXPECT_EQ((std::vector<std::string>{QUESTION, SERIAL_ONLY}), Boxes());
+        EXPECT_EQ(0, g_fakeUpgrade.filesShown);
+        EXPECT_EQ(std::string::npos, g_fake.sent.find('\x19'));
     }
 }
 
