@@ -1,7 +1,8 @@
 // The proposed operation's rich text over any entries and texts: the markup stays balanced
 // whatever the names and texts hold, every entry's name ends up in lower case, the entries
 // that the serial number (third field of the identification) leaves out are marked, and
-// blocking is set exactly when a listed file is missing or nothing is listed.
+// blocking is set exactly when a listed file is missing, a listed sector is out of range, or
+// nothing is listed.
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *second = strchr(idnText, ',');
     const char *third = second ? strchr(second + 1, ',') : nullptr;
     int32_t serial = third ? UpgradeTextToInt(third + 1) : -1;
-    bool anyMissing = false;
+    int32_t limit = strncmp(targetModel, "RZT86", 5) == 0 ? 15 : 7;
+    bool anyMissing = false, anyRed = false;
     int listed = 0;
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry &e = entries[i], &b = before[i];
@@ -59,8 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                         (serial < e.serialLow || (e.serialHigh != 0 && serial > e.serialHigh));
         FUZZ_CHECK(e.excluded == excluded);
         if (!excluded && !e.exists) anyMissing = true;
+        if (!excluded && (e.sector < 0 || e.sector > limit)) anyRed = true;
         listed += !excluded;
     }
-    FUZZ_CHECK(blocking == (anyMissing || listed == 0));
+    FUZZ_CHECK(blocking == (anyMissing || anyRed || listed == 0));
     return 0;
 }

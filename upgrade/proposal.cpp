@@ -121,6 +121,9 @@ std::string BuildProposedOperation(LoadEntry *entries, int count, const char *id
             entries[i].excluded = ProposalExcluded(&entries[i], serial);
             if (entries[i].excluded) continue;  // numbering still counts it
             if (!entries[i].exists) *blocking = true;
+            // Red in the erase list: the reader judged the sector against the target in force
+            // at its LOAD line, but the worker would erase it on the instrument of the last one.
+            if (entries[i].sector < 0 || entries[i].sector > limit) *blocking = true;
             ProposalFileLine(&out, &entries[i], i + 1);
             listed++;
         }

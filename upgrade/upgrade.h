@@ -99,7 +99,8 @@ VersionVerdict CheckFirmwareVersion(const UpgradePlan *plan, const char *version
 // The rich text of the proposed operation for the count entries of one set. Lower-cases each
 // entry's on-disk name in place and marks the entries that the instrument's serial number (the
 // third field of idnText) leaves out, so that the worker programs exactly what is listed.
-// Sets *blocking when a listed file does not exist or when nothing is listed.
+// Sets *blocking when a listed file does not exist, a listed sector is outside 0 to the
+// limit of targetModel, or nothing is listed.
 // Returns the text, or an empty string when memory runs out.
 std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
                                    const char *targetModel, bool *blocking);

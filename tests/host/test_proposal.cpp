@@ -106,11 +106,16 @@ TEST(Proposal, SectorLimitAndDates)
     bool blocking = false;
     std::string rzt86 = BuildProposedOperation(entries, 4, "V,1", "RZT8610", &blocking);
     EXPECT_NE(std::string::npos, rzt86.find(R"(Erase Sectors: \cf0 15,\cf3 -1,\cf0 7,\cf3 16,\par)"));
+    EXPECT_TRUE(blocking);  // a red sector
+    blocking = false;
     std::string other = BuildProposedOperation(entries, 4, "V,1", "RZT6610", &blocking);
     EXPECT_NE(std::string::npos, other.find(R"(Erase Sectors: \cf3 15,\cf3 -1,\cf0 7,\cf3 16,\par)"));
     EXPECT_NE(std::string::npos, other.find(R"(a.hex               \cf0 --/--/--\par)"));
     EXPECT_NE(std::string::npos, other.find(R"(d.hex               \cf0 --/--/--\par)"));
     EXPECT_NE(std::string::npos, other.find(std::string(R"(c.hex               \cf0 )") + local + "\\par"));
+    EXPECT_TRUE(blocking);
+    blocking = false;
+    BuildProposedOperation(&entries[2], 1, "V,1", "RZT6610", &blocking);  // sector 7 only
     EXPECT_FALSE(blocking);
 }
 

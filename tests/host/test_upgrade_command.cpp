@@ -214,4 +214,19 @@ TEST_F(UpgradeCommand, Qvn7OverLanIsRefusedWhicheverIdentificationFoundIt)
     }
 }
 
+// A sector that the list shows in red (outside the range of the final target) blocks Accept,
+// even when it was in range for the target in force at its LOAD line.
+TEST_F(UpgradeCommand, RedSectorDisablesAccept)
+{
+    Write("r_" + tag + ".hex", Hex(0x70));
+    std::string path =
+        Write("r_" + tag + ".upg", "TARGET,RZT8610\r\nLOAD,12,r_" + tag + ".hex\r\nTARGET,RZT6680\r\n", false);
+    EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+    ASSERT_EQ(1, g_fakeUpgrade.filesShown);
+    EXPECT_TRUE(ListShows("Erase Sectors: \\cf3 12,\\par")) << g_fakeUpgrade.filesText;
+    EXPECT_TRUE(g_fakeUpgrade.filesBlocking);
+    EXPECT_EQ(0, g_fakeUpgrade.progressRuns);
+    EXPECT_TRUE(instrument.boot.empty());
+}
+
 }  // namespace
