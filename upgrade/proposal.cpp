@@ -87,7 +87,9 @@ static void ProposalFileLine(std::string *out, const LoadEntry *e, int number)
     ProposalDate(e->facts.writeTime, date, sizeof date);
     snprintf(name, sizeof name, "%-20.20s", e->facts.name);
     ProposalAppendf(out, "\\cf0 %-2d   %-2d     ", number, e->sector);
-    ProposalAppendf(out, "\\cf%d", e->exists ? 0 : 3);
+    // The space ends the control word and is not shown: without it a name that begins with a
+    // digit ("2dsp.hex") would be read as part of the colour number.
+    ProposalAppendf(out, "\\cf%d ", e->exists ? 0 : 3);
     ProposalAppendText(out, name);
     *out += "\\cf0 ";
     *out += date;

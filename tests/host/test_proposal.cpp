@@ -34,17 +34,17 @@ TEST(Proposal, SmallCaseByHand)
 {
     LoadEntry entries[3] = {
         ProposalEntry(1, "Main.HEX", true),
-        ProposalEntry(9, "dsp.hex", true),       // beyond sector 7: red in the erase list
-        ProposalEntry(1, "Missing.hex", false),  // red in the file list, and blocks
+        ProposalEntry(9, "2dsp.hex", true),      // beyond sector 7: red in the erase list
+        ProposalEntry(1, "2Missing.hex", false), // red in the file list, and blocks
     };
     bool blocking = false;
     std::string text = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,1.0", "RZT6680", &blocking);
     std::string want = std::string(HEADER) +
         R"(\cf4 Instrument: \cf0 VENDREL,RZT6680,0,1.0\par\cf4 Target: \cf0 RZT6680\par)"
         R"(\cf4 Erase Sectors: \cf0 1,\cf3 9,)" + FILES_HEAD +
-        R"(\cf0 1    1      \cf0main.hex            \cf0 --/--/--\par)"
-        R"(\cf0 2    9      \cf0dsp.hex             \cf0 --/--/--\par)"
-        R"(\cf0 3    1      \cf3missing.hex         \cf0 --/--/--\par})";
+        R"(\cf0 1    1      \cf0 main.hex            \cf0 --/--/--\par)"
+        R"(\cf0 2    9      \cf0 2dsp.hex            \cf0 --/--/--\par)"
+        R"(\cf0 3    1      \cf3 2missing.hex        \cf0 --/--/--\par})";
     EXPECT_EQ(want, text);
     EXPECT_TRUE(blocking);
     EXPECT_STREQ("main.hex", entries[0].facts.name);  // the worker reports it like this too
@@ -56,7 +56,7 @@ TEST(Proposal, NoTargetNoBlock)
     bool blocking = false;
     std::string text = BuildProposedOperation(&e, 1, "VENDREL,X", "", &blocking);
     EXPECT_EQ(std::string(HEADER) + R"(\cf4 Instrument: \cf0 VENDREL,X\par\cf4 Erase Sectors: \cf0 0,)" +
-                  FILES_HEAD + R"(\cf0 1    0      \cf0a.hex               \cf0 --/--/--\par})",
+                  FILES_HEAD + R"(\cf0 1    0      \cf0 a.hex               \cf0 --/--/--\par})",
               text);
     EXPECT_FALSE(blocking);
 }
@@ -126,7 +126,7 @@ TEST(Proposal, TextsCannotBreakTheMarkup)
     std::string text = BuildProposedOperation(&e, 1, "V,A\\par{", "T}", &blocking);
     EXPECT_NE(std::string::npos, text.find(R"(\cf0 V,A\\par\{\par)"));
     EXPECT_NE(std::string::npos, text.find(R"(\cf0 T\}\par)"));
-    EXPECT_NE(std::string::npos, text.find(R"(\cf3sub\\\{x\}.hex         \cf0)"));
+    EXPECT_NE(std::string::npos, text.find(R"(\cf3 sub\\\{x\}.hex         \cf0)"));
     EXPECT_EQ('}', text.back());
 }
 
@@ -135,7 +135,7 @@ TEST(Proposal, LongNameCutToColumn)
     LoadEntry e = ProposalEntry(0, "ABCDEFGHIJKLMNOPQRSTUVWXYZ.hex", true);
     bool blocking = false;
     std::string text = BuildProposedOperation(&e, 1, "V,1", "", &blocking);
-    EXPECT_NE(std::string::npos, text.find(R"(\cf0abcdefghijklmnopqrst\cf0 --/--/--)"));
+    EXPECT_NE(std::string::npos, text.find(R"(\cf0 abcdefghijklmnopqrst\cf0 --/--/--)"));
 }
 
 // --- Target checks ----------------------------------------------------------------------------

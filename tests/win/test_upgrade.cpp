@@ -321,16 +321,17 @@ TEST_P(UpgradeChecksTest, NotConnectedAsksFirstAndStoresTheNewIdentification)
     EXPECT_EQ(1, g_connection.connected);
 }
 
-// A missing file blocks the operation: Accept is disabled and its command is refused.
+// A missing file blocks the operation: Accept is disabled and its command is refused. Its
+// name shows whole, also when it begins with a digit.
 TEST_P(UpgradeChecksTest, MissingFileDisablesAccept)
 {
-    std::string path = Write("missing.upg", "TARGET,RZT7680\r\nLOAD,0,nowhere.hex\r\n");
+    std::string path = Write("missing.upg", "TARGET,RZT7680\r\nLOAD,0,2nowhere.hex\r\n");
     UiDriver d;
     EXPECT_FALSE(Run(path, &d));
     EXPECT_TRUE(d.filesSeen);
     EXPECT_FALSE(d.filesAcceptEnabled);
     EXPECT_FALSE(d.progressSeen);
-    EXPECT_NE(std::string::npos, d.filesText.find("nowhere.hex")) << d.filesText;
+    EXPECT_NE(std::string::npos, d.filesText.find("2nowhere.hex")) << d.filesText;
 }
 
 // A running or stepping script is paused before the command uses the link; pollEnabled comes
