@@ -27,14 +27,14 @@ struct FakeInstrument {
     std::string idn = "Vendrel,RZT7680,12345,1.23";
     int idnUnanswered = 0;           // "*IDN?" attempts that get no reply
     bool booting = false;
-    std::vector<std::string> boot;   // what the boot loader received, from the attention byte on
+    std::string boot;                // what the boot loader received, from the attention byte on
 
     void Attach()
     {
         g_fake.onSend = [this](const std::string &text) {
             if (text == "\x19") booting = true;
             if (booting) {
-                boot.push_back(text);
+                boot += text;
                 if (text != "\x19" && text != "z\n" && text != "\x15") g_fake.input = "ok\r\n";
                 return;
             }
@@ -46,27 +46,15 @@ struct FakeInstrument {
     }
 };
 
-// What the worker sends for a file: each record as read, then CR LF.
-std::string Records(const std::string &hex)
+// A HEX file of one data record, and what the worker sends of it: each record as read, then CR LF.
+std::string Record(int seed)
 {
-    std::string wire;
-    size_t at = 0;
-    while (at < hex.size()) {
-        size_t end = hex.find('\n', at);
-        std::string line = hex.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == ':') wire += line + "\n\r\n";
-        at = end == std::string::npos ? hex.size() : end + 1;
-    }
-    return wire;
-}
-
-std::string Hex(int seed)
-{
-    char line[64];
-    snprintf(line, sizeof line, ":04000000%02X%02X%02X%02X00\r\n:00000001FF\r\n", seed, seed + 1, seed + 2, seed + 3);
+    char line[32];
+    snprintf(line, sizeof line, ":04000000%02X%02X%02X%02X00", seed, seed + 1, seed + 2, seed + 3);
     return line;
 }
+std::string Hex(int seed) { return Record(seed) + "\r\n:00000001FF\r\n"; }
+std::string Sent(int seed) { return Record(seed) + "\n\r\n:00000001FF\n\r\n"; }
 
 class UpgradeCommand : public ::testing::Test {
 protected:
@@ -109,12 +97,6 @@ protected:
         for (const FakeUiMessage &m : g_ui.messages) texts.push_back(m.text);
         return texts;
     }
-    std::string BootWire() const
-    {
-        std::string wire;
-        for (const std::string &t : instrument.boot) wire += t;
-        return wire;
-    }
     bool ListShows(const std::string &piece) const { return g_fakeUpgrade.filesText.find(piece) != std::string::npos; }
 };
 
@@ -145,14 +127,9 @@ TEST_F(UpgradeCommand, MainHexFileIsProgrammedWithItsCompanions)
         EXPECT_FALSE(g_fakeUpgrade.filesBlocking);
         EXPECT_TRUE(ListShows(sq ? "Erase Sectors: \\cf0 2,\\cf0 0,\\par" : "Erase Sectors: \\cf0 2,\\cf0 1,\\cf0 0,\\par"))
             << g_fakeUpgrade.filesText;
-        std::vector<std::string> want = {"\x19", "C7D2z\n", "7C2Dy\n", "x"};
-        if (!sq) want.insert(want.end(), {"2DC7y\n", "x"});
-        want.insert(want.end(), {"C72Dy\n", "x", "7C2Dy\n", Records(Hex(0x20))});
-        if (!sq) want.insert(want.end(), {"2DC7y\n", Records(Hex(0x10))});
-        want.insert(want.end(), {"C72Dy\n", Records(Hex(0x00)), "z\n", "\x15"});
-        std::string expected;
-        for (const std::string &t : want) expected += t;
-        EXPECT_EQ(expected, BootWire());
+        std::string erase = sq ? "7C2Dy\nxC72Dy\nx" : "7C2Dy\nx2DC7y\nxC72Dy\nx";
+        std::string program = "7C2Dy\n" + Sent(0x20) + (sq ? "" : "2DC7y\n" + Sent(0x10)) + "C72Dy\n" + Sent(0);
+        EXPECT_EQ("\x19" "C7D2z\n" + erase + program + "z\n\x15", instrument.boot);
         EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPN_LOG).back());
     }
 }
@@ -190,7 +167,7 @@ TEST_F(UpgradeCommand, SerialRangesDecideWhatIsListedAndProgrammed)
             EXPECT_TRUE(instrument.boot.empty());
             continue;
         }
-        EXPECT_EQ(std::string("\x19" "C7D2z\nC72Dy\nxC72Dy\n") + Records(Hex(0x40)) + "z\n\x15", BootWire());
+        EXPECT_EQ("\x19" "C7D2z\nC72Dy\nxC72Dy\n" + Sent(0x40) + "z\n\x15", instrument.boot);
     }
 }
 
