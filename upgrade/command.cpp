@@ -67,7 +67,7 @@ static bool UpgradeDetect(UpgradeCommand *c)
     }
     if (c->detected) return !UpgradeRefuseLan(c);
     return UiMessage(c->owner, "No instrument was detected.\n\nDo you want to try and continue with the upgrade",
-                          AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO) == UI_ANSWER_YES;
+                     AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO) == UI_ANSWER_YES;
 }
 
 // Step 5: identifies once more and stores the result in connected. When it fails after the
