@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quillon2-run.exe's exit codes: 1 for failed limit tests (with and without stop,onfail),
 # 2 for every link failure (no port, refused, no identification, a send and a read that
-# fail mid-run), 3 for usage errors and unusable script files (the window's messages, and
+# fail mid-run, a LAN connection the instrument closes), 3 for usage errors and unusable script files (the window's messages, and
 # the instrument left untouched). Usage: headless_exitcodes.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/headless/lib.sh" "$1"
 cp "$data"/*.txt .
@@ -86,6 +86,16 @@ wait $pid; rc=$?
 expect_rc "read failure" 2
 expect_grep "read failure" err.txt "reading from the instrument failed"
 grep -qF "*OPC?" out.txt && fail "read failure: the run must end without sending more"
+
+# The instrument closes the LAN connection while the last reply is awaited: not a TIMEOUT.
+sim_ok reset
+sim_ok silence-cmd meas:freq?
+runq_bg --lan "$QSIM_LAN" lasttimeout.txt
+sim_ok wait-rx lan $((connect_lan + 12)) 10000
+sim_ok lan close
+wait $pid; rc=$?
+expect_rc "closed by the instrument" 2
+expect_grep "closed by the instrument" err.txt "reading from the instrument failed"
 
 sim_ok reset
 finish
