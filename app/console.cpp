@@ -168,7 +168,12 @@ static void Connect(HWND hwnd, LPARAM lParam)
     }
     PostMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
     ReplyPollReset();
-    if (!g_connection.connected) return;
+    // Cancel after an unanswered Connect, or a reconnect nobody answered, leaves no link open:
+    // an open COM port is locked for every other program.
+    if (!g_connection.connected) {
+        CloseLink(&g_connection);
+        return;
+    }
     RefreshInfoPanel();
     g_connection.pollEnabled = 1;
     SetUpgradeMenuEnabled(hwnd, true);

@@ -43,15 +43,16 @@ static void ConnectReportOpenFailure(UiOwner owner, const ConnectionRecord *rec)
 }
 
 // Asks "*IDN?" until a non-empty line comes back or the attempts run out. reply keeps
-// what the last attempt left in it.
-static void ConnectAskIdentity(ConnectionRecord *rec, char *reply, int size)
+// what the last attempt left in it. Returns the number of attempts made.
+static int ConnectAskIdentity(ConnectionRecord *rec, char *reply, int size)
 {
-    for (int attempt = 0; attempt < CONNECT_IDN_ATTEMPTS; attempt++) {
+    for (int attempt = 1; attempt <= CONNECT_IDN_ATTEMPTS; attempt++) {
         SendLine("*IDN?\n", rec);
         int got = ReceiveLine(reply, size, rec);
         reply[size - 1] = '\0';
-        if (got >= 1 && reply[0] != '\0') return;
+        if (got >= 1 && reply[0] != '\0') return attempt;
     }
+    return CONNECT_IDN_ATTEMPTS;
 }
 
 // Clears field, sends command and keeps at most keep characters of a reply of 1 or more.
@@ -69,13 +70,18 @@ static void ConnectQueryText(ConnectionRecord *rec, const char *command, char *f
 // Sets modelCode from a non-empty reply and, for a known model, reads the instrument's texts.
 static void ConnectClassify(ConnectionRecord *rec, const char *reply)
 {
+    // Something answered: whatever the reply says, the texts of the instrument before it no
+    // longer describe the one on the link, and must not name it in the dialog or the title.
     rec->modelCode = MODEL_UNKNOWN;
+    rec->idnText[0] = '\0';
+    rec->calibrationText[0] = '\0';
+    rec->calVersionText[0] = '\0';
+    rec->versionText[0] = '\0';
     const char *comma = strchr(reply, ',');
-    if (!comma) return;  // not an identification reply: the other fields stay as they were
+    if (!comma) return;  // not an identification reply
     rec->modelCode = ClassifyModel(comma + 1);
     if (rec->modelCode == MODEL_UNKNOWN) {
         WriteCommsLog("***\tUNIDENTIFIED INSTRUMENT\t***\n");
-        rec->idnText[0] = '\0';
         return;
     }
     char marker[CONNECT_REPLY_SIZE];
@@ -106,6 +112,10 @@ bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
 {
     if (rec->interfaceKind == IFACE_NONE) return false;
     WriteCommsLog("***\tCONNECTING\t***\n");
+    // A link left open by an unanswered attempt leads to the instrument (port, rate) of that
+    // attempt: reuse it only when the settings are still the same.
+    if (rec->isOpen && LinkSettingsChanged(rec)) CloseLink(rec);
+    bool reused = rec->isOpen != 0;
     if (OpenLink(rec) < 0) {
         ConnectReportOpenFailure(owner, rec);
         return false;
@@ -119,9 +129,13 @@ bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
     void *cursor = UiBeginWait();
 
     char reply[CONNECT_REPLY_SIZE] = "";
-    ConnectAskIdentity(rec, reply, sizeof reply);
+    int attempts = ConnectAskIdentity(rec, reply, sizeof reply);
     SetReplyTimeout(CONNECT_QUERY_TIMEOUT_MS, rec);
     bool result = reply[0] != '\0';
+    // Replies to the attempts before the answered one (also those of an earlier call on this
+    // open link) may still be on their way; read as answers to the queries they would put the
+    // identity where the calibration and version texts belong. One attempt costs nothing.
+    if (result && (attempts > 1 || reused)) DrainUntilQuiet(rec, CONNECT_LATE_REPLY_QUIET_MS);
     if (result) ConnectClassify(rec, reply);
 
     if (showResult) ConnectShowResult(owner, rec, result);

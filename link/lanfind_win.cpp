@@ -26,6 +26,7 @@ enum {
     LAN_STEP_SLEEP_MS = 100,
     LAN_PASS_END_MS = 250,    // the receive step that finds this much elapsed is the last
     LAN_SEND_POLL_MS = 10,
+    LAN_STEP_DATAGRAMS = 4 * LAN_FIND_MAX,
 };
 
 static bool SocketReady(SOCKET s, bool forWrite, long milliseconds)
@@ -74,19 +75,23 @@ static void SendQuery(SOCKET s, const LanQuery *q)
     sendto(s, q->datagram, q->length, 0, (sockaddr *)&to, sizeof to);
 }
 
-// Takes at most one waiting datagram and lists its sender when it answers the query.
+// Takes every datagram already waiting and lists each sender that answers the query: many
+// instruments answer within the same few milliseconds, and one datagram a step would leave
+// all but twelve of them unread. A flood of datagrams cannot hold the step: it takes at most
+// LAN_STEP_DATAGRAMS.
 static void ReceiveStep(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)
 {
-    if (!SocketReady(s, false, 0)) return;
-    // One byte of room beyond the largest reply taken tells a too-long datagram apart even
-    // where the stack truncates instead of failing with WSAEMSGSIZE.
-    unsigned char buf[LAN_FIND_DATAGRAM + 1];
-    sockaddr_in from;
-    int fromLen = sizeof from;
-    int n = recvfrom(s, (char *)buf, sizeof buf, 0, (sockaddr *)&from, &fromLen);
-    if (n < 0 || n > LAN_FIND_DATAGRAM || fromLen < (int)sizeof from) return;
-    if (!LanReplyAccepted(kind, buf, (size_t)n)) return;
-    LanFindAdd(part, cap, count, inet_ntoa(from.sin_addr));
+    for (int taken = 0; taken < LAN_STEP_DATAGRAMS && SocketReady(s, false, 0); taken++) {
+        // One byte of room beyond the largest reply taken tells a too-long datagram apart even
+        // where the stack truncates instead of failing with WSAEMSGSIZE.
+        unsigned char buf[LAN_FIND_DATAGRAM + 1];
+        sockaddr_in from;
+        int fromLen = sizeof from;
+        int n = recvfrom(s, (char *)buf, sizeof buf, 0, (sockaddr *)&from, &fromLen);
+        if (n < 0 || n > LAN_FIND_DATAGRAM || fromLen < (int)sizeof from) continue;
+        if (!LanReplyAccepted(kind, buf, (size_t)n)) continue;
+        LanFindAdd(part, cap, count, inet_ntoa(from.sin_addr));
+    }
 }
 
 static void RunPass(SOCKET s, int kind, FoundInstrument *part, int cap, int *count)

@@ -20,6 +20,14 @@ typedef void *LinkHandle;
 #define LINK_INVALID_SOCKET ((LinkSocket)~(uintptr_t)0)
 #define LINK_INVALID_HANDLE ((LinkHandle)(intptr_t)-1)
 
+// The settings a transport was opened with.
+struct LinkSettings {
+    int32_t interfaceKind;
+    char portName[7];
+    char ipAddress[17];
+    uint32_t baudRate;
+};
+
 // Fields in their documented order. modelCode, idnText, calibrationText, versionText and
 // calVersionText are the identification (filled only by ConnectAndIdentify).
 struct ConnectionRecord {
@@ -41,6 +49,9 @@ struct ConnectionRecord {
     int32_t rxRead;               // next read index, 0 .. 8191
     char versionText[128];        // "version?" reply
     char calVersionText[256];     // "calver?" reply
+    // What the open transport was opened with (OpenLink): the settings fields above may have
+    // been changed in the connect dialog since.
+    LinkSettings openedWith;
 };
 
 // The one link of the process (the console, the script runner, the connect dialog and the
@@ -49,8 +60,9 @@ extern ConnectionRecord g_connection;
 
 // Process-wide LAN reply timeout in ms (starts at 5000; SetReplyTimeout on LAN changes it).
 extern uint32_t lanReplyTimeoutMs;
-// Windows Sockets has been started by OpenLink and not yet cleaned up by CloseLink.
-extern bool winsockStarted;
+// Starts of Windows Sockets held by open LAN links: each OpenLink of a LAN link starts it once
+// and its CloseLink cleans up once, so closing one record never ends another's sockets.
+extern int winsockStarted;
 
 // Zeroes the record and makes both handles invalid.
 void InitConnectionRecord(ConnectionRecord *rec);
@@ -72,6 +84,17 @@ int ReadByte(ConnectionRecord *rec);
 void SetReplyTimeout(uint32_t milliseconds, ConnectionRecord *rec);
 // Discards input until the line has been quiet (see link_win.cpp for the bounds).
 void DrainInput(ConnectionRecord *rec, uint32_t milliseconds);
+// Discards input until nothing has arrived for quietMs (restarted by every byte), but for no
+// longer than quietMs + DRAIN_QUIET_LIMIT_MS in all: an instrument that never stops talking
+// cannot hold the caller.
+enum { DRAIN_QUIET_LIMIT_MS = 5000 };
+void DrainUntilQuiet(ConnectionRecord *rec, uint32_t quietMs);
+
+// Notes the settings fields in openedWith (OpenLink calls it on success).
+void LinkRememberSettings(ConnectionRecord *rec);
+// True when the settings fields that matter for interfaceKind (port and baud rate, or
+// address) differ from those the open transport was opened with.
+bool LinkSettingsChanged(const ConnectionRecord *rec);
 
 // --- Packed binary numbers (portable, packed.cpp) ---------------------------------------
 enum { PACKED_TEXT_SIZE = 13 };  // at most 12 characters and the terminator

@@ -139,16 +139,8 @@ static bool ConnectWithTimeout(SOCKET s, unsigned long address)
     return getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&error, &len) == 0 && error == 0;
 }
 
-static int OpenLan(ConnectionRecord *rec)
+static int OpenLanSocket(ConnectionRecord *rec)
 {
-    if (!winsockStarted) {
-        WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-            WSACleanup();
-            return -1;
-        }
-        winsockStarted = true;
-    }
     unsigned long address = inet_addr(rec->ipAddress);
     // An address that is not dotted IPv4 would come back as the broadcast address.
     if (address == INADDR_NONE && strcmp(rec->ipAddress, "255.255.255.255") != 0) return -1;
@@ -165,6 +157,21 @@ static int OpenLan(ConnectionRecord *rec)
     return 0;
 }
 
+// Every open LAN link holds a start of Windows Sockets of its own, which CloseLink gives back:
+// the starts are counted, so a record closed elsewhere (the LAN search's probe) never ends the
+// sockets of this one. A start that failed has nothing to clean up.
+static int OpenLan(ConnectionRecord *rec)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return -1;
+    if (OpenLanSocket(rec) < 0) {
+        WSACleanup();
+        return -1;
+    }
+    winsockStarted++;
+    return 0;
+}
+
 static int ReadByteLan(ConnectionRecord *rec)
 {
     // While the ring holds bytes they are handed out first, so polling the socket again
@@ -174,6 +181,9 @@ static int ReadByteLan(ConnectionRecord *rec)
         int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
         int got = recv(SocketOf(rec), (char *)chunk, room, 0);
         if (got > 0) RingPut(rec, chunk, got);
+        // Readable yet nothing to read: the instrument closed the connection (0) or it was
+        // reset (an error). Like a failing COM port, that is a read error.
+        else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
     }
     return RingTake(rec);
 }
@@ -221,6 +231,7 @@ int OpenLink(ConnectionRecord *rec)
     if (result < 0) return -1;
 
     rec->isOpen = 1;
+    LinkRememberSettings(rec);
     SendLine("\x14", rec);  // DC4 wakes the instrument's interface
     DWORD start = GetTickCount();
     for (;;) {
@@ -242,10 +253,8 @@ int CloseLink(ConnectionRecord *rec)
         shutdown(SocketOf(rec), SD_SEND);
         closesocket(SocketOf(rec));
         rec->socketHandle = LINK_INVALID_SOCKET;
-    }
-    if (winsockStarted) {
-        WSACleanup();
-        winsockStarted = false;
+        WSACleanup();  // the start this link's open made
+        if (winsockStarted > 0) winsockStarted--;
     }
     if (PortOf(rec) != INVALID_HANDLE_VALUE) {
         PurgeComm(PortOf(rec), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
@@ -315,6 +324,21 @@ void DrainInput(ConnectionRecord *rec, uint32_t milliseconds)
             if (GetTickCount() - start > milliseconds + DRAIN_LIMIT_EXTRA_MS) return;
         }
         if (milliseconds == 0 || GetTickCount() - start > milliseconds) return;
+        Sleep(10);
+    }
+}
+
+void DrainUntilQuiet(ConnectionRecord *rec, uint32_t quietMs)
+{
+    DWORD start = GetTickCount(), lastByte = start;
+    for (;;) {
+        DWORD now = GetTickCount();
+        if (now - start >= quietMs + DRAIN_QUIET_LIMIT_MS) return;
+        if (ReadByte(rec) >= 0) {
+            lastByte = now;
+            continue;
+        }
+        if (now - lastByte >= quietMs) return;
         Sleep(10);
     }
 }

@@ -1,4 +1,5 @@
-// The one connection record, the LAN-wide values and the LAN receive ring.
+// The one connection record, the settings its transport was opened with, the LAN-wide values
+// and the LAN receive ring.
 #include "link/link.h"
 
 #include <cstring>
@@ -9,13 +10,31 @@ ConnectionRecord g_connection = [] {
     return rec;
 }();
 uint32_t lanReplyTimeoutMs = 5000;
-bool winsockStarted = false;
+int winsockStarted = 0;
 
 void InitConnectionRecord(ConnectionRecord *rec)
 {
     memset(rec, 0, sizeof *rec);
     rec->socketHandle = LINK_INVALID_SOCKET;
     rec->portHandle = LINK_INVALID_HANDLE;
+}
+
+void LinkRememberSettings(ConnectionRecord *rec)
+{
+    LinkSettings *s = &rec->openedWith;
+    s->interfaceKind = rec->interfaceKind;
+    memcpy(s->portName, rec->portName, sizeof s->portName);
+    memcpy(s->ipAddress, rec->ipAddress, sizeof s->ipAddress);
+    s->baudRate = rec->baudRate;
+}
+
+bool LinkSettingsChanged(const ConnectionRecord *rec)
+{
+    const LinkSettings *s = &rec->openedWith;
+    if (s->interfaceKind != rec->interfaceKind) return true;
+    // The fields are fixed arrays that may lack their NUL: compare within them.
+    if (rec->interfaceKind == IFACE_LAN) return strncmp(s->ipAddress, rec->ipAddress, sizeof s->ipAddress) != 0;
+    return strncmp(s->portName, rec->portName, sizeof s->portName) != 0 || s->baudRate != rec->baudRate;
 }
 
 int RingRoom(const ConnectionRecord *rec)

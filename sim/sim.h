@@ -64,6 +64,7 @@ struct SimConfig {
     bool udp30718 = false;
     std::string udpPortText = "10001";
     int udpLen = 30;
+    std::vector<std::string> udpFrom;  // answer from each of these local addresses instead
 };
 
 struct SimBoot {
@@ -161,6 +162,7 @@ void LanListenClose();
 void LanAccept();
 void LanReset(SimEndpoint *ep);                    // RST the client (SO_LINGER 0) and forget it
 void LanDropAll();
+void LanCloseAll();                                // orderly close (FIN) of every client
 int UdpApply(std::string *err);                    // (re)bind the responders cfg asks for; 0 or -1
 void UdpHandle(int which);
 void EndpointSend(SimEndpoint *ep, const std::string &data, double notBefore);

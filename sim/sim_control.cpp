@@ -175,8 +175,11 @@ static std::string CmdUdp(const std::vector<std::string> &a)
         c.udpPortText = a[2];
     } else if (a.size() == 3 && a[1] == "len" && ParseInt(a[2], 0, 1024, &v)) {
         c.udpLen = (int)v;
+    } else if (a.size() >= 3 && a[1] == "from") {
+        c.udpFrom.assign(a.begin() + 2, a.end());
+        if (a.size() == 3 && a[2] == "none") c.udpFrom.clear();
     } else {
-        return "err usage: udp none|65535|30718|both | udp port-text TEXT | udp len N";
+        return "err usage: udp none|65535|30718|both | udp port-text TEXT | udp len N | udp from ADDR...|none";
     }
     std::string err;
     return UdpApply(&err) < 0 ? "err " + err : "ok";
@@ -195,7 +198,11 @@ static std::string CmdLan(const std::vector<std::string> &a)
         g_sim.lanSilent = a[2] == "on";
         return "ok";
     }
-    return "err usage: lan listen on|off | lan accept-silent on|off";
+    if (a.size() == 2 && a[1] == "close") {
+        LanCloseAll();
+        return "ok";
+    }
+    return "err usage: lan listen on|off | lan accept-silent on|off | lan close";
 }
 
 static std::string CmdStats()

@@ -197,6 +197,18 @@ void LanDropAll()
     g_sim.stats.lanDrops++;
 }
 
+void LanCloseAll()
+{
+    for (auto &ep : g_sim.lan) {
+        if (ep->fd < 0) continue;
+        // FIN first: closing with unread input would make the kernel send RST instead.
+        shutdown(ep->fd, SHUT_WR);
+        close(ep->fd);
+        ep->fd = -1;
+        ep->dropRequested = true;
+    }
+}
+
 // --- UDP search responders ---
 
 static int UdpBind(int port, std::string *err)
@@ -264,7 +276,23 @@ void UdpHandle(int which)
     if (!match) return;   // also our own replies, when the product shares the port with us
     g_sim.stats.udpQueries[which]++;
     std::string r = UdpReply(which);
-    sendto(g_sim.udpFd[which], r.data(), r.size(), 0, (struct sockaddr *)&from, flen);
+    if (g_sim.cfg.udpFrom.empty()) {
+        sendto(g_sim.udpFd[which], r.data(), r.size(), 0, (struct sockaddr *)&from, flen);
+        return;
+    }
+    // Several instruments in one: the same answer from each address (each must be one of
+    // this namespace's own), through a socket bound to it for the one datagram.
+    for (const std::string &address : g_sim.cfg.udpFrom) {
+        struct sockaddr_in local;
+        memset(&local, 0, sizeof local);
+        local.sin_family = AF_INET;
+        if (inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) continue;
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        if (fd < 0) continue;
+        if (bind(fd, (struct sockaddr *)&local, sizeof local) == 0)
+            sendto(fd, r.data(), r.size(), 0, (struct sockaddr *)&from, flen);
+        close(fd);
+    }
 }
 
 // --- endpoints: output with delay and pacing, paced input, transcript ---

@@ -149,9 +149,15 @@ sim_ok "boot drop-after 2" >/dev/null
 upgrade_run lan 40000
 log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
 wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_hex a.hex 3)"$'\n\r\n')00"
-q wait-dialog Quillon2 1000 2>/dev/null && e2e_fail "LAN drop: a message box: $(q box-text Quillon2)"
-f_alive "LAN drop"
-f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", \"Finished\", nothing reaches the instrument after" "$U_SECONDS"
+# The connection is gone: once the upgrade hands the link back, the poll's read fails.
+q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no reconnect question after the upgrade"
+[[ $(q box-text Quillon2) == "A problem has occurred trying to read data"* ]] || e2e_fail "LAN drop: box $(q box-text Quillon2)"
+sim_ok "boot leave" >/dev/null
+q press Quillon2 6
+q gone-dialog Quillon2 5000 || e2e_fail "LAN drop: the question stayed"
+q wait-title "LAN," 10000 || e2e_fail "LAN drop: not reconnected"
+f_console_answers "LAN drop: console after reconnecting"
+f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes reconnects" "$U_SECONDS"
 
 f_kept "upgrade"
 f_begin

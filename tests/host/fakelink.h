@@ -34,7 +34,7 @@ struct FakeLink {
     int readError = 0;                // ReadByte returns -1 once input is empty and this is set
     // Called after every SendLine with the text sent; may append to input (the instrument's answer).
     std::function<void(const std::string &)> onSend;
-    std::string drains;               // one letter per DrainInput call ('d'), for order checks
+    std::string drains;               // one letter per DrainInput ('d') or DrainUntilQuiet ('q') call
     unsigned lastDrainMs = 0;
     unsigned replyTimeoutMs = 5000;
 };

@@ -20,6 +20,7 @@ int OpenLink(ConnectionRecord *rec)
     g_fake.opens++;
     if (g_fake.openResult < 0) return -1;
     rec->isOpen = 1;
+    LinkRememberSettings(rec);
     SendLine("\x14", rec);
     return 0;
 }
@@ -77,5 +78,12 @@ void DrainInput(ConnectionRecord *, uint32_t milliseconds)
 {
     g_fake.drains += 'd';
     g_fake.lastDrainMs = milliseconds;
+    g_fake.input.clear();
+}
+
+void DrainUntilQuiet(ConnectionRecord *, uint32_t quietMs)
+{
+    g_fake.drains += 'q';
+    g_fake.lastDrainMs = quietMs;
     g_fake.input.clear();
 }

@@ -2,6 +2,7 @@
 // over the wire, what the record keeps, what the user is shown and what the comms log says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -122,6 +123,7 @@ TEST_F(Connect, IdentifiesAndReadsTheTexts)
     EXPECT_EQ(5000u, g_fake.replyTimeoutMs);  // left for the console
     EXPECT_EQ(1, inst.waitsDuringIdn);
     EXPECT_EQ(0, g_ui.waits);
+    EXPECT_EQ("", g_fake.drains);  // answered at once: nothing late to wait for
 
     ASSERT_EQ(1u, g_ui.messages.size());
     EXPECT_EQ("The connection was successful\nVENDREL,RZT7680,12345,1.02", g_ui.messages[0].text);
@@ -153,6 +155,43 @@ TEST_F(Connect, AnswerOnTheThirdAttempt)
     EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, false));
     EXPECT_EQ(kWake + Repeat("*IDN?\n", 3) + kQueries, g_fake.sent);
     EXPECT_EQ(MODEL_RZT6 + 0, g_connection.modelCode);
+    EXPECT_EQ("q", g_fake.drains) << "late replies to the first two are discarded before the queries";
+    EXPECT_EQ(750u, g_fake.lastDrainMs);
+}
+
+// An open link left by an unanswered attempt is reused only while the settings are those it
+// was opened with; otherwise it leads to another instrument, port or rate than the one chosen.
+TEST_F(Connect, ChangedSettingsCloseTheLinkLeftOpen)
+{
+    static const struct { const char *change; void (*apply)(ConnectionRecord *); bool reopened; } cases[] = {
+        {"nothing", [](ConnectionRecord *) {}, false},
+        {"port", [](ConnectionRecord *r) { strcpy(r->portName, "COM6"); }, true},
+        {"baud rate", [](ConnectionRecord *r) { r->baudRate = 38400; }, true},
+        {"interface", [](ConnectionRecord *r) { r->interfaceKind = IFACE_LAN; }, true},
+        {"address, on LAN", [](ConnectionRecord *r) { strcpy(r->ipAddress, "10.1.2.4"); }, true},
+        {"port, on LAN", [](ConnectionRecord *r) { strcpy(r->portName, "COM9"); }, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.change);
+        FakeLinkReset();
+        g_connection.interfaceKind = strstr(c.change, "LAN") ? IFACE_LAN : IFACE_SERIAL;
+        strcpy(g_connection.portName, "COM5");
+        g_connection.baudRate = 9600;
+        strcpy(g_connection.ipAddress, "10.1.2.3");
+        inst.idn.clear();
+        inst.Attach();
+        ASSERT_FALSE(ConnectAndIdentify(nullptr, &g_connection, false));
+        c.apply(&g_connection);
+        inst.idn = "Vendrel,RZT7680,12345,1.23\r\n";
+        g_fake.sent.clear();
+        EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, false));
+        EXPECT_EQ(c.reopened ? 1 : 0, g_fake.closes);
+        EXPECT_EQ(c.reopened ? 2 : 1, g_fake.opens);
+        EXPECT_EQ(c.reopened ? 2 : 1, std::count(g_fake.sent.begin(), g_fake.sent.end(), '\x14'))
+            << "a new open sends its own DC4 before the sequence's";
+        // The reused link may still carry replies to the earlier attempts.
+        EXPECT_EQ(c.reopened ? "" : "q", g_fake.drains);
+    }
 }
 
 TEST_F(Connect, SilentInstrument)
@@ -198,23 +237,32 @@ TEST_F(Connect, UnknownModel)
     EXPECT_EQ(kWake + "*IDN?\n", g_fake.sent);  // no further queries
     EXPECT_EQ(MODEL_UNKNOWN + 0, g_connection.modelCode);
     EXPECT_STREQ("", g_connection.idnText);
-    EXPECT_STREQ("kept", g_connection.calibrationText);
+    EXPECT_STREQ("", g_connection.calibrationText) << "the texts of the instrument before it";
     EXPECT_EQ("***\tUNIDENTIFIED INSTRUMENT\t***\n", g_commsLog.texts.back());
     ASSERT_EQ(1u, g_ui.messages.size());
     EXPECT_EQ("The connection was successful\nUnknown Instrument", g_ui.messages[0].text);
 }
 
+// Nothing may name the instrument that answered before: not the message, not the texts.
 TEST_F(Connect, ReplyWithoutComma)
 {
     inst.idn = "HELLO\r\n";
     inst.Attach();
     g_connection.modelCode = MODEL_RZT66;
-    strcpy(g_connection.idnText, "earlier");
-    EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, false));
+    strcpy(g_connection.idnText, "Vendrel,RZT66,1,2");
+    strcpy(g_connection.calibrationText, "15_Mar_2020,Vendrel");
+    strcpy(g_connection.calVersionText, "10_06_2021");
+    strcpy(g_connection.versionText, "RZT66,1234,56,78,90");
+    EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, true));
     EXPECT_EQ(kWake + "*IDN?\n", g_fake.sent);
     EXPECT_EQ(MODEL_UNKNOWN + 0, g_connection.modelCode);
-    EXPECT_STREQ("earlier", g_connection.idnText);
+    EXPECT_STREQ("", g_connection.idnText);
+    EXPECT_STREQ("", g_connection.calibrationText);
+    EXPECT_STREQ("", g_connection.calVersionText);
+    EXPECT_STREQ("", g_connection.versionText);
     EXPECT_EQ(2u, g_commsLog.texts.size());  // neither marker
+    ASSERT_EQ(1u, g_ui.messages.size());
+    EXPECT_EQ("The connection was successful\nUnknown Instrument", g_ui.messages[0].text);
 }
 
 TEST_F(Connect, OpenFailureIsAlwaysShown)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quillon2-run.exe's exit codes: 1 for failed limit tests (with and without stop,onfail),
 # 2 for every link failure (no port, refused, no identification, a send and a read that
-# fail mid-run), 3 for usage errors and unusable script files (the window's messages, and
+# fail mid-run, a LAN connection the instrument closes), 3 for usage errors and unusable script files (the window's messages, and
 # the instrument left untouched). Usage: headless_exitcodes.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/headless/lib.sh" "$1"
 cp "$data"/*.txt .
@@ -67,15 +67,16 @@ expect_rc "no identification" 2
 expect_grep "no identification" err.txt "The connection failed"
 [ -e printed.txt ] && fail "no identification: the script must not run"
 
-# The LAN link is reset while the script pauses: the next command cannot be sent.
+# The LAN link is reset while the script pauses: the reply poll's read finds it before the
+# next command is sent.
 sim_ok reset
 runq_bg --lan "$QSIM_LAN" sendfail.txt
 sim_ok wait-rx lan $((connect_lan + 7)) 10000
 sim_ok drop lan
 wait $pid; rc=$?
-expect_rc "send failure" 2
-expect_grep "send failure" out.txt "> *OPC?ERROR SENDING THIS COMMAND"
-grep -qF "meas:volt?" out.txt && fail "send failure: the run must end at the failed command"
+expect_rc "reset" 2
+expect_grep "reset" err.txt "reading from the instrument failed"
+grep -qF "*OPC?" out.txt && fail "reset: the run must end without sending more"
 
 # The serial link disappears while the script pauses: the reply poll's read fails.
 sim_ok reset
@@ -86,6 +87,16 @@ wait $pid; rc=$?
 expect_rc "read failure" 2
 expect_grep "read failure" err.txt "reading from the instrument failed"
 grep -qF "*OPC?" out.txt && fail "read failure: the run must end without sending more"
+
+# The instrument closes the LAN connection while the last reply is awaited: not a TIMEOUT.
+sim_ok reset
+sim_ok silence-cmd meas:freq?
+runq_bg --lan "$QSIM_LAN" lasttimeout.txt
+sim_ok wait-rx lan $((connect_lan + 12)) 10000
+sim_ok lan close
+wait $pid; rc=$?
+expect_rc "closed by the instrument" 2
+expect_grep "closed by the instrument" err.txt "reading from the instrument failed"
 
 sim_ok reset
 finish

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The LAN search end to end. The search broadcasts to 255.255.255.255, so everything runs in
 # network namespaces made here: one for the application (Wine and test_lanfind.exe, with a
-# wineserver of its own started inside it), three for simulated instruments, all joined by
-# veth pairs to a bridge in a hub namespace. Nothing is left behind, whatever happens.
+# wineserver of its own started inside it), three for simulated instruments (the third can
+# also answer from sixteen more addresses), all joined by veth pairs to a bridge in a hub
+# namespace. Nothing is left behind, whatever happens.
 # Usage: lanfind_netns.sh <win32 build folder>
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -87,6 +88,13 @@ for i in 0 1 2; do
         >"$work/sim$i.log" 2>&1 &
     simPids+=($!)
 done
+# Sixteen more responders: addresses of the third instrument's namespace, from which its
+# simulator answers when told to ("udp from").
+many=()
+for n in $(seq 21 36); do
+    ip -n "${instruments[2]}" addr add "$subnet.$n/24" dev eth0
+    many+=("$subnet.$n")
+done
 # The proof the test asks for before it broadcasts: a token only this namespace can answer.
 token="lanfind-$$-$RANDOM$RANDOM"
 ip netns exec "$app" "$sim" --lan "127.0.0.1:$controlPort" --control 127.0.0.1:0 \
@@ -104,6 +112,7 @@ cp -a "$WINEPREFIX" "$prefix"
 ip netns exec "$app" env WINEPREFIX="$prefix" QUILLON_BUILD="$bin" \
     QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT="$controlPort" \
     QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" QLANFIND_CONTROL_PORT="$controlPort" \
+    QLANFIND_MANY="$(IFS=,; echo "${many[*]}")" \
     wine "$bin/test_lanfind.exe" --gtest_brief=1 ${QLANFIND_FILTER:+--gtest_filter=$QLANFIND_FILTER} \
     >"$work/test.log" 2>&1 &
 testPid=$!

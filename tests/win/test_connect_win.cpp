@@ -2,6 +2,7 @@
 // identify sequence byte for byte over COM and LAN, its outcomes and messages, the Connect
 // dialog's controls, validation, Test, Save as Default and restart, and the information
 // panel built from what the instrument reported.
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -154,6 +155,25 @@ bool Reconnect(int interfaceIndex, const char *portOrIp)
     return AppConnectWithDialog(interfaceIndex, portOrIp);
 }
 
+// A second instrument that never answers: port 10001 of a loopback address of this checkout's
+// own (the simulator's, second byte 77) listening without ever accepting, so that connections
+// complete and nothing comes back. Returns its address; *listener is closed by the caller.
+std::string OpenSilentInstrument(SOCKET *listener)
+{
+    std::string lan = SimLanAddress();
+    std::string address = "127.77." + lan.substr(lan.find('.', lan.find('.') + 1) + 1);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = inet_addr(address.c_str());
+    local.sin_port = htons(10001);
+    *listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (bind(*listener, (sockaddr *)&local, sizeof local) != 0 || listen(*listener, 4) != 0) {
+        closesocket(*listener);
+        *listener = INVALID_SOCKET;
+    }
+    return address;
+}
+
 class ConnectWin : public ::testing::Test {
 protected:
     void SetUp() override
@@ -235,6 +255,89 @@ TEST_F(ConnectWin, InstrumentAnsweringOnlyTheThirdIdentityQueryIsIdentified)
     EXPECT_EQ("The connection was successful\nVendrel,RZT7680,12345,1.23", g_seenBoxes.back().text);
 }
 
+// An instrument that answers every query 700 ms late: the first "*IDN?" is answered during
+// the second attempt, and the answer to the second arrives while the texts are asked for.
+TEST_F(ConnectWin, LateAnswersToEarlierIdentityQueriesAreNotTakenForTheTexts)
+{
+    AppStart();
+    SimOk("delay 700");
+    for (int index : {0, 1}) {
+        SCOPED_TRACE(index ? "LAN" : "USB");
+        SetWindowTextA(GetMainChild(IDC_RESULTS), "");
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(Reconnect(index, index ? SimLanAddress() : SimComPort()));
+        printf("connect, replies 700 ms late, over %s: %lu ms\n", index ? "LAN" : "USB",
+               (unsigned long)(GetTickCount() - start));
+        EXPECT_EQ(1, g_connection.modelCode);
+        EXPECT_STREQ("Vendrel,RZT7680,12345,1.23", g_connection.idnText);
+        EXPECT_STREQ("15_Mar_2020,Vendrel", g_connection.calibrationText);
+        EXPECT_STREQ("10_06_2021", g_connection.calVersionText);
+        EXPECT_STREQ("RZT7680,1234,56,78,90", g_connection.versionText);
+        EXPECT_NE(std::string::npos, PanelText().find("  Type:  1234\n")) << PanelText();
+        AppPumpFor(1000);
+        EXPECT_EQ("", AppText(IDC_RESULTS)) << "a late answer reached the results window";
+    }
+}
+
+// The settings read from the dialog are the ones used, even when an unanswered attempt left a
+// link open: to another address, another interface or another rate. Cancel and a reconnect
+// that nobody answers leave no link open (an open COM port is locked for other programs).
+TEST_F(ConnectWin, ChangedSettingsReachTheInstrumentNowChosen)
+{
+    SOCKET silent;
+    std::string silentIp = OpenSilentInstrument(&silent);
+    ASSERT_NE(INVALID_SOCKET, silent) << silentIp;
+    SimOk("answer-from *IDN? 6");  // the simulator ignores five identifications, on any side
+    std::vector<std::string> texts;
+    std::string wireToFirst;
+    StartWithDialog([&](HWND dlg) {
+        Pick(dlg, IDC_CONNECT_INTERFACE, 1);
+        SetIp(dlg, SimLanAddress());
+        texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+        SetIp(dlg, silentIp.c_str());  // another instrument, which never answers
+        texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+        wireToFirst = SimTranscript("lan");
+        Pick(dlg, IDC_CONNECT_INTERFACE, 0);  // the simulator on USB now answers
+        PickText(dlg, IDC_CONNECT_PORT, SimComPort());
+        texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+    });
+    closesocket(silent);
+    ASSERT_EQ(3u, texts.size());
+    EXPECT_EQ("The connection failed", texts[0]);
+    EXPECT_EQ("The connection failed", texts[1]) << "the first instrument answered for the second";
+    EXPECT_EQ(kWakeLan + kIdnLan + kIdnLan + kIdnLan + kIdnLan + kIdnLan, wireToFirst) << Visible(wireToFirst);
+    EXPECT_EQ("The connection was successful\nVendrel,RZT7680,12345,1.23", texts[2]);
+    ExpectTranscript("serial", kWakeCom + std::string(kIdn) + kQueries);
+    EXPECT_TRUE(g_connection.connected);
+
+    // Serial at 9600 unanswered, then 38400: the port runs at the new rate. Cancel closes it.
+    SimOk("reset");
+    SimOk("silence on");
+    DWORD rate = 0;
+    AppExpect("Connect", [&](HWND dlg) {
+        Pick(dlg, IDC_CONNECT_INTERFACE, 2);
+        PickText(dlg, IDC_CONNECT_BAUD, "9600");
+        PressForBox(dlg, IDC_CONNECT_CONNECT);
+        PickText(dlg, IDC_CONNECT_BAUD, "38400");
+        PressForBox(dlg, IDC_CONNECT_CONNECT);
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        if (GetCommState((HANDLE)g_connection.portHandle, &dcb)) rate = dcb.BaudRate;
+        AppPress(dlg, IDCANCEL);
+    });
+    SendMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 0);
+    EXPECT_EQ(38400u, rate);
+    EXPECT_FALSE(g_connection.isOpen) << "Cancel after a failed Connect";
+
+    // Yes to the reconnect question, and the instrument stays silent.
+    SimOk("silence off");
+    ASSERT_TRUE(Reconnect(0, SimComPort()));
+    SimOk("silence on");
+    PostMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 1);
+    ASSERT_TRUE(AppPumpUntil([] { return !g_connection.connected; }, 10000));
+    EXPECT_FALSE(g_connection.isOpen) << "an unanswered reconnect";
+}
+
 // Test keeps the model code of its success; a silent instrument then gets the "incompatible"
 // message from Test, while Connect (which clears the code first) reports a plain failure.
 TEST_F(ConnectWin, SilentInstrumentFailsAfterFiveAttemptsWithTheRightMessage)
@@ -274,9 +377,9 @@ TEST_F(ConnectWin, UnrecognisedOrCommalessIdentityStillConnects)
         const char *idn, *box, *idnText, *title;
         bool queries;
     } cases[] = {
-        // No comma: the reply is not classified and the earlier idnText stays.
-        {"NOCOMMA", "The connection was successful\nVendrel,RZT7680,12345,1.23", "Vendrel,RZT7680,12345,1.23",
-         "Quillon2 v1_3     USB,RZT7680,12345,1.23", false},
+        // No comma: not classified, and nothing names the instrument that answered before.
+        {"NOCOMMA", "The connection was successful\nUnknown Instrument", "", "Quillon2 v1_3     USB,Unknown Connection",
+         false},
         {"Vendrel,XYZ99,1,2", "The connection was successful\nUnknown Instrument", "",
          "Quillon2 v1_3     USB,Unknown Connection", false},
         {"Vendrel,RZT60,4,5", "The connection was successful\nVendrel,RZT60,4,5", "Vendrel,RZT60,4,5",

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,13 @@ std::string Env(const char *name)
     return v ? v : "";
 }
 
-// The instruments' addresses (QLANFIND_SIMS, comma separated); their control channels listen
-// on the same address at QLANFIND_CONTROL_PORT.
-std::vector<std::string> SimAddresses()
+// The addresses in a comma-separated list: QLANFIND_SIMS names the instruments (their control
+// channels listen on the same address at QLANFIND_CONTROL_PORT), QLANFIND_MANY the further
+// addresses the third one can answer from.
+std::vector<std::string> Addresses(const char *variable)
 {
     std::vector<std::string> out;
-    std::string all = Env("QLANFIND_SIMS");
+    std::string all = Env(variable);
     size_t start = 0;
     while (start < all.size()) {
         size_t comma = all.find(',', start);
@@ -240,7 +242,7 @@ protected:
     {
         if (Env("QLANFIND_TOKEN").empty()) GTEST_SKIP() << "broadcasts: runs only inside lanfind_netns.sh";
         ASSERT_TRUE(InsideTestNamespace()) << "not inside the test namespace: refusing to broadcast";
-        sims = SimAddresses();
+        sims = Addresses("QLANFIND_SIMS");
         ASSERT_EQ(3u, sims.size()) << Env("QLANFIND_SIMS");
         for (const std::string &sim : sims) SimAt(sim, "reset");
         UseProductResources();
@@ -287,6 +289,46 @@ TEST_F(LanFind, OneInstrumentIsListedOnceSelectedAndOkCopiesItsAddress)
     EXPECT_TRUE(g_seen.okEnabled);
     EXPECT_TRUE(chosen);
     EXPECT_STREQ(sims[0].c_str(), address);
+}
+
+TEST_F(LanFind, SixteenRespondersAreAllListed)
+{
+    std::vector<std::string> many = Addresses("QLANFIND_MANY");
+    ASSERT_EQ(16u, many.size());
+    std::string from = "udp from";
+    for (const std::string &responder : many) from += " " + responder;
+    SimAt(sims[2], "udp 30718");
+    SimAt(sims[2], from);
+    EXPECT_EQ(16, Find()) << Describe(list);
+    std::set<std::string> found;
+    for (int i = 0; i < LAN_FIND_MAX && list[i].ipText[0]; i++) found.insert(list[i].ipText);
+    EXPECT_EQ(std::set<std::string>(many.begin(), many.end()), found);
+}
+
+// The search's probe closes its own record: the main link, left open by a Connect that got no
+// answer, must still reach its instrument afterwards.
+TEST_F(LanFind, SearchLeavesAnOpenMainLinkWorking)
+{
+    SimAt(sims[0], "udp 30718");
+    InitConnectionRecord(&g_connection);
+    g_connection.interfaceKind = IFACE_LAN;
+    strcpy(g_connection.ipAddress, sims[0].c_str());
+    // The control channel's own start of Windows Sockets would keep the count above zero: give
+    // it back while only the product's records use sockets.
+    WSACleanup();
+    ASSERT_EQ(0, OpenLink(&g_connection));
+    bool chosen = FindAndChoose([](HWND dlg, HWND) { Press(dlg, IDOK); });
+    char reply[128] = "";
+    int sent = SendLine("*IDN?\n", &g_connection);
+    int got = ReceiveLine(reply, sizeof reply, &g_connection);
+    CloseLink(&g_connection);
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    EXPECT_TRUE(chosen);
+    EXPECT_STREQ(sims[0].c_str(), address);
+    EXPECT_EQ(0, sent);
+    EXPECT_EQ((int)strlen(IDN), got);
+    EXPECT_STREQ(IDN, reply);
 }
 
 TEST_F(LanFind, AnInstrumentAnsweringBothQueriesGivesTwoRows)

@@ -306,6 +306,36 @@ TEST(LinkLan, SendFailsAfterTheInstrumentResetTheConnection)
     EXPECT_FALSE(winsockStarted);
 }
 
+// An instrument that ends the connection in order (after its last reply) or resets it: as for
+// a failing COM port, ReadByte reports a read error once what arrived has been handed out.
+TEST(LinkLan, PeerThatClosesOrResetsTheConnectionMakesReadByteFail)
+{
+    static const struct { const char *how, *before; } cases[] = {{"lan close", "OK\n"}, {"drop lan", ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.how);
+        SimOk("reset");
+        ConnectionRecord rec;
+        InitConnectionRecord(&rec);
+        rec.interfaceKind = IFACE_LAN;
+        strcpy(rec.ipAddress, SimLanAddress());
+        ASSERT_EQ(0, OpenLink(&rec));
+        EXPECT_EQ(-2, ReadByte(&rec));
+        if (*c.before) SimOk("push lan " + Hex(c.before));
+        SimOk(c.how);
+        std::string got;
+        int byte = -2;
+        DWORD start = GetTickCount();
+        while (byte != -1 && GetTickCount() - start < 3000) {
+            byte = ReadByte(&rec);
+            if (byte >= 0) got += (char)byte;
+            if (byte == -2) Sleep(5);
+        }
+        EXPECT_EQ(-1, byte);
+        EXPECT_EQ(c.before, got);
+        CloseLink(&rec);
+    }
+}
+
 TEST(LinkLan, RefusedConnectionFailsAtOnce)
 {
     SimOk("reset");
