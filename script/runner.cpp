@@ -99,9 +99,9 @@ void ScriptOnMenuScript()
     if (r->state != NoScript && path[0]) {
         TextCopy(r->scriptPath, sizeof r->scriptPath, path);
         LoadScriptList(r->scriptPath, true);
-    } else {
-        ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
     }
+    // The entry line, or the script list when the pane hides the line, takes the keyboard.
+    ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
 }
 
 void ScriptOnRun()
