@@ -36,6 +36,10 @@ struct RunOptions {
 bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error);
 // The usage text printed by --help and after a usage error.
 const char *RunUsageText();
+// True when path can be a script: a missing file (reported later as unreadable) or a file
+// on disk. A device name (nul.txt, com1.txt) or a pipe (<(...) is /dev/fd/N) gives false
+// with *error set: it would be read as something else, or block the run for ever.
+bool RunCheckScriptPath(const char *path, std::string *error);
 // Copies the options' link choice into rec (interface, port, baud rate, address).
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec);
 // Checks the record's link settings like the connect dialog does before connecting: true

@@ -271,6 +271,10 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
     if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
     // The script is checked before the instrument is touched: a typing error in its name
     // must not cost a connect sequence. The messages are the window's.
+    if (!RunCheckScriptPath(opt->scriptPath.c_str(), &error)) {
+        RunWriteError(error.c_str());
+        return RUN_EXIT_USAGE;
+    }
     TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt->scriptPath.c_str());
     if (!LoadScriptList(opt->scriptPath.c_str(), true)) return RUN_EXIT_USAGE;
     g_scriptRunner.state = Idle;

@@ -235,6 +235,50 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
     return error->empty();
 }
 
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, with or without an
+// extension: Windows opens the device whatever folder the name stands in.
+static bool IsDeviceName(const char *path)
+{
+    const char *base = path;
+    for (const char *p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
+    size_t len = strcspn(base, ".");
+    while (len > 0 && base[len - 1] == ' ') len--;
+    char name[5] = "";
+    if (len < 3 || len > 4) return false;
+    memcpy(name, base, len);
+    name[len] = '\0';
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char *d : devices)
+        if (TextEqualNoCase(name, d)) return true;
+    return len == 4 && (TextStartsWithNoCase(name, "COM") || TextStartsWithNoCase(name, "LPT")) && name[3] >= '1' &&
+           name[3] <= '9';
+}
+
+// Paths of the Unix device and process folders, as a shell hands them over under Wine:
+// <(...) becomes /dev/fd/N, which Wine's server opens as its own descriptor N, some other file.
+static bool IsUnixSpecialPath(const char *path)
+{
+    static const char *const prefixes[] = {"/dev/", "/proc/", "\\dev\\", "\\proc\\", "\\\\.\\"};
+    for (const char *prefix : prefixes)
+        if (TextStartsWithNoCase(path, prefix)) return true;
+    return false;
+}
+
+bool RunCheckScriptPath(const char *path, std::string *error)
+{
+    bool disk = !IsDeviceName(path) && !IsUnixSpecialPath(path);
+    if (disk) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) return true;
+        disk = GetFileType(file) == FILE_TYPE_DISK;
+        CloseHandle(file);
+    }
+    if (!disk) *error = std::string(path) + " is not a file on disk: a script must be one";
+    return disk;
+}
+
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec)
 {
     rec->interfaceKind = opt->interfaceKind;

@@ -33,6 +33,13 @@ expect_grep "unreadable script" err.txt "Unable to read file missing.txt"
 runq --usb "$QSIM_COM" notscript.txt
 expect_rc "not a script" 3
 expect_grep "not a script" err.txt "notscript.txt does not appear to be a script file"
+# Only a file on disk is a script: a device name, or a shell's <(...), is something else.
+timeout -s INT 20 wine "$exe" --usb "$QSIM_COM" nul.txt >out.txt 2>err.txt; rc=$?
+expect_rc "device name" 3
+expect_grep "device name" err.txt "nul.txt is not a file on disk"
+timeout -s INT 20 wine "$exe" --usb "$QSIM_COM" <(printf '"*IDN?\r\n') >out.txt 2>err.txt; rc=$?
+expect_rc "pipe" 3
+expect_grep "pipe" err.txt "is not a file on disk"
 [ "$(sim transcript serial)" = "ok" ] || fail "a rejected script must not touch the instrument"
 
 # --- 1: limit tests -------------------------------------------------------------------------
