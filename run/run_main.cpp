@@ -76,7 +76,7 @@ static unsigned __stdcall ConnectThread(void *identified)
 
 // Runs the connect sequence, which may take 15 s with unanswered queries, on a thread of
 // its own, so that Ctrl-C is honoured at once. False when interrupted: the link is closed
-// then, which also ends the thread's wait on it (the process exits straight after).
+// under the sequence, and the process exits straight after, ending it wherever it stands.
 static bool ConnectOrInterrupt(bool *identified)
 {
     HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, ConnectThread, identified, 0, NULL);
@@ -87,7 +87,8 @@ static bool ConnectOrInterrupt(bool *identified)
     while (WaitForSingleObject(thread, CONNECT_POLL_MS) == WAIT_TIMEOUT) {
         if (!Interrupted()) continue;
         CloseInstrumentLink();
-        // The sequence now fails fast; let it end rather than leave it mid-call at exit.
+        // A moment for it to notice (a read on the closed port fails at once), so that it is
+        // seldom stopped in the middle of a call of its own.
         WaitForSingleObject(thread, CONNECT_STOP_GRACE_MS);
         break;
     }
