@@ -65,17 +65,27 @@ void ShellPostCommand(int id, intptr_t lParam)
 
 static void PostFocusCommandLine(HWND hwnd) { PostMessageA(hwnd, WM_COMMAND, CMD_FOCUS_COMMAND_LINE, 0); }
 
+// Where the keyboard belongs: the command line, or the script list while the script pane
+// hides the command line (a hidden control with the focus would still take Enter).
+static HWND EntryControl()
+{
+    return GetMainChild(g_scriptRunner.state != NoScript ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE);
+}
+
 static void FocusCommandLine()
 {
-    HWND commandLine = GetMainChild(IDC_COMMAND_LINE);
-    SetFocus(commandLine);
-    SendMessageA(commandLine, EM_SETSEL, 0, -1);
+    HWND entry = EntryControl();
+    SetFocus(entry);
+    if (entry == GetMainChild(IDC_COMMAND_LINE)) SendMessageA(entry, EM_SETSEL, 0, -1);
 }
 
 static void SendTypedCommand(HWND hwnd)
 {
+    HWND commandLine = GetMainChild(IDC_COMMAND_LINE);
+    // Behind the script pane the line still holds its last command: it must send nothing.
+    if (!(GetWindowLongA(commandLine, GWL_STYLE) & WS_VISIBLE)) return;
     char text[260];
-    ReadWindowText(GetMainChild(IDC_COMMAND_LINE), text, sizeof text);
+    ReadWindowText(commandLine, text, sizeof text);
     int result = ConsoleSendTyped(text);
     if (result == CONSOLE_IDLE) return;
     if (result == CONSOLE_SEND_FAILED) {
@@ -208,7 +218,8 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
     case IDM_ABOUT: DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), hwnd, AboutDlgProc, 0); break;
     case CMD_APPLY_CONNECTED_STATE:
         EnableAllChildren(g_connection.connected != 0);
-        SetFocus(GetMainChild(IDC_COMMAND_LINE));
+        UpdateScriptButtons();  // a run still going keeps Step and Close disabled
+        SetFocus(EntryControl());
         break;
     case CMD_FOCUS_COMMAND_LINE: FocusCommandLine(); break;
     case CMD_RECALL_CLICKED_LINE: RecallEchoLine(hwnd); break;

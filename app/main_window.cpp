@@ -102,9 +102,13 @@ static void LayoutPass(HWND hwnd)
 
 void SwitchLayout(int scriptState)
 {
+    HWND focus = GetFocus();
     for (int i = 0; i < LAYOUT_ROWS; i++) {
         if (g_children[i]) ShowWindow(g_children[i], LayoutRowVisible(i, scriptState) ? SW_SHOW : SW_HIDE);
     }
+    // A hidden control keeps the keyboard focus (and would take Enter): hand it on.
+    if (focus && GetParent(focus) == g_hwndMain && !(GetWindowLongA(focus, GWL_STYLE) & WS_VISIBLE))
+        SetFocus(GetMainChild(scriptState != 0 ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE));
     g_layoutMode = LayoutModeForState(scriptState);
     if (g_hwndMain) LayoutPass(g_hwndMain);
 }

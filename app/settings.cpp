@@ -93,8 +93,17 @@ static void WriteDimension(const char *key, int value, int screen)
 
 void SaveWindowSize(HWND hwnd)
 {
+    // Minimised, the outer rectangle is the icon's; maximised, the screen's. The size to
+    // start with next time is the one the window is restored to.
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
     RECT outer;
-    if (!GetWindowRect(hwnd, &outer)) return;
+    if (IsIconic(hwnd) || IsZoomed(hwnd)) {
+        if (!GetWindowPlacement(hwnd, &placement)) return;
+        outer = placement.rcNormalPosition;
+    } else if (!GetWindowRect(hwnd, &outer)) {
+        return;
+    }
     WriteDimension("MainWindowHeight", outer.bottom - outer.top, GetSystemMetrics(SM_CYSCREEN));
     WriteDimension("MainWindowWidth", outer.right - outer.left, GetSystemMetrics(SM_CXSCREEN));
 }

@@ -228,6 +228,12 @@ void ReplyPollReset()
     s_replyLength = 0;
 }
 
+void ReplyPollFinishLine()
+{
+    FinishReplyLine(ShellAppendResults);
+    FlushPending(ShellAppendResults);
+}
+
 // --- Titles ---------------------------------------------------------------------------------
 
 size_t BuildStartupTitle(char *out, size_t cap)

@@ -69,6 +69,9 @@ int ReplyPoll();
 int ReplyPollTo(void (*append)(const char *text));
 // Forgets the partially received line (at every connect).
 void ReplyPollReset();
+// Ends the partially received line as if its line end had come (a run that stops now shows
+// what has arrived of it): appended like a completed line and counted in ReceivedCharCount.
+void ReplyPollFinishLine();
 
 // Converts one completed reply line (len raw bytes) into out (capacity cap > 0, always
 // NUL-terminated, cut at cap - 1). Packed values are expanded when ConvertBinary is set.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/textutil.h"
+#include "common/tick.h"
 #include "link/link.h"
 
 enum {
@@ -199,7 +200,7 @@ static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
             if (!missing) {
                 missing = true;
                 missedAt = GetTickCount();
-            } else if (GetTickCount() - missedAt >= lanReplyTimeoutMs) {
+            } else if (TickSince(GetTickCount(), missedAt) >= (int64_t)lanReplyTimeoutMs) {
                 return -1;
             }
             // Wakes as soon as data arrives; the timeout still bounds the gap between bytes. A
@@ -235,7 +236,7 @@ int OpenLink(ConnectionRecord *rec)
     SendLine("\x14", rec);  // DC4 wakes the instrument's interface
     DWORD start = GetTickCount();
     for (;;) {
-        DWORD elapsed = GetTickCount() - start;
+        int32_t elapsed = TickSince(GetTickCount(), start);
         if (ReadByte(rec) >= 0) {
             if (elapsed > SETTLE_LIMIT_MS) return 0;
             continue;
@@ -321,9 +322,9 @@ void DrainInput(ConnectionRecord *rec, uint32_t milliseconds)
     DWORD start = GetTickCount();
     for (;;) {
         while (ReadByte(rec) >= 0) {
-            if (GetTickCount() - start > milliseconds + DRAIN_LIMIT_EXTRA_MS) return;
+            if (TickSince(GetTickCount(), start) > (int64_t)milliseconds + DRAIN_LIMIT_EXTRA_MS) return;
         }
-        if (milliseconds == 0 || GetTickCount() - start > milliseconds) return;
+        if (milliseconds == 0 || TickSince(GetTickCount(), start) > (int64_t)milliseconds) return;
         Sleep(10);
     }
 }

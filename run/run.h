@@ -17,6 +17,8 @@ enum {
     RUN_EXIT_INTERRUPTED = 130,  // Ctrl-C or Ctrl-Break; the link was closed
 };
 
+enum { RUN_REPLY_LIMIT_DEFAULT_S = 30, RUN_REPLY_LIMIT_MAX_S = 86400 };
+
 // What the command line asked for.
 struct RunOptions {
     bool help;             // --help: print the usage text and stop
@@ -24,14 +26,20 @@ struct RunOptions {
     int32_t interfaceKind; // IFACE_USB / IFACE_LAN / IFACE_SERIAL when linkGiven
     char portName[7];      // COM1 .. COM254
     char ipAddress[16];    // dotted IPv4
-    uint32_t baudRate;     // --baud (Serial); 19200 for USB
+    uint32_t baudRate;     // --baud (Serial): one of the window's rates; 19200 for USB
+    uint32_t replyLimitS;  // --reply-limit: longest a reply wait may be kept alive by replies
     std::string scriptPath;
 };
 
-// Parses argv[1..argc-1]. True when usable (or --help); false with *error set to the reason.
+// Parses argv[1..argc-1]. True when usable (or --help); false with *error set to the reason
+// (unknown, repeated or conflicting options, bad values, no script).
 bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error);
 // The usage text printed by --help and after a usage error.
 const char *RunUsageText();
+// True when path can be a script: a missing file (reported later as unreadable) or a file
+// on disk. A device name (nul.txt, com1.txt) or a pipe (<(...) is /dev/fd/N) gives false
+// with *error set: it would be read as something else, or block the run for ever.
+bool RunCheckScriptPath(const char *path, std::string *error);
 // Copies the options' link choice into rec (interface, port, baud rate, address).
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec);
 // Checks the record's link settings like the connect dialog does before connecting: true

@@ -1,10 +1,12 @@
 // quillon2-run.exe: runs a command script without the window and reports the outcome in
 // its exit code. The main thread plays the window's part: a ~1 ms loop runs the reply poll,
 // then the script tick, then the commands the core posted, in the order the window's
-// message queue would. The console control handler runs on a thread of its own.
+// message queue would. The console control handler runs on a thread of its own, and so does
+// the connect sequence, while the main thread watches for Ctrl-C.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 
 #include <cstdio>
 #include <string>
@@ -13,6 +15,7 @@
 #include "common/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
+#include "common/tick.h"
 #include "link/connect.h"
 #include "link/link.h"
 #include "res/resource.h"
@@ -21,7 +24,7 @@
 #include "script/script_host.h"
 #include "script/script_parse.h"
 
-enum { LOOP_PERIOD_MS = 1, CLOSE_EVENT_GRACE_MS = 3000 };
+enum { LOOP_PERIOD_MS = 1, CLOSE_EVENT_GRACE_MS = 3000, CONNECT_POLL_MS = 20, CONNECT_STOP_GRACE_MS = 300 };
 
 static volatile LONG s_interrupted;
 static HANDLE s_linkClosed;  // set once the link is closed, for the close-window event
@@ -64,13 +67,42 @@ static bool ChooseLink(const RunOptions *opt)
     return false;
 }
 
+static unsigned __stdcall ConnectThread(void *identified)
+{
+    // An open failure is reported by the sequence itself, through UiMessage.
+    *(bool *)identified = ConnectAndIdentify(nullptr, &g_connection, false);
+    return 0;
+}
+
+// Runs the connect sequence, which may take 15 s with unanswered queries, on a thread of
+// its own, so that Ctrl-C is honoured at once. False when interrupted: the link is closed
+// under the sequence, and the process exits straight after, ending it wherever it stands.
+static bool ConnectOrInterrupt(bool *identified)
+{
+    HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, ConnectThread, identified, 0, NULL);
+    if (!thread) {
+        *identified = ConnectAndIdentify(nullptr, &g_connection, false);
+        return !Interrupted();
+    }
+    while (WaitForSingleObject(thread, CONNECT_POLL_MS) == WAIT_TIMEOUT) {
+        if (!Interrupted()) continue;
+        CloseInstrumentLink();
+        // A moment for it to notice (a read on the closed port fails at once), so that it is
+        // seldom stopped in the middle of a call of its own.
+        WaitForSingleObject(thread, CONNECT_STOP_GRACE_MS);
+        break;
+    }
+    CloseHandle(thread);
+    return !Interrupted();
+}
+
 // The window's connect sequence with showResult off; returns an exit code (0: connected).
 static int ConnectInstrument()
 {
     g_connection.connected = 0;
     g_connection.modelCode = 0;
-    // An open failure is reported by the sequence itself, through UiMessage.
-    bool identified = ConnectAndIdentify(nullptr, &g_connection, false);
+    bool identified = false;
+    if (!ConnectOrInterrupt(&identified)) return RUN_EXIT_INTERRUPTED;
     if (!identified) {
         if (g_connection.isOpen) RunWriteError(LinkTextTable[26]);
         CloseInstrumentLink();
@@ -91,12 +123,27 @@ struct RunLoop {
     bool sendFailed;  // a command could not be sent
     bool done;        // the run is over: exitCode holds the outcome
     int exitCode;
+    uint32_t replyLimitS;  // --reply-limit
 };
 
 static void EndRun(RunLoop *loop, int exitCode)
 {
     loop->done = true;
     loop->exitCode = exitCode;
+}
+
+// Every reply line pushes a reply wait's end on, so an instrument that never stops talking
+// would keep the run going for ever, with nobody there to press Stop.
+static void CheckReplyLimit(RunLoop *loop, uint32_t now)
+{
+    const ScriptRunner *r = &g_scriptRunner;
+    if (loop->done || !r->awaitingReply || !r->replySeen) return;
+    if (TickSince(now, r->replySeenAt) <= (int64_t)loop->replyLimitS * 1000) return;
+    char text[128];
+    snprintf(text, sizeof text, "the instrument kept replying for more than %u s (--reply-limit); run ended",
+             (unsigned)loop->replyLimitS);
+    RunWriteError(text);
+    EndRun(loop, RUN_EXIT_LINK);
 }
 
 // True when line index is a "wait" directive (which headless does not pause on).
@@ -125,15 +172,15 @@ static void FinishPendingReply(RunLoop *loop)
         PollReplies();
         DeliverPosted(loop);
         uint32_t now = ScriptHostTickCount();
-        if (now >= r->nextActionTime) {
-            if (ReceivedCharCount == 0) ShellAppendResults(AppTextTable[62]);
+        if (TickReached(now, r->nextActionTime)) {
+            // The run ends here: what has come of a line without its end is the reply too.
+            ReplyPollFinishLine();
+            if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
             r->awaitingReply = false;
             break;
         }
-        if (ReceivedCharCount > 0) {
-            r->nextActionTime = now + 250;
-            ReceivedCharCount = -1;
-        }
+        ScriptWatchReply(now);
+        CheckReplyLimit(loop, now);
         Sleep(LOOP_PERIOD_MS);
     }
 }
@@ -178,49 +225,59 @@ static void DeliverPosted(RunLoop *loop)
     }
 }
 
-static int RunScript()
+static int RunScript(uint32_t replyLimitS)
 {
     RunLoop loop = {};
+    loop.replyLimitS = replyLimitS;
     ScriptHandleCommand(IDC_SCRIPT_RUN);  // Idle -> Running, from line 0
     while (!loop.done) {
-        if (Interrupted()) {
-            RunWriteError("interrupted; link closed");
-            return RUN_EXIT_INTERRUPTED;
-        }
+        if (Interrupted()) return RUN_EXIT_INTERRUPTED;
         PollReplies();
         int before = ScriptHostListSelection();
         int tick = ScriptTick();
         if (tick != SCRIPT_TICK_NOTHING) loop.lastLine = before < 0 ? 0 : before;
         if (tick == SCRIPT_TICK_SEND_FAILED) loop.sendFailed = true;
         DeliverPosted(&loop);
+        CheckReplyLimit(&loop, ScriptHostTickCount());
         if (!loop.done) Sleep(LOOP_PERIOD_MS);
     }
-    if (Interrupted()) {
-        RunWriteError("interrupted; link closed");
-        return RUN_EXIT_INTERRUPTED;
-    }
-    return loop.exitCode;
+    return Interrupted() ? RUN_EXIT_INTERRUPTED : loop.exitCode;
 }
 
-// Parses the command line, loads the script, connects; returns an exit code, or -1 to run.
-static int Prepare(int argc, char **argv)
+// Standard output is binary (the results' CR LF lines go out as they are), so the usage
+// text gets its CR LF here, like every other line the program writes.
+static void PrintUsage()
 {
-    RunOptions opt;
+    std::string text;
+    for (const char *p = RunUsageText(); *p; p++) {
+        if (*p == '\n') text += '\r';
+        text += *p;
+    }
+    RunWriteOutput(text.c_str());
+}
+
+// Parses the command line and loads the script; returns an exit code, or -1 to run.
+static int Prepare(int argc, char **argv, RunOptions *opt)
+{
     std::string error;
-    if (!RunParseArgs(argc, argv, &opt, &error)) {
+    if (!RunParseArgs(argc, argv, opt, &error)) {
         RunWriteError(error.c_str());
         fputs(RunUsageText(), stderr);
         return RUN_EXIT_USAGE;
     }
-    if (opt.help) {
-        fputs(RunUsageText(), stdout);
+    if (opt->help) {
+        PrintUsage();
         return RUN_EXIT_PASSED;
     }
-    if (!ChooseLink(&opt)) return RUN_EXIT_USAGE;
+    if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
     // The script is checked before the instrument is touched: a typing error in its name
     // must not cost a connect sequence. The messages are the window's.
-    TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt.scriptPath.c_str());
-    if (!LoadScriptList(opt.scriptPath.c_str(), true)) return RUN_EXIT_USAGE;
+    if (!RunCheckScriptPath(opt->scriptPath.c_str(), &error)) {
+        RunWriteError(error.c_str());
+        return RUN_EXIT_USAGE;
+    }
+    TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt->scriptPath.c_str());
+    if (!LoadScriptList(opt->scriptPath.c_str(), true)) return RUN_EXIT_USAGE;
     g_scriptRunner.state = Idle;
     return -1;
 }
@@ -229,22 +286,26 @@ int main(int argc, char **argv)
 {
     // The results window's CR LF line ends go out as they are, not as CR CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
-    int code = Prepare(argc, argv);
-    if (code >= 0) return code;
     s_linkClosed = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
-    code = ConnectInstrument();
-    if (code == RUN_EXIT_PASSED && Interrupted()) {
-        RunWriteError("interrupted; link closed");
-        code = RUN_EXIT_INTERRUPTED;
-    } else if (code == RUN_EXIT_PASSED) {
-        code = RunScript();
+    RunOptions opt;
+    int code = Prepare(argc, argv, &opt);
+    if (code >= 0) return code;
+    code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument();
+    if (code == RUN_EXIT_PASSED) {
+        code = RunScript(opt.replyLimitS);
         if (code == RUN_EXIT_TEST_FAILED) {
             char text[64];
             snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);
             RunWriteError(text);
         }
     }
+    if (g_connection.connected) {
+        // Whatever has arrived, even a line without its end yet, is shown before the link closes.
+        PollReplies();
+        ReplyPollFinishLine();
+    }
+    if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
     CloseInstrumentLink();
     return code;
 }

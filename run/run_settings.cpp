@@ -12,20 +12,29 @@
 #include "common/textutil.h"
 #include "run/run.h"
 
-enum { USB_BAUD = 19200, COM_MAX = 254 };
+enum {
+    USB_BAUD = 19200,
+    COM_MAX = 254,
+    BAUD_TEXT_FIRST = 7,  // LinkTextTable: "1200" .. "38400", the Connect dialog's rates
+    BAUD_TEXT_LAST = 12,
+};
 
 const char *RunUsageText()
 {
-    return "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS] SCRIPT\n"
+    return "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]\n"
+           "                    [--reply-limit SECONDS] SCRIPT\n"
            "\n"
            "Runs a Quillon2 command script against an instrument without the window and\n"
            "reports the outcome in the exit code.\n"
            "\n"
            "  --usb COMn          USB instrument on virtual COM port n (19200 baud)\n"
            "  --serial COMn       RS-232 instrument on COM port n; needs --baud\n"
-           "  --baud N            bit rate for --serial (the window offers 1200 to 38400)\n"
+           "  --baud N            bit rate for --serial: 1200, 2400, 4800, 9600, 19200 or 38400\n"
            "  --lan ADDRESS       LAN instrument at the IPv4 ADDRESS (TCP port 10001)\n"
+           "  --reply-limit SECONDS  end the run (exit 2) when replies keep one reply wait\n"
+           "                      going for longer than this (default 30)\n"
            "  --help              this text\n"
+           "Each option may be given once.\n"
            "\n"
            "Without a link option the \"Connect\" section of Quilloner.ini (saved by the\n"
            "window's \"Save as Default\") chooses the link.\n"
@@ -37,7 +46,8 @@ const char *RunUsageText()
            "Exit codes: 0 the script ran to its end and no limit test failed;\n"
            "  1 a limit test failed (with stop,onfail the run ends at that line);\n"
            "  2 the link could not be opened, the instrument did not identify itself,\n"
-           "    or sending to or reading from it failed;\n"
+           "    sending to or reading from it failed, or it kept replying beyond the\n"
+           "    reply limit;\n"
            "  3 usage error, no usable link setting, or an unreadable or non-script file;\n"
            "  130 interrupted by Ctrl-C (the link is closed first).\n";
 }
@@ -66,23 +76,25 @@ static bool ParseIpv4(const char *text, char *out, size_t cap)
     return true;
 }
 
+// Only the rates the window's Connect dialog offers.
 static bool ParseBaud(const char *text, uint32_t *out)
 {
-    if (!*text || strspn(text, "0123456789") != strlen(text) || strlen(text) > 7) return false;
-    long value = atol(text);
-    if (value <= 0) return false;
-    *out = (uint32_t)value;
-    return true;
+    for (int i = BAUD_TEXT_FIRST; i <= BAUD_TEXT_LAST; i++) {
+        if (strcmp(text, LinkTextTable[i]) == 0) {
+            *out = (uint32_t)atol(text);
+            return true;
+        }
+    }
+    return false;
 }
 
-// Takes the value of option argv[*i]; false when it is missing.
-static bool TakeValue(int argc, char **argv, int *i, const char **value, std::string *error)
+// A whole number of seconds, 1 to a day.
+static bool ParseSeconds(const char *text, uint32_t *out)
 {
-    if (*i + 1 >= argc) {
-        *error = std::string(argv[*i]) + " needs a value";
-        return false;
-    }
-    *value = argv[++*i];
+    if (!*text || strspn(text, "0123456789") != strlen(text) || strlen(text) > 5) return false;
+    long value = atol(text);
+    if (value < 1 || value > RUN_REPLY_LIMIT_MAX_S) return false;
+    *out = (uint32_t)value;
     return true;
 }
 
@@ -97,59 +109,174 @@ static bool ChooseLink(RunOptions *opt, int32_t kind, std::string *error)
     return true;
 }
 
-// One option at argv[*i]; false with *error on any fault.
-static bool ParseOption(int argc, char **argv, int *i, RunOptions *opt, bool *baudGiven, std::string *error)
+// Each option's handler: stores value (null for an option without one) or sets *error.
+typedef bool (*OptionHandler)(RunOptions *opt, const char *value, std::string *error);
+
+static bool TakeComLink(RunOptions *opt, int32_t kind, const char *value, std::string *error)
+{
+    if (!ChooseLink(opt, kind, error)) return false;
+    if (ParseComName(value, opt->portName, sizeof opt->portName)) return true;
+    *error = std::string("not a COM port name (COM1 to COM254): ") + value;
+    return false;
+}
+
+static bool TakeUsb(RunOptions *opt, const char *value, std::string *error)
+{
+    return TakeComLink(opt, IFACE_USB, value, error);
+}
+
+static bool TakeSerial(RunOptions *opt, const char *value, std::string *error)
+{
+    return TakeComLink(opt, IFACE_SERIAL, value, error);
+}
+
+static bool TakeLan(RunOptions *opt, const char *value, std::string *error)
+{
+    if (!ChooseLink(opt, IFACE_LAN, error)) return false;
+    if (ParseIpv4(value, opt->ipAddress, sizeof opt->ipAddress)) return true;
+    *error = std::string("not an IPv4 address: ") + value;
+    return false;
+}
+
+static bool TakeBaud(RunOptions *opt, const char *value, std::string *error)
+{
+    if (ParseBaud(value, &opt->baudRate)) return true;
+    *error = std::string("not a baud rate of the Connect dialog (1200, 2400, 4800, 9600, 19200, 38400): ") + value;
+    return false;
+}
+
+static bool TakeReplyLimit(RunOptions *opt, const char *value, std::string *error)
+{
+    if (ParseSeconds(value, &opt->replyLimitS)) return true;
+    *error = std::string("not a number of seconds (1 to 86400): ") + value;
+    return false;
+}
+
+static bool TakeHelp(RunOptions *opt, const char *, std::string *)
+{
+    opt->help = true;
+    return true;
+}
+
+// The options; a new form of the program adds its rows here.
+static const struct {
+    const char *name;
+    const char *alias;  // another spelling, or null
+    bool takesValue;
+    OptionHandler handler;
+} kOptions[] = {
+    {"--usb", nullptr, true, TakeUsb},
+    {"--serial", nullptr, true, TakeSerial},
+    {"--lan", nullptr, true, TakeLan},
+    {"--baud", nullptr, true, TakeBaud},
+    {"--reply-limit", nullptr, true, TakeReplyLimit},
+    {"--help", "-h", false, TakeHelp},
+};
+enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0] };
+
+static int FindOption(const char *arg)
+{
+    for (int k = 0; k < OPTION_COUNT; k++) {
+        if (!strcmp(arg, kOptions[k].name) || (kOptions[k].alias && !strcmp(arg, kOptions[k].alias))) return k;
+    }
+    return -1;
+}
+
+// One option at argv[*i] (its value, if any, at argv[*i + 1]); false with *error on any fault.
+// A repeated option is an error: silently taking the last of two would hide a typing error.
+static bool ParseOption(int argc, char **argv, int *i, RunOptions *opt, bool seen[], std::string *error)
 {
     const char *arg = argv[*i];
+    int k = FindOption(arg);
+    if (k < 0) {
+        *error = std::string("unknown option: ") + arg;
+        return false;
+    }
+    if (seen[k]) {
+        *error = std::string(kOptions[k].name) + " given more than once";
+        return false;
+    }
+    seen[k] = true;
     const char *value = nullptr;
-    if (!strcmp(arg, "--usb") || !strcmp(arg, "--serial")) {
-        int32_t kind = arg[2] == 'u' ? IFACE_USB : IFACE_SERIAL;
-        if (!ChooseLink(opt, kind, error) || !TakeValue(argc, argv, i, &value, error)) return false;
-        if (ParseComName(value, opt->portName, sizeof opt->portName)) return true;
-        *error = std::string("not a COM port name (COM1 to COM254): ") + value;
-        return false;
+    if (kOptions[k].takesValue) {
+        if (*i + 1 >= argc) {
+            *error = std::string(arg) + " needs a value";
+            return false;
+        }
+        value = argv[++*i];
     }
-    if (!strcmp(arg, "--lan")) {
-        if (!ChooseLink(opt, IFACE_LAN, error) || !TakeValue(argc, argv, i, &value, error)) return false;
-        if (ParseIpv4(value, opt->ipAddress, sizeof opt->ipAddress)) return true;
-        *error = std::string("not an IPv4 address: ") + value;
-        return false;
-    }
-    if (!strcmp(arg, "--baud")) {
-        if (!TakeValue(argc, argv, i, &value, error)) return false;
-        *baudGiven = true;
-        if (ParseBaud(value, &opt->baudRate)) return true;
-        *error = std::string("not a baud rate: ") + value;
-        return false;
-    }
-    *error = std::string("unknown option: ") + arg;
-    return false;
+    return kOptions[k].handler(opt, value, error);
 }
 
 bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
 {
     *opt = RunOptions();
-    bool baudGiven = false;
+    opt->replyLimitS = RUN_REPLY_LIMIT_DEFAULT_S;
+    bool seen[OPTION_COUNT] = {};
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
-        if (!strcmp(arg, "--help") || !strcmp(arg, "-h") || !strcmp(arg, "/?")) {
+        if (!strcmp(arg, "/?")) {
             opt->help = true;
-            return true;
-        }
-        if (arg[0] == '-' && arg[1]) {
-            if (!ParseOption(argc, argv, &i, opt, &baudGiven, error)) return false;
+        } else if (arg[0] == '-' && arg[1]) {
+            if (!ParseOption(argc, argv, &i, opt, seen, error)) return false;
         } else if (opt->scriptPath.empty()) {
             opt->scriptPath = arg;
         } else {
             *error = std::string("more than one script given: ") + arg;
             return false;
         }
+        if (opt->help) return true;
     }
+    bool baudGiven = seen[FindOption("--baud")];
     if (baudGiven && opt->interfaceKind != IFACE_SERIAL) *error = "--baud goes with --serial only";
     else if (opt->interfaceKind == IFACE_SERIAL && !baudGiven) *error = "--serial needs --baud";
     else if (opt->scriptPath.empty()) *error = "no script file given";
     if (opt->interfaceKind == IFACE_USB) opt->baudRate = USB_BAUD;
     return error->empty();
+}
+
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 in any letter case, with or without an
+// extension: Windows opens the device whatever folder the name stands in.
+static bool IsDeviceName(const char *path)
+{
+    const char *base = path;
+    for (const char *p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
+    size_t len = strcspn(base, ".");
+    while (len > 0 && base[len - 1] == ' ') len--;
+    char name[5] = "";
+    if (len < 3 || len > 4) return false;
+    memcpy(name, base, len);
+    name[len] = '\0';
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char *d : devices)
+        if (TextEqualNoCase(name, d)) return true;
+    return len == 4 && (TextStartsWithNoCase(name, "COM") || TextStartsWithNoCase(name, "LPT")) && name[3] >= '1' &&
+           name[3] <= '9';
+}
+
+// Paths of the Unix device and process folders, as a shell hands them over under Wine:
+// <(...) becomes /dev/fd/N, which Wine's server opens as its own descriptor N, some other file.
+static bool IsUnixSpecialPath(const char *path)
+{
+    static const char *const prefixes[] = {"/dev/", "/proc/", "\\dev\\", "\\proc\\", "\\\\.\\"};
+    for (const char *prefix : prefixes)
+        if (TextStartsWithNoCase(path, prefix)) return true;
+    return false;
+}
+
+bool RunCheckScriptPath(const char *path, std::string *error)
+{
+    bool disk = !IsDeviceName(path) && !IsUnixSpecialPath(path);
+    if (disk) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) return true;
+        disk = GetFileType(file) == FILE_TYPE_DISK;
+        CloseHandle(file);
+    }
+    if (!disk) *error = std::string(path) + " is not a file on disk: a script must be one";
+    return disk;
 }
 
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec)

@@ -9,6 +9,7 @@
 #include "common/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
+#include "link/link.h"
 #include "res/resource.h"
 #include "script/rpn.h"
 #include "script/script.h"
@@ -33,6 +34,7 @@ static void PaceLine(int32_t extraWaitMs)
 static void ArmReplyWait()
 {
     g_scriptRunner.awaitingReply = true;
+    g_scriptRunner.replySeen = false;
     ReceivedCharCount = 0;
 }
 
@@ -61,7 +63,9 @@ static void RunCommandLine(const char *line, int *current, int count, ScriptLine
         extraWaitMs = replyMs ? replyMs : QUERY_DEFAULT_WAIT_MS;
     }
     const char *command = line + 1;
-    bool failed = SendCommandText(command);
+    // Disconnected (by the menu, or "No" to the reconnect question) nothing reaches the
+    // instrument, although a closed COM port still reports its writes as done.
+    bool failed = !g_connection.connected || SendCommandText(command);
     // One append, so the failure text stands on the echo line itself.
     std::string echo = "> ";
     echo += command;

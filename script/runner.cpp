@@ -9,6 +9,7 @@
 #include "common/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
+#include "common/tick.h"
 #include "common/ui.h"
 #include "link/link.h"
 #include "res/resource.h"
@@ -80,7 +81,7 @@ void UpdateScriptButtons()
 {
     bool running = g_scriptRunner.state == Running;
     ScriptHostSetRunCaption(running ? AppTextTable[60] : AppTextTable[54]);
-    ScriptHostEnableStepClose(!running);
+    ScriptHostEnableStepClose(!running && g_connection.connected);
 }
 
 void ScriptOnMenuScript()
@@ -94,12 +95,13 @@ void ScriptOnMenuScript()
     bool chosen = ChooseScriptFile(path, sizeof path);
     if (chosen && path[0] && ScriptFileTest(path)) r->state = Idle;
     ScriptHostSwitchLayout(r->state);
+    UpdateScriptButtons();  // a pane closed while running must not come back reading "Stop"
     if (r->state != NoScript && path[0]) {
         TextCopy(r->scriptPath, sizeof r->scriptPath, path);
         LoadScriptList(r->scriptPath, true);
-    } else {
-        ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
     }
+    // The entry line, or the script list when the pane hides the line, takes the keyboard.
+    ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
 }
 
 void ScriptOnRun()
@@ -118,6 +120,7 @@ void ScriptOnStep()
 void ScriptOnClose()
 {
     g_scriptRunner.state = NoScript;
+    UpdateScriptButtons();
     ScriptHostSwitchLayout(NoScript);
     ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
 }
@@ -138,6 +141,7 @@ bool ScriptHandleCommand(int id)
 static int StartFreshRun(ScriptRunner *r)
 {
     r->nextActionTime = 0;
+    r->dueNow = true;  // a time of 0 is not "long ago" once the tick count has wrapped
     RpnReset(r);
     r->testsFailedTotal = 0;
     r->sendFailuresTotal = 0;
@@ -147,8 +151,9 @@ static int StartFreshRun(ScriptRunner *r)
 // Runs the line at current and moves the selection on; returns SCRIPT_TICK_*.
 static int RunDueLine(ScriptRunner *r, int current, int count)
 {
-    if (r->awaitingReply && ReceivedCharCount == 0) ShellAppendResults(AppTextTable[62]);
+    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
     r->awaitingReply = false;
+    r->dueNow = false;
     ScriptLineOutcome out = ExecuteScriptLine(&current, count);
     int next = current + 1;
     ScriptHostListSelect(next < count ? next : -1);
@@ -167,13 +172,26 @@ int ScriptTick()
     if (current < 0) current = StartFreshRun(r);
     int count = ScriptHostListCount();
     uint32_t now = ScriptHostTickCount();
-    // Unsigned on purpose: a fresh run's time of 0 is due at once however long the
-    // system has been up.
-    if (r->state == StepRequested || now >= r->nextActionTime) return RunDueLine(r, current, count);
-    if (r->awaitingReply && ReceivedCharCount > 0) {
-        // Reply text keeps the wait alive for 250 ms more; -1 marks it seen.
-        r->nextActionTime = now + 250;
-        ReceivedCharCount = -1;
-    }
+    if (r->state == StepRequested || r->dueNow || TickReached(now, r->nextActionTime))
+        return RunDueLine(r, current, count);
+    ScriptWatchReply(now);
     return SCRIPT_TICK_NOTHING;
+}
+
+void ScriptWatchReply(uint32_t now)
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (!r->awaitingReply || ReceivedCharCount <= 0) return;
+    // Reply text keeps the wait alive for 250 ms more. "Seen" is a flag of its own: a count
+    // that merely returns to 0 must not read as "no reply", whatever the next line's length.
+    if (!r->replySeen) r->replySeenAt = now;
+    r->replySeen = true;
+    r->nextActionTime = now + REPLY_GRACE_MS;
+    ReceivedCharCount = 0;
+}
+
+bool ScriptReplyMissing()
+{
+    const ScriptRunner *r = &g_scriptRunner;
+    return r->awaitingReply && !r->replySeen && ReceivedCharCount <= 0;
 }

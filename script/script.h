@@ -19,14 +19,18 @@ enum {
     SCRIPT_READ_SIZE = 4096,    // file reading buffer: longer lines arrive in pieces
     SCRIPT_REGISTERS = 100,     // resultRegisters, numbered 1 .. 100
     SCRIPT_DEFAULT_DELAY_MS = 250,
+    REPLY_GRACE_MS = 250,       // a reply wait ends this long after the last reply text
 };
 
 struct ScriptRunner {
     ScriptState state;
     char scriptPath[SCRIPT_PATH_SIZE];
     uint32_t nextActionTime;    // tick count before which no line runs while Running
+    bool dueNow;                // a fresh run: its first line runs at once, whatever the time
     int32_t lineDelayMs;        // added after every line; only fast/normal/slow change it
     bool awaitingReply;         // a query or "reply" armed a reply wait
+    bool replySeen;             // reply text has come during that wait (of any length)
+    uint32_t replySeenAt;       // tick count at which it first came
     // Calculator and tests
     double stackX, stackY, stackZ, stackT;
     double resultRegisters[SCRIPT_REGISTERS];  // nothing stores into them: they read as 0
@@ -66,7 +70,15 @@ enum { SCRIPT_TICK_NOTHING = 0, SCRIPT_TICK_LINE = 1, SCRIPT_TICK_SEND_FAILED = 
 // Returns SCRIPT_TICK_*.
 int ScriptTick();
 
-// "Stop" and disabled Step/Close while Running; "Run" and enabled Step/Close otherwise.
+// While a reply wait is armed and its line not yet due: reply text that came since the last
+// look (ReceivedCharCount > 0) moves the deadline to 250 ms after now. ScriptTick calls it;
+// so does a caller that keeps waiting for the reply to the last line.
+void ScriptWatchReply(uint32_t now);
+// True when a reply wait is armed and no reply text has come: "TIMEOUT" is due.
+bool ScriptReplyMissing();
+
+// "Stop" and disabled Step/Close while Running; "Run" otherwise, with Step and Close enabled
+// only while connected (disconnected, every child of the window is disabled).
 void UpdateScriptButtons();
 
 // The script test: true when path is readable and holds a line beginning with '"' or '#'.

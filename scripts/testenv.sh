@@ -3,7 +3,8 @@
 # simulated instrument (serial side linked as $QSIM_COM in the Wine prefix, LAN side on
 # $QSIM_LAN:10001, control channel on $QSIM_CONTROL). Every setting comes from the
 # environment, so that several environments (other displays, ports, prefixes) can coexist.
-#   testenv.sh up SIMULATOR     start what is not running
+#   testenv.sh up [SIMULATOR]   start what is not running (the simulator defaults to the host
+#                               build's, build/host/sim/quillon-sim)
 #   testenv.sh down             stop what "up" started
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,7 +17,8 @@ mkdir -p "$state"
 alive() { [ -f "$1" ] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
 up() {
-  local sim=$1
+  local sim=${1:-$root/build/host/sim/quillon-sim}
+  [ -x "$sim" ] || { echo "no simulator at $sim: build it with 'cmake --preset host && cmake --build --preset host'" >&2; exit 1; }
   if [ -z "${QUILLON_NO_XVFB:-}" ] && ! alive "$state/xvfb.pid"; then
     local n=${DISPLAY#:}; n=${n%%.*}
     rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
@@ -56,7 +58,7 @@ down() {
 }
 
 case "${1:-}" in
-  up) up "${2:?simulator path}";;
+  up) up "${2:-}";;
   down) down;;
-  *) echo "usage: $0 up SIMULATOR | down" >&2; exit 2;;
+  *) echo "usage: $0 up [SIMULATOR] | down" >&2; exit 2;;
 esac

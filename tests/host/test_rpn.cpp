@@ -148,3 +148,13 @@ TEST(Rpn, DivisionByZeroAndNegativeRootDoNotFail)
     Evaluate(&r, {"test,out", "test,in"});
     EXPECT_EQ(0, r.failCount);
 }
+
+// A limit equal to a product must pass on every build: x87 arithmetic rounds twice and would
+// make this product one bit smaller than the limit.
+TEST(Rpn, ArithmeticIsIeeeDouble)
+{
+    ScriptRunner r = Fresh();
+    Evaluate(&r, {"1.168761179103891", "1.0148908402530299", "1.151612698378969", "*", "test,hi", "test,lo"});
+    EXPECT_EQ(0x1.2b33eec115ea9p+0, r.stackX);
+    EXPECT_EQ(0, r.failCount);
+}

@@ -14,6 +14,7 @@
 
 #include "common/console_core.h"
 #include "common/texttab.h"
+#include "common/tick.h"
 #include "fakelink.h"
 #include "fakescripthost.h"
 #include "fakeui.h"
@@ -180,6 +181,18 @@ TEST_F(ScriptRunnerTest, ReplyTextEndsTheWaitAndEveryLaterLinePushesIt)
     EXPECT_EQ("> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", g_ui.results);
 }
 
+TEST_F(ScriptRunnerTest, OneCharacterLineAfterAReplyIsNoTimeout)
+{
+    Load({"\"*OPC?", "\"X"});
+    beforeTick = [](uint32_t now) {
+        if (now == 1100) g_fake.input += "1\r\n";
+        if (now == 1200) g_fake.input += "0\r\n";  // one character: still reply text
+    };
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1450}), lineTimes);
+    EXPECT_EQ("> *OPC?\r\n1\r\n0\r\n> X\r\n", g_ui.results);
+}
+
 TEST_F(ScriptRunnerTest, EmptyReplyLineDoesNotEndTheWait)
 {
     Load({"\"*IDN?", "\"X"});
@@ -233,6 +246,45 @@ TEST_F(ScriptRunnerTest, FailedSendReportsAndStopsTheRun)
     EXPECT_EQ(SCRIPT_TICK_SEND_FAILED, StepAt(2000));
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);
+}
+
+// After Disconnect a COM port reports its writes as done: the run must not believe it.
+TEST_F(ScriptRunnerTest, CommandWhileDisconnectedIsASendFailure)
+{
+    g_connection.connected = 0;
+    Load({"#echo,a", "\"meas:volt?", "\"B"});
+    RunFrom(1000);
+    EXPECT_EQ("a\r\n> meas:volt?ERROR SENDING THIS COMMAND\r\n", g_ui.results);
+    EXPECT_EQ("", g_fake.sent);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(2, g_host.selection);
+}
+
+// The tick count wraps every 49.7 days. Ticks come every 16 ms, as a real timer delivers them.
+TEST_F(ScriptRunnerTest, PacingAcrossTheTickCountWrap)
+{
+    static const struct { uint32_t now, deadline; bool reached; } cases[] = {
+        {0xFFFFFFF0u, 0x00000010u, false},  // the deadline's sum wrapped: not due yet
+        {0x00000010u, 0x00000010u, true},
+        {0x00000004u, 0xFFFFFFFAu, true},   // due just before the wrap, seen just after it
+        {0x7FFFFFFFu, 0x00000000u, true},
+        {0x00000000u, 0x00000001u, false},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.reached, TickReached(c.now, c.deadline)) << std::hex << c.now << " " << c.deadline;
+    EXPECT_EQ(0x14, TickSince(0x00000004u, 0xFFFFFFF0u));
+
+    for (uint32_t start : {0xFFFFFF00u, 0xFFFFFF80u}) {
+        SCOPED_TRACE(start);
+        lineTimes.clear();
+        Load({";a", ";b", ";c"});
+        ScriptOnRun();
+        for (uint32_t t = start; t - start < 2000 && g_scriptRunner.state == Running; t += 16) Tick(t);
+        ASSERT_EQ(3u, lineTimes.size());
+        // A fresh run starts at once; every later line waits its 250 ms, wrap or no wrap.
+        EXPECT_EQ(start, lineTimes[0]);
+        EXPECT_EQ(256, TickSince(lineTimes[1], lineTimes[0]));
+        EXPECT_EQ(256, TickSince(lineTimes[2], lineTimes[1]));
+    }
 }
 
 TEST_F(ScriptRunnerTest, WaitPausesARunButNotAStep)

@@ -12,10 +12,15 @@ connect_lan=42
 # --- 3: usage and script file ---------------------------------------------------------------
 runq --help
 expect_rc "--help" 0
-expect_grep "--help" out.txt "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS] SCRIPT"
+expect_grep "--help" out.txt "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]"
+# Its lines end in CR LF, as every other line the program writes.
+perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' out.txt || fail "--help: bare LF on standard output"
+# Only the Connect dialog's baud rates; a repeated option is an error, not an override.
 for args in "" "--usb $QSIM_COM" "--serial $QSIM_COM full.txt" "--usb $QSIM_COM --baud 9600 full.txt" \
             "--usb $QSIM_COM --lan $QSIM_LAN full.txt" "--usb COM0 full.txt" "--lan 127.0.0.256 full.txt" \
-            "--bogus full.txt" "--usb $QSIM_COM full.txt extra.txt"; do
+            "--bogus full.txt" "--usb $QSIM_COM full.txt extra.txt" "--serial $QSIM_COM --baud 12345 full.txt" \
+            "--serial $QSIM_COM --baud 9600 --baud 19200 full.txt" "--usb $QSIM_COM --reply-limit 0 full.txt" \
+            "--usb $QSIM_COM --reply-limit 5 --reply-limit 9 full.txt"; do
   # shellcheck disable=SC2086
   runq $args
   expect_rc "usage '$args'" 3
@@ -28,6 +33,13 @@ expect_grep "unreadable script" err.txt "Unable to read file missing.txt"
 runq --usb "$QSIM_COM" notscript.txt
 expect_rc "not a script" 3
 expect_grep "not a script" err.txt "notscript.txt does not appear to be a script file"
+# Only a file on disk is a script: a device name, or a shell's <(...), is something else.
+timeout -s INT 20 wine "$exe" --usb "$QSIM_COM" nul.txt >out.txt 2>err.txt; rc=$?
+expect_rc "device name" 3
+expect_grep "device name" err.txt "nul.txt is not a file on disk"
+timeout -s INT 20 wine "$exe" --usb "$QSIM_COM" <(printf '"*IDN?\r\n') >out.txt 2>err.txt; rc=$?
+expect_rc "pipe" 3
+expect_grep "pipe" err.txt "is not a file on disk"
 [ "$(sim transcript serial)" = "ok" ] || fail "a rejected script must not touch the instrument"
 
 # --- 1: limit tests -------------------------------------------------------------------------
@@ -97,6 +109,17 @@ sim_ok lan close
 wait $pid; rc=$?
 expect_rc "closed by the instrument" 2
 expect_grep "closed by the instrument" err.txt "reading from the instrument failed"
+
+# An instrument that never stops talking keeps extending the reply wait: the reply limit ends it.
+sim_ok reset
+runq_bg --usb "$QSIM_COM" --reply-limit 2 interrupt.txt
+sim_ok wait-rx serial $((connect_serial + 6)) 10000
+sim_ok stream serial on 20
+wait $pid; rc=$?
+sim_ok stream serial off
+expect_rc "reply limit" 2
+expect_grep "reply limit" err.txt "kept replying for more than 2 s"
+grep -qF "*OPC?" out.txt && fail "reply limit: the run went on"
 
 sim_ok reset
 finish

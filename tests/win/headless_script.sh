@@ -53,5 +53,14 @@ visible <out.txt >got.out
 expect_eq "last query timeout: output" "$data/lasttimeout.out" got.out
 [ "$elapsed" -ge 1250 ] || fail "last query timeout: ended after $elapsed ms, before the 1 s reply time and the line delay"
 
+# The last reply has no line end: what arrived is still shown, and it is no TIMEOUT.
+sim_ok reset
+sim_ok reply "$(printf 'meas:freq?' | xxd -p)" "$(printf '50.0' | xxd -p)"
+runq --lan "$QSIM_LAN" lasttimeout.txt
+expect_rc "reply without line end" 0
+printf '> meas:freq?\n50.0\n' >want.out
+visible <out.txt >got.out
+expect_eq "reply without line end: output" want.out got.out
+
 sim_ok reset
 finish

@@ -330,6 +330,24 @@ TEST(Settings, FirstStartCreatesTheFileAndExitWritesChangedSizesOnly)
     EXPECT_EQ(outer.right - outer.left, atoi(width));
 }
 
+// Minimised, the outer rectangle is the icon's (160 x 24); maximised, the screen's.
+TEST(Settings, ExitSavesTheRestoredSize)
+{
+    std::string path = AppSettingsPath();
+    for (int show : {SW_MINIMIZE, SW_MAXIMIZE}) {
+        SCOPED_TRACE(show);
+        WritePrivateProfileStringA("Init", "MainWindowWidth", NULL, path.c_str());
+        WritePrivateProfileStringA("Init", "MainWindowHeight", NULL, path.c_str());
+        AppStart();
+        SetWindowPos(g_hwndMain, NULL, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
+        ShowWindow(g_hwndMain, show);
+        AppPumpFor(100);
+        AppClose();
+        EXPECT_EQ(700, (int)GetPrivateProfileIntA("Init", "MainWindowWidth", -1, path.c_str()));
+        EXPECT_EQ(500, (int)GetPrivateProfileIntA("Init", "MainWindowHeight", -1, path.c_str()));
+    }
+}
+
 }  // namespace
 
 namespace {

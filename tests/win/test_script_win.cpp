@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -699,6 +700,81 @@ TEST_F(ScriptWin, StopOnFailPausesTheRunUntilClearTest)
     }
     EXPECT_EQ(3.0, g_scriptRunner.stackX);
     EXPECT_TRUE(g_scriptRunner.stopOnFail);
+}
+
+// The script pane hides the command line, which keeps its last command: whatever used to
+// give the line the keyboard must give it to the script list, and the hidden line sends nothing.
+TEST_F(ScriptWin, HiddenCommandLineNeverTakesTheKeyboard)
+{
+    AppTypeAndSend("meas:volt?");
+    ASSERT_TRUE(ResultsContain("1.23456\r\n"));
+    SimOk("transcript clear");
+    HWND list = Child(IDC_SCRIPT_LIST), results = Child(IDC_RESULTS);
+    SetFocus(Child(IDC_COMMAND_LINE));
+    ChooseInDialog(DataPath("listing.txt"));
+    ASSERT_EQ(Idle, g_scriptRunner.state);
+    AppPumpFor(30);
+    EXPECT_EQ(list, GetFocus()) << "load";
+    static const struct { const char *name; std::function<void()> action; } actions[] = {
+        {"recall", [] {
+             HWND r = Child(IDC_RESULTS);
+             SendMessageA(r, EM_SETSEL, 3, 3);  // on the echo line of "meas:volt?"
+             SendMessageA(r, WM_LBUTTONUP, 0, 0);
+         }},
+        {"script dialog cancelled", [] {
+             AppExpect("Select Script File", AppAnswer(IDCANCEL));
+             Command(IDM_SCRIPT);
+         }},
+        {"Clear Results Window", [] { Command(IDM_CLEAR_RESULTS); }},
+        {"step over #clear", [] {
+             SendMessageA(Child(IDC_SCRIPT_LIST), LB_INSERTSTRING, 0, (LPARAM) "#clear");
+             SendMessageA(Child(IDC_SCRIPT_LIST), LB_SETCURSEL, 0, 0);
+             Command(IDC_SCRIPT_STEP);
+         }},
+        {"reconnect", [] {
+             PostMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 1);
+             AppPumpUntil([] { return SimTranscript("serial").find("version?") != std::string::npos; }, 5000);
+         }},
+    };
+    for (const auto &a : actions) {
+        SetFocus(results);
+        a.action();
+        AppPumpFor(100);
+        EXPECT_EQ(list, GetFocus()) << a.name;
+        // A real Enter goes to the focused control; one sent to the hidden line as well.
+        SendMessageA(GetFocus(), WM_CHAR, '\r', 0);
+        SendMessageA(Child(IDC_COMMAND_LINE), WM_CHAR, '\r', 0);
+        AppPumpFor(100);
+        EXPECT_EQ(std::string::npos, SimTranscript("serial").find("meas:volt?")) << a.name;
+    }
+    EXPECT_EQ("meas:volt?", AppText(IDC_COMMAND_LINE));
+}
+
+// Step, Close and the Run/Stop caption follow the runner, whatever enabled the children last.
+TEST_F(ScriptWin, ButtonsAgreeWithTheStateAfterReconnectCloseAndLoad)
+{
+    LoadText("quillon_buttons.txt", "#pause,5\n#echo,done\n");
+    Command(IDC_SCRIPT_RUN);
+    ASSERT_EQ(Running, g_scriptRunner.state);
+    // Yes to the reconnect question while running: every child is enabled again.
+    PostMessageA(g_hwndMain, WM_COMMAND, IDM_CONNECTION, 1);
+    ASSERT_TRUE(AppPumpUntil([] { return SimTranscript("serial").find("version?") != std::string::npos; }, 5000));
+    AppPumpFor(100);
+    EXPECT_EQ(Running, g_scriptRunner.state);
+    EXPECT_EQ("Stop", AppText(IDC_SCRIPT_RUN));
+    EXPECT_FALSE(IsWindowEnabled(Child(IDC_SCRIPT_STEP)));
+    EXPECT_FALSE(IsWindowEnabled(Child(IDC_SCRIPT_CLOSE)));
+
+    // Closed while running, then another script loaded: Idle reads "Run", and Run runs.
+    Command(IDC_SCRIPT_CLOSE);
+    ChooseInDialog(DataPath("listing.txt"));
+    ASSERT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ("Run", AppText(IDC_SCRIPT_RUN));
+    EXPECT_TRUE(IsWindowEnabled(Child(IDC_SCRIPT_STEP)));
+    EXPECT_TRUE(IsWindowEnabled(Child(IDC_SCRIPT_CLOSE)));
+    Command(IDC_SCRIPT_RUN);
+    EXPECT_EQ(Running, g_scriptRunner.state);
+    EXPECT_EQ("Stop", AppText(IDC_SCRIPT_RUN));
 }
 
 // A dropped LAN link: the script's send fails, the failure is shown on the echo line and the
