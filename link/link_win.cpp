@@ -153,8 +153,16 @@ static int OpenLanSocket(ConnectionRecord *rec)
         rec->socketHandle = LINK_INVALID_SOCKET;
         return -1;
     }
-    u_long blocking = 0;
-    ioctlsocket(s, FIONBIO, &blocking);
+    // Arriving data sets an event that the reply wait sleeps on, far cheaper to wake from than
+    // a select. The socket stays non-blocking (the event requires it): ReadByte receives
+    // straight away, where asking first whether anything is there would cost a second system
+    // call for every reply, and SendLine waits for room itself.
+    HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (event && WSAEventSelect(s, event, FD_READ | FD_CLOSE) != 0) {
+        CloseHandle(event);
+        event = NULL;
+    }
+    rec->lanDataEvent = event;
     return 0;
 }
 
@@ -175,15 +183,15 @@ static int OpenLan(ConnectionRecord *rec)
 
 static int ReadByteLan(ConnectionRecord *rec)
 {
-    // While the ring holds bytes they are handed out first, so polling the socket again
-    // would only cost a system call per byte; the order of bytes is the same either way.
-    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, 0)) {
+    // While the ring holds bytes they are handed out first, so reading byte by byte costs no
+    // system call; only an empty ring asks the socket, with one receive of what is there.
+    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET) {
         unsigned char chunk[255];
         int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
         int got = recv(SocketOf(rec), (char *)chunk, room, 0);
         if (got > 0) RingPut(rec, chunk, got);
-        // Readable yet nothing to read: the instrument closed the connection (0) or it was
-        // reset (an error). Like a failing COM port, that is a read error.
+        // The instrument closed the connection (0) or it was reset (an error other than "would
+        // block"): like a failing COM port, that is a read error.
         else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
     }
     return RingTake(rec);
@@ -192,7 +200,7 @@ static int ReadByteLan(ConnectionRecord *rec)
 static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
 {
     int n = 0;
-    bool missing = false, readable = false;
+    bool missing = false;
     DWORD missedAt = 0;
     for (;;) {
         int c = ReadByteLan(rec);
@@ -203,18 +211,42 @@ static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
             } else if (TickSince(GetTickCount(), missedAt) >= (int64_t)lanReplyTimeoutMs) {
                 return -1;
             }
-            // Wakes as soon as data arrives; the timeout still bounds the gap between bytes. A
-            // socket that showed readable and then gave nothing has been closed by the peer:
-            // pause rather than spin on it until the timeout.
-            if (readable || SocketOf(rec) == INVALID_SOCKET) Sleep(LAN_PAUSE_MS);
-            readable = SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
+            // The pause ends as soon as data arrives, and the next ReadByte takes it; the
+            // timeout still bounds the gap between bytes. A connection the instrument closed
+            // or reset would end every wait at once: pause instead of spinning on it.
+            if (c == -1 || SocketOf(rec) == INVALID_SOCKET)
+                Sleep(LAN_PAUSE_MS);
+            else if (rec->lanDataEvent)
+                WaitForSingleObject((HANDLE)rec->lanDataEvent, LAN_PAUSE_MS);
+            else
+                WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
             continue;
         }
-        missing = readable = false;
+        missing = false;
         if (c == '\r') continue;
         if (c == '\n') return n;
         if (n < size - 1) buf[n++] = (char)c;  // the rest of an over-long line is consumed
     }
+}
+
+// One send of the text and its NUL, as a blocking socket would make it: when the socket has
+// no room the rest goes once there is, but an instrument that takes nothing for the reply
+// timeout fails the send instead of holding the caller for ever.
+static int SendLan(const char *text, int len, ConnectionRecord *rec)
+{
+    SOCKET s = SocketOf(rec);
+    if (s == INVALID_SOCKET) return -1;
+    int sent = 0;
+    while (sent < len) {
+        int n = send(s, text + sent, len - sent, 0);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+        if (!WaitSocket(s, false, true, (long)lanReplyTimeoutMs)) return -1;
+    }
+    return 0;
 }
 
 // --- Operations ---------------------------------------------------------------------------
@@ -254,6 +286,8 @@ int CloseLink(ConnectionRecord *rec)
         shutdown(SocketOf(rec), SD_SEND);
         closesocket(SocketOf(rec));
         rec->socketHandle = LINK_INVALID_SOCKET;
+        if (rec->lanDataEvent) CloseHandle((HANDLE)rec->lanDataEvent);
+        rec->lanDataEvent = NULL;
         WSACleanup();  // the start this link's open made
         if (winsockStarted > 0) winsockStarted--;
     }
@@ -271,8 +305,7 @@ int SendLine(const char *text, ConnectionRecord *rec)
     size_t len = strlen(text);
     if (rec->interfaceKind == IFACE_LAN) {
         // The terminating NUL goes out too: LAN instruments get it after every line.
-        if (SocketOf(rec) == INVALID_SOCKET) return -1;
-        return send(SocketOf(rec), text, (int)len + 1, 0) == SOCKET_ERROR ? -1 : 0;
+        return SendLan(text, (int)len + 1, rec);
     }
     if (PortOf(rec) == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;
