@@ -4,6 +4,7 @@
 // message queue would. The console control handler runs on a thread of its own, and so does
 // the connect sequence, while the main thread watches for Ctrl-C.
 #include <windows.h>
+#include <mmsystem.h>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -293,7 +294,10 @@ int main(int argc, char **argv)
     if (code >= 0) return code;
     code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument();
     if (code == RUN_EXIT_PASSED) {
+        // The loop's sleeps and the script's clock need 1 ms, not the system's default step.
+        timeBeginPeriod(LOOP_PERIOD_MS);
         code = RunScript(opt.replyLimitS);
+        timeEndPeriod(LOOP_PERIOD_MS);
         if (code == RUN_EXIT_TEST_FAILED) {
             char text[64];
             snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);
