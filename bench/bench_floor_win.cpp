@@ -3,14 +3,15 @@
 //  - records: the boot loader's record exchange (SendExpectOk) and the floor client sending the
 //    same HEX records, on two connections open side by side, alternating every 250 records so
 //    that the machine's other load falls on both alike;
-//  - upgrade: the programming pass of the whole upgrade command (worker thread, progress
-//    dialog), against floor runs of the same records just before and just after it, each on
-//    a thread of its own as the worker is (a thread that has just started answers slower
-//    under Wine than the long-running main thread: the floor there is shown too);
+//  - programming pass: the upgrade worker's whole procedure (initialise, erase, the records read
+//    from a HEX file with their progress notifications, restart), timed from "Sending file" to
+//    "Firmware sent OK", against floor runs of the same records just before and just after it;
 //  - round trip: one query and its reply, product and floor alternating every 100 queries.
-// Ratios are product over floor for rates and for times, one a round; the figures given are
-// medians over the rounds. Prints figures, the last line "key=value ..."; run under Wine with
-// the test environment up (scripts/testenv.sh).
+// Each comparison runs on one thread started for it, as the upgrade worker is: how fast a
+// thread's exchanges go under Wine depends on where the scheduler has put that thread, whatever
+// it runs, so both sides share one. Ratios are product over floor, one a round; the figures
+// given are medians over the rounds. Prints figures, the last line "key=value ..."; run under
+// Wine with the test environment up (scripts/testenv.sh).
 //   bench_floor_win.exe [rounds [image KiB [round trips]]]    (default 3, 256, 2000)
 #include <winsock2.h>
 #include <windows.h>
@@ -19,16 +20,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "floor_client.h"
 #include "link/link.h"
-#include "script/script.h"
+#include "res/resource.h"
 #include "simctl.h"
 #include "upgrade/bootproto.h"
-#include "upgrade/upgrade_win.h"
+#include "upgrade/upgrade.h"
 #include "upgrade_fixtures.h"
 
 namespace {
@@ -80,6 +82,38 @@ double LoadAverage()
     return load;
 }
 
+// A thread started for one comparison and kept for all of it: runs one piece of work at a time
+// when asked. The caller waits for it, handling its own messages meanwhile.
+struct SideThread {
+    HANDLE go = CreateEventA(NULL, FALSE, FALSE, NULL), done = CreateEventA(NULL, FALSE, FALSE, NULL);
+    std::function<void()> work;
+    std::thread thread{[this] {
+        for (;;) {
+            WaitForSingleObject(go, INFINITE);
+            if (!work) return;
+            work();
+            SetEvent(done);
+        }
+    }};
+
+    void Run(std::function<void()> next)
+    {
+        work = std::move(next);
+        SetEvent(go);
+        while (work && MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            MSG msg;
+            while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        }
+    }
+    ~SideThread()
+    {
+        Run(nullptr);
+        thread.join();
+        CloseHandle(go);
+        CloseHandle(done);
+    }
+};
+
 bool OpenProductLink()
 {
     CloseLink(&g_connection);
@@ -109,20 +143,25 @@ Sides Records(const std::vector<std::string> &records)
     }
     std::string reply;
     t.refused += !FloorExchange(&c, "C72Dy\n", &reply) || !ReplyIsOk(reply.c_str());
+    SideThread side;
     for (size_t at = 0; at < records.size(); at += RECORD_CHUNK) {
         size_t end = std::min(records.size(), at + RECORD_CHUNK);
-        for (size_t i = at; i < end; i++) {
-            double start = NowMs();
-            bool ok = FloorExchange(&c, records[i].c_str(), &reply);
-            t.floor.push_back(NowMs() - start);
-            t.refused += !ok || !ReplyIsOk(reply.c_str());
-        }
-        for (size_t i = at; i < end; i++) {
-            double start = NowMs();
-            bool ok = SendExpectOk(records[i].c_str());
-            t.product.push_back(NowMs() - start);
-            t.refused += !ok;
-        }
+        side.Run([&] {
+            for (size_t i = at; i < end; i++) {
+                double start = NowMs();
+                bool ok = FloorExchange(&c, records[i].c_str(), &reply);
+                t.floor.push_back(NowMs() - start);
+                t.refused += !ok || !ReplyIsOk(reply.c_str());
+            }
+        });
+        side.Run([&] {
+            for (size_t i = at; i < end; i++) {
+                double start = NowMs();
+                bool ok = SendExpectOk(records[i].c_str());
+                t.product.push_back(NowMs() - start);
+                t.refused += !ok;
+            }
+        });
     }
     FloorClose(&c);
     CloseLink(&g_connection);
@@ -145,35 +184,47 @@ double FloorRecords(const std::vector<std::string> &records)
     return records.size() / seconds;
 }
 
-// The floor over all records from a thread started for it, as the upgrade worker is.
-double FloorRecordsOnThread(const std::vector<std::string> &records)
+// When the worker's notifications said the programming pass began and ended.
+double g_sendingAt, g_sentAt;
+
+LRESULT CALLBACK NotificationProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    double rate = 0;
-    std::thread([&] { rate = FloorRecords(records); }).join();
-    return rate;
+    if (msg != WM_COMMAND) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (wParam == UPN_STATUS || wParam == UPN_LOG) {
+        const char *text = (const char *)lParam;
+        if (strncmp(text, "Sending file", 12) == 0 && !g_sendingAt) g_sendingAt = NowMs();
+        if (strcmp(text, "Firmware sent OK") == 0) g_sentAt = NowMs();
+        free((void *)lParam);
+    }
+    return 0;
 }
 
-// The whole upgrade command through its dialogs; records/s of its programming pass, from
-// "Sending file" shown to "Firmware sent OK" shown (each seen within the driver's 30 ms).
-double UpgradeRecords(HWND owner, const std::string &descriptor, size_t records)
+// The worker's procedure on side over the link opened as the upgrade command leaves it, its
+// notifications to a window of this thread. Records/s of the programming pass, 0 on failure.
+double ProcedureRecords(SideThread *side, HWND notify, const std::string &descriptor, const std::string &image,
+                        size_t records)
 {
+    static EntryTable table;
+    UpgradePlan plan = {};
+    bool blocking = false;
+    if (ReadUpgradeDescriptor(descriptor.c_str(), &table, UPGRADE_MAX_ENTRIES, &plan, &blocking) != 1 || blocking)
+        return 0;
+    plan.chosenEntries = table.sets[0];
+    plan.dialogWindow = notify;
     SimOk("reset");
+    if (!OpenProductLink()) return 0;
+    g_sendingAt = g_sentAt = 0;
+    bool ok = false;
+    side->Run([&] { ok = RunUpgradeProcedure(&plan); });
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     CloseLink(&g_connection);
-    InitConnectionRecord(&g_connection);
-    g_connection.interfaceKind = IFACE_LAN;
-    strcpy(g_connection.ipAddress, SimLanAddress());
-    g_connection.connected = 1;
-    UiDriver d;
-    d.pokeWhileRunning = false;
-    d.deadline = GetTickCount() + 900000;
-    bool ran = false;
-    WithDriver(&d, [&] { ran = RunFirmwareUpgradeFile(owner, descriptor.c_str()); });
-    CloseLink(&g_connection);
-    if (!ran || d.log.find("Firmware sent OK") == std::string::npos || d.sentAt <= d.sendingAt) {
-        printf("upgrade FAILED (log: %s)\n", d.log.c_str());
+    std::string verify = Sim("boot flash-verify 0 " + UnixPathOf(image));
+    if (!ok || !g_sentAt || verify.rfind("ok", 0) != 0) {
+        printf("programming pass FAILED (flash: %s)\n", verify.c_str());
         return 0;
     }
-    return records / ((d.sentAt - d.sendingAt) / 1000.0);
+    return records / ((g_sentAt - g_sendingAt) / 1000.0);
 }
 
 Sides RoundTrips(int count)
@@ -187,20 +238,25 @@ Sides RoundTrips(int count)
     }
     std::string reply;
     char buffer[256];
+    SideThread side;
     for (int at = 0; at < count; at += QUERY_CHUNK) {
-        for (int i = at; i < at + QUERY_CHUNK; i++) {
-            double start = NowMs();
-            bool ok = FloorExchange(&c, "meas:volt?\n", &reply);
-            t.floor.push_back(NowMs() - start);
-            t.refused += !ok || reply != "1.23456";
-        }
-        for (int i = at; i < at + QUERY_CHUNK; i++) {
-            double start = NowMs();
-            SendLine("meas:volt?\n", &g_connection);
-            int n = ReceiveLine(buffer, sizeof buffer, &g_connection);
-            t.product.push_back(NowMs() - start);
-            t.refused += n < 1 || strcmp(buffer, "1.23456") != 0;
-        }
+        side.Run([&] {
+            for (int i = at; i < at + QUERY_CHUNK; i++) {
+                double start = NowMs();
+                bool ok = FloorExchange(&c, "meas:volt?\n", &reply);
+                t.floor.push_back(NowMs() - start);
+                t.refused += !ok || reply != "1.23456";
+            }
+        });
+        side.Run([&] {
+            for (int i = at; i < at + QUERY_CHUNK; i++) {
+                double start = NowMs();
+                SendLine("meas:volt?\n", &g_connection);
+                int n = ReceiveLine(buffer, sizeof buffer, &g_connection);
+                t.product.push_back(NowMs() - start);
+                t.refused += n < 1 || strcmp(buffer, "1.23456") != 0;
+            }
+        });
     }
     FloorClose(&c);
     CloseLink(&g_connection);
@@ -221,12 +277,12 @@ int main(int argc, char **argv)
         printf("the simulator's control channel is not reachable (start scripts/testenv.sh up)\n");
         return 1;
     }
-    HWND owner = MakeOwnerWindow();
-    if (!owner) {
-        printf("quillon2.exe must be built next to the benchmark\n");
-        return 1;
-    }
-    ScriptRunnerInit(&g_scriptRunner);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = NotificationProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "FloorBenchNotifications";
+    RegisterClassA(&wc);
+    HWND notify = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
     std::string folder = MakeTempFolder("floorbench");
     std::vector<std::string> lines = HexLines(0, imageKiB * 1024, 1);
     std::vector<std::string> records;
@@ -239,7 +295,7 @@ int main(int argc, char **argv)
     printf("image %d KiB: %zu records; %d round trips a side; %d rounds; load %.2f\n", imageKiB, records.size(),
            trips, rounds, LoadAverage());
 
-    std::vector<double> floorRate, linkRate, linkRatio, upgradeFloor, upgradeRate, upgradeRatio;
+    std::vector<double> floorRate, linkRate, linkRatio, passFloor, passRate, passRatio;
     std::vector<double> floorP50, floorP99, productP50, productP99, p50Ratio;
     int refused = 0;
     for (int r = 0; r < rounds; r++) {
@@ -253,16 +309,15 @@ int main(int argc, char **argv)
                r + 1, LoadAverage(), floorRate.back(), linkRate.back(), linkRatio.back(), Percentile(rec.floor, 50),
                Percentile(rec.floor, 99), Percentile(rec.product, 50), Percentile(rec.product, 99));
 
-        double mainBefore = FloorRecords(records);
-        double before = FloorRecordsOnThread(records);
-        upgradeRate.push_back(UpgradeRecords(owner, folder + "bench.upg", records.size()));
-        double after = FloorRecordsOnThread(records);
-        double mainAfter = FloorRecords(records);
-        upgradeFloor.push_back((before + after) / 2);
-        upgradeRatio.push_back(upgradeRate.back() / upgradeFloor.back());
-        printf("round %d upgrade (load %.2f): floor on a thread before %.0f/s, after %.0f/s (main thread %.0f/s, "
-               "%.0f/s); programming pass %.0f/s, ratio %.3f\n",
-               r + 1, LoadAverage(), before, after, mainBefore, mainAfter, upgradeRate.back(), upgradeRatio.back());
+        SideThread side;
+        double before = 0, after = 0;
+        side.Run([&] { before = FloorRecords(records); });
+        passRate.push_back(ProcedureRecords(&side, notify, folder + "bench.upg", folder + "image.hex", records.size()));
+        side.Run([&] { after = FloorRecords(records); });
+        passFloor.push_back((before + after) / 2);
+        passRatio.push_back(passRate.back() / passFloor.back());
+        printf("round %d programming pass (load %.2f): floor before %.0f/s, after %.0f/s; product %.0f/s, ratio %.3f\n",
+               r + 1, LoadAverage(), before, after, passRate.back(), passRatio.back());
 
         Sides rt = RoundTrips(trips);
         refused += rt.refused;
@@ -278,12 +333,13 @@ int main(int argc, char **argv)
     DeleteFileA((folder + "image.hex").c_str());
     DeleteFileA((folder + "bench.upg").c_str());
     RemoveDirectoryA(folder.c_str());
+    DestroyWindow(notify);
     if (refused) printf("%d exchanges refused or unanswered\n", refused);
-    printf("floor_records_s=%.0f link_records_s=%.0f link_ratio=%.3f upgrade_floor_records_s=%.0f "
-           "upgrade_records_s=%.0f upgrade_ratio=%.3f floor_rt_p50_ms=%.3f product_rt_p50_ms=%.3f rt_p50_ratio=%.3f "
+    printf("floor_records_s=%.0f link_records_s=%.0f link_ratio=%.3f pass_floor_records_s=%.0f "
+           "pass_records_s=%.0f pass_ratio=%.3f floor_rt_p50_ms=%.3f product_rt_p50_ms=%.3f rt_p50_ratio=%.3f "
            "floor_rt_p99_ms=%.3f product_rt_p99_ms=%.3f refused=%d rounds=%d load=%.2f\n",
-           Median(floorRate), Median(linkRate), Median(linkRatio), Median(upgradeFloor), Median(upgradeRate),
-           Median(upgradeRatio), Median(floorP50), Median(productP50), Median(p50Ratio), Median(floorP99),
+           Median(floorRate), Median(linkRate), Median(linkRatio), Median(passFloor), Median(passRate),
+           Median(passRatio), Median(floorP50), Median(productP50), Median(p50Ratio), Median(floorP99),
            Median(productP99), refused, rounds, LoadAverage());
     return 0;
 }
