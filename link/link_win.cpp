@@ -153,16 +153,10 @@ static int OpenLanSocket(ConnectionRecord *rec)
         rec->socketHandle = LINK_INVALID_SOCKET;
         return -1;
     }
-    // Arriving data sets an event that the reply wait sleeps on, far cheaper to wake from than
-    // a select. The socket stays non-blocking (the event requires it): ReadByte receives
-    // straight away, where asking first whether anything is there would cost a second system
-    // call for every reply, and SendLine waits for room itself.
-    HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (event && WSAEventSelect(s, event, FD_READ | FD_CLOSE) != 0) {
-        CloseHandle(event);
-        event = NULL;
-    }
-    rec->lanDataEvent = event;
+    // The socket stays non-blocking: ReadByte receives straight away, where asking first
+    // whether anything is there would cost a second system call for every reply, and
+    // SendLine waits for room itself. The reply wait's own receive signals this event.
+    rec->lanWaitEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     return 0;
 }
 
@@ -197,6 +191,40 @@ static int ReadByteLan(ConnectionRecord *rec)
     return RingTake(rec);
 }
 
+// The pause of the reply wait while nothing has come since missedAt: a receive of its own
+// that the instrument's data completes, waited for in pauses of LAN_PAUSE_MS until it does
+// or the reply timeout has passed. The wait so ends as soon as data arrives, with the data
+// already taken. (Under Wine a select is slow to wake, and an event that the socket sets for
+// all arriving data costs every exchange, waited for or not.) What the receive took goes to
+// the ring. False when the timeout passed with nothing.
+static bool WaitLanData(ConnectionRecord *rec, DWORD missedAt)
+{
+    SOCKET s = SocketOf(rec);
+    if (!rec->lanWaitEvent) {
+        WaitSocket(s, true, false, LAN_PAUSE_MS);
+        return true;
+    }
+    char chunk[255];
+    WSABUF buffer = {sizeof chunk, chunk};
+    WSAOVERLAPPED overlapped;
+    memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = (HANDLE)rec->lanWaitEvent;
+    DWORD got = 0, flags = 0;
+    if (WSARecv(s, &buffer, 1, &got, &flags, &overlapped, NULL) != 0) {
+        // Failed at once (a connection closed or reset): the next ReadByte says so.
+        if (WSAGetLastError() != WSA_IO_PENDING) return true;
+        while (!HasOverlappedIoCompleted(&overlapped) &&
+               TickSince(GetTickCount(), missedAt) < (int64_t)lanReplyTimeoutMs)
+            WaitForSingleObject(overlapped.hEvent, LAN_PAUSE_MS);
+        // Nothing may be left pending on the buffer: a receive the timeout ended is
+        // cancelled, and what it still took is kept.
+        if (!HasOverlappedIoCompleted(&overlapped)) CancelIo((HANDLE)s);
+        if (!WSAGetOverlappedResult(s, &overlapped, &got, TRUE, &flags)) got = 0;
+    }
+    RingPut(rec, (const unsigned char *)chunk, (int)got);
+    return got > 0 || TickSince(GetTickCount(), missedAt) < (int64_t)lanReplyTimeoutMs;
+}
+
 static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
 {
     int n = 0;
@@ -211,15 +239,12 @@ static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
             } else if (TickSince(GetTickCount(), missedAt) >= (int64_t)lanReplyTimeoutMs) {
                 return -1;
             }
-            // The pause ends as soon as data arrives, and the next ReadByte takes it; the
-            // timeout still bounds the gap between bytes. A connection the instrument closed
-            // or reset would end every wait at once: pause instead of spinning on it.
+            // The timeout bounds the gap between bytes. A connection the instrument closed or
+            // reset would end every wait at once: pause instead of spinning on it.
             if (c == -1 || SocketOf(rec) == INVALID_SOCKET)
                 Sleep(LAN_PAUSE_MS);
-            else if (rec->lanDataEvent)
-                WaitForSingleObject((HANDLE)rec->lanDataEvent, LAN_PAUSE_MS);
-            else
-                WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
+            else if (!WaitLanData(rec, missedAt))
+                return -1;
             continue;
         }
         missing = false;
@@ -286,8 +311,8 @@ int CloseLink(ConnectionRecord *rec)
         shutdown(SocketOf(rec), SD_SEND);
         closesocket(SocketOf(rec));
         rec->socketHandle = LINK_INVALID_SOCKET;
-        if (rec->lanDataEvent) CloseHandle((HANDLE)rec->lanDataEvent);
-        rec->lanDataEvent = NULL;
+        if (rec->lanWaitEvent) CloseHandle((HANDLE)rec->lanWaitEvent);
+        rec->lanWaitEvent = NULL;
         WSACleanup();  // the start this link's open made
         if (winsockStarted > 0) winsockStarted--;
     }
