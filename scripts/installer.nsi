@@ -50,7 +50,11 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 
 Function .onInit
+  ; A folder given with /D= is the one to use; the install mode would replace it by its default.
+  StrCpy $0 $INSTDIR
   !insertmacro MULTIUSER_INIT
+  StrCmp $0 "" +2
+    StrCpy $INSTDIR $0
 FunctionEnd
 
 Function un.onInit
