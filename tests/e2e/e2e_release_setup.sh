@@ -77,8 +77,9 @@ uninstall() {
   [ -n "$cmd" ] || e2e_fail "$1: no quiet uninstall registered"
   cp "$ini" "$work/settings.before"
   run_registered "$cmd" || e2e_fail "$1: $cmd exited $?"
-  # The uninstaller goes on in a copy of itself after the registered command returns.
-  for _ in $(seq 100); do [ -e "$dir" ] || break; sleep 0.2; done
+  # The uninstaller goes on in a copy of itself after the registered command returns; the
+  # registration goes last.
+  for _ in $(seq 100); do [ -e "$dir" ] || [ -n "$(reg_value "$2" DisplayName)" ] || break; sleep 0.2; done
   [ ! -e "$dir" ] || e2e_fail "$1: left behind: $(find "$dir" | head -5)"
   [ -z "$(reg_value "$2" DisplayName)" ] || e2e_fail "$1: still registered"
   [ -z "$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Quillon2*' 2>/dev/null)" ] \
