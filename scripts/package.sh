@@ -21,6 +21,7 @@ while [ $# -gt 0 ]; do
     *) echo "usage: $0 [--from BUILD_DIR] [--dist DIR]" >&2; exit 2;;
   esac
 done
+mkdir -p "$dist"
 [ -n "$from" ] || bash scripts/setup.sh
 
 number() { sed -n "s/^#define QUILLON_VERSION_$1 \\([0-9][0-9]*\\)\$/\\1/p" common/version.h; }
