@@ -1,16 +1,16 @@
 // The Connect dialog (resource 121): interface, COM port and baud rate or IP address; Test,
 // Save as Default, Connect, and the LAN search button. It works on g_connection directly, so
 // values chosen here stay in force until the program ends. UI thread only.
-#include "app/connect_dlg.h"
+#include "app/connect_dlg_win.h"
 
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/lan_find.h"
-#include "app/main_window.h"
-#include "app/settings.h"
+#include "app/connect_dlg.h"
+#include "app/lan_find_win.h"
+#include "app/settings_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/connect.h"
@@ -91,7 +91,7 @@ static void InitConnectDialog(HWND dlg)
         SelectExact(dlg, IDC_CONNECT_BAUD, rate);
     }
     SetIpControl(dlg, g_connection.ipAddress);
-    HANDLE icon = LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_FIND), IMAGE_ICON, 16, 16, 0);
+    HANDLE icon = LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_FIND), IMAGE_ICON, 16, 16, 0);
     SendDlgItemMessageA(dlg, IDC_CONNECT_FIND, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
     ShowItem(dlg, IDC_CONNECT_TEST, true);
 }
@@ -123,16 +123,7 @@ static void ReadDialogIntoRecord(HWND dlg)
 
 static bool ValidateSettings(HWND dlg)
 {
-    const char *problem = NULL;
-    int kind = g_connection.interfaceKind;
-    if (kind == IFACE_USB || kind == IFACE_SERIAL) {
-        if (!g_connection.portName[0])
-            problem = LinkTextTable[23];
-        else if (g_connection.baudRate == 0)
-            problem = LinkTextTable[24];
-    } else if (kind == IFACE_LAN && !g_connection.ipAddress[0]) {
-        problem = LinkTextTable[21];
-    }
+    const char *problem = ConnectSettingsProblem(&g_connection);
     if (!problem) return true;
     MessageBoxA(dlg, problem, LinkTextTable[22], MB_OK | MB_ICONINFORMATION);
     return false;
@@ -189,6 +180,6 @@ static INT_PTR CALLBACK ConnectDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM
 
 bool RunConnectDialog(HWND owner)
 {
-    DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_CONNECT), owner, ConnectDlgProc, 0);
+    DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONNECT), owner, ConnectDlgProc, 0);
     return g_connection.connected != 0;
 }

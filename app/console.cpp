@@ -1,13 +1,14 @@
 // The portable command console: what a typed or scripted command becomes on the wire, the
 // history, the reply poll that turns received bytes into results-window lines, and the texts
 // derived from the connection (titles) and from the results window (saved files).
-#include "common/console_core.h"
+#include "app/console.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "common/shell.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
@@ -138,6 +139,27 @@ std::string ResultsToFileText(const std::string &windowText)
         out += c;
     }
     return out;
+}
+
+int WriteResultsFile(const char *path)
+{
+    // Binary mode: ResultsToFileText already made every line end CR LF, on every build.
+    FILE *file = fopen(path, "wb");
+    if (!file) return RESULTS_FILE_CANNOT_OPEN;
+    std::string text = ResultsToFileText(ShellResultsText());
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    bool closed = fclose(file) == 0;
+    if (!written) return RESULTS_FILE_WRITE_FAILED;
+    return closed ? RESULTS_FILE_OK : RESULTS_FILE_CLOSE_FAILED;
+}
+
+bool ConsoleHandlePosted(int id)
+{
+    switch (id) {
+    case IDM_CONVERT_BINARY: ConvertBinary = !ConvertBinary; return true;
+    case IDM_CLEAR_RESULTS: ShellClearResults(); return true;
+    default: return false;
+    }
 }
 
 // --- Reply poll ---------------------------------------------------------------------------

@@ -1,7 +1,8 @@
-// The portable heart of the command console: sending in the caret notation, the command
+// The portable half of the command console: sending in the caret notation, the command
 // history, recalling echo lines, the reply poll with packed-value conversion, the window
-// titles and the saved-file text form. Shared by the main window (app/) and the headless
-// runner, so nothing here touches Win32; output goes through common/shell.h.
+// titles, the results file and the commands that touch no window. Shared by the main window
+// (console_win.cpp) and the headless runner, so nothing here touches Win32; output goes
+// through app/shell.h.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,22 @@ int ConsoleSendTyped(const char *text);
 
 // The results window's text as written to a file: CRs removed, every LF becomes CR LF.
 std::string ResultsToFileText(const std::string &windowText);
+
+// Results of WriteResultsFile.
+enum {
+    RESULTS_FILE_OK = 0,
+    RESULTS_FILE_CANNOT_OPEN = -1,   // nothing written
+    RESULTS_FILE_WRITE_FAILED = -2,  // opened, not all written
+    RESULTS_FILE_CLOSE_FAILED = -3,  // all written, but closing (flushing) failed
+};
+// Creates or truncates the file at path and writes the results window to it in the file
+// form above (Save to File and the script's "print"). Returns RESULTS_FILE_*.
+int WriteResultsFile(const char *path);
+
+// The part of a posted command that touches no window, the same in every front end:
+// IDM_CONVERT_BINARY flips ConvertBinary, IDM_CLEAR_RESULTS empties the results window.
+// True when id was one of them (the window then sets its menu check or the focus).
+bool ConsoleHandlePosted(int id);
 
 // One timer tick of reply reading: drains ReadByte(&g_connection), assembles and converts
 // lines, appends all completed lines with one ShellAppendResults, adds to ReceivedCharCount

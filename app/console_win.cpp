@@ -1,65 +1,26 @@
-// The command console: the main window's command dispatcher (the routing table of the whole
-// program), the results-window seam of the portable console code, Save to File, the About
-// box, connecting and disconnecting. UI thread only.
-#include "app/console.h"
-
-#include <commdlg.h>
+// The command dispatcher of the main window, the routing table of the whole program: the
+// console's commands (send, history, recall, clear, Save to File, Convert Binary), connecting
+// and disconnecting, and the hand-over of the script, upgrade and About commands. UI thread
+// only.
+#include "app/console_win.h"
 
 #include <cstdio>
-#include <vector>
 
-#include "app/connect_dlg.h"
-#include "app/info_panel.h"
+#include "app/about_win.h"
+#include "app/connect_dlg_win.h"
+#include "app/console.h"
+#include "app/file_dlg_win.h"
+#include "app/info_panel_win.h"
 #include "app/main_window.h"
-#include "common/console_core.h"
-#include "common/shell.h"
 #include "common/texttab.h"
+#include "common/textutil_win.h"
 #include "link/connect.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/script.h"
-#include "upgrade/upgrade_win.h"
+#include "upgrade/command.h"
 
 static const char kSaveFailed[] = "Unable to create text file";
-
-// --- Text helpers and the shell seam --------------------------------------------------------
-
-void AppendEditText(HWND edit, const char *text)
-{
-    LRESULT len = SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0);
-    SendMessageA(edit, EM_SETSEL, (WPARAM)len, (LPARAM)len);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)text);
-}
-
-int ReadWindowText(HWND hwnd, char *buf, int cap)
-{
-    if (cap <= 0) return 0;
-    buf[0] = '\0';
-    return GetWindowTextA(hwnd, buf, cap);
-}
-
-std::string WindowTextOf(HWND hwnd)
-{
-    int len = GetWindowTextLengthA(hwnd);
-    std::vector<char> buf(len + 1);
-    int got = GetWindowTextA(hwnd, buf.data(), len + 1);
-    return std::string(buf.data(), got > 0 ? got : 0);
-}
-
-void ShellAppendResults(const char *text)
-{
-    if (g_hwndMain && *text) AppendEditText(GetMainChild(IDC_RESULTS), text);
-}
-
-std::string ShellResultsText()
-{
-    return g_hwndMain ? WindowTextOf(GetMainChild(IDC_RESULTS)) : std::string();
-}
-
-void ShellPostCommand(int id, intptr_t lParam)
-{
-    if (g_hwndMain) PostMessageA(g_hwndMain, WM_COMMAND, (WPARAM)id, (LPARAM)lParam);
-}
 
 // --- Commands -------------------------------------------------------------------------------
 
@@ -67,21 +28,29 @@ static void PostFocusCommandLine(HWND hwnd) { PostMessageA(hwnd, WM_COMMAND, CMD
 
 // Where the keyboard belongs: the command line, or the script list while the script pane
 // hides the command line (a hidden control with the focus would still take Enter).
-static HWND EntryControl()
+static HWND EntryControl(HWND hwnd)
 {
-    return GetMainChild(g_scriptRunner.state != NoScript ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE);
+    return GetDlgItem(hwnd, g_scriptRunner.state != NoScript ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE);
 }
 
-static void FocusCommandLine()
+static void FocusCommandLine(HWND hwnd)
 {
-    HWND entry = EntryControl();
+    HWND entry = EntryControl(hwnd);
     SetFocus(entry);
-    if (entry == GetMainChild(IDC_COMMAND_LINE)) SendMessageA(entry, EM_SETSEL, 0, -1);
+    if (entry == GetDlgItem(hwnd, IDC_COMMAND_LINE)) SendMessageA(entry, EM_SETSEL, 0, -1);
+}
+
+void EnableAllChildren(HWND mainWindow, bool enable)
+{
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        HWND child = GetDlgItem(mainWindow, MainLayoutRows[i].id);
+        if (child) EnableWindow(child, enable);
+    }
 }
 
 static void SendTypedCommand(HWND hwnd)
 {
-    HWND commandLine = GetMainChild(IDC_COMMAND_LINE);
+    HWND commandLine = GetDlgItem(hwnd, IDC_COMMAND_LINE);
     // Behind the script pane the line still holds its last command: it must send nothing.
     if (!(GetWindowLongA(commandLine, GWL_STYLE) & WS_VISIBLE)) return;
     char text[260];
@@ -100,66 +69,29 @@ static void ShowHistoryText(HWND hwnd, bool back)
     std::string text;
     bool changed = back ? HistoryBack(&g_commandHistory, &text) : HistoryForward(&g_commandHistory, &text);
     if (!changed) return;
-    SetWindowTextA(GetMainChild(IDC_COMMAND_LINE), text.c_str());
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
     PostFocusCommandLine(hwnd);
 }
 
 static void RecallEchoLine(HWND hwnd)
 {
-    HWND results = GetMainChild(IDC_RESULTS);
+    HWND results = GetDlgItem(hwnd, IDC_RESULTS);
     DWORD start = 0, end = 0;
     SendMessageA(results, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
     LRESULT lineStart = SendMessageA(results, EM_LINEINDEX, (WPARAM)-1, 0);
     std::string text;
     if (lineStart < 0 || !RecallClickedLine(WindowTextOf(results), (size_t)lineStart, start != end, &text)) return;
-    SetWindowTextA(GetMainChild(IDC_COMMAND_LINE), text.c_str());
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
     PostFocusCommandLine(hwnd);
-}
-
-// Writes the results window as a CR LF text file. Returns false when nothing could be saved.
-static bool WriteResultsFile(const char *path)
-{
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    std::string text = ResultsToFileText(ShellResultsText());
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    return fclose(file) == 0 && ok;
 }
 
 static void SaveResultsToFile(HWND hwnd)
 {
-    char path[260] = "";
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = hwnd;
-    ofn.lpstrFilter = "Text File *.txt\0*.txt\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = sizeof path;
-    ofn.lpstrDefExt = "txt";
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
+    char path[260];
     // A file that cannot be written is reported like a cancelled dialog: losing the text
     // without a word would look like a successful save.
-    if (!GetSaveFileNameA(&ofn) || !WriteResultsFile(path))
+    if (!ChooseSaveFile(hwnd, path, sizeof path) || WriteResultsFile(path) != RESULTS_FILE_OK)
         MessageBoxA(hwnd, kSaveFailed, AppTextTable[0], MB_OK | MB_ICONINFORMATION);
-}
-
-static INT_PTR CALLBACK AboutDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM)
-{
-    switch (msg) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dlg, IDC_ABOUT_PRODUCT, AppTextTable[0]);
-        SetDlgItemTextA(dlg, IDC_ABOUT_VERSION, AppTextTable[1]);
-        SetDlgItemTextA(dlg, IDC_ABOUT_MAKER, AppTextTable[10]);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dlg, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
-    }
-    return FALSE;
 }
 
 static void SetUpgradeMenuEnabled(HWND hwnd, bool enable)
@@ -184,11 +116,12 @@ static void Connect(HWND hwnd, LPARAM lParam)
         CloseLink(&g_connection);
         return;
     }
-    RefreshInfoPanel();
+    RefreshInfoPanel(hwnd);
     g_connection.pollEnabled = 1;
     SetUpgradeMenuEnabled(hwnd, true);
-    char title[TITLE_SIZE];
-    BuildConnectedTitle(title, sizeof title, g_startupTitle, g_connection.interfaceKind, g_connection.idnText);
+    char startupTitle[TITLE_SIZE], title[TITLE_SIZE];
+    BuildStartupTitle(startupTitle, sizeof startupTitle);
+    BuildConnectedTitle(title, sizeof title, startupTitle, g_connection.interfaceKind, g_connection.idnText);
     SetWindowTextA(hwnd, title);
 }
 
@@ -198,30 +131,38 @@ static void Disconnect(HWND hwnd, LPARAM lParam)
     CloseLink(&g_connection);
     g_connection.pollEnabled = 0;
     g_connection.connected = 0;
-    EnableAllChildren(false);
+    EnableAllChildren(hwnd, false);
     if (lParam != 0 &&
         MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
         PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 1);
-    RefreshInfoPanel();
+    RefreshInfoPanel(hwnd);
 }
 
 static void ToggleConvertBinary(HWND hwnd)
 {
-    ConvertBinary = !ConvertBinary;
+    ConsoleHandlePosted(IDM_CONVERT_BINARY);
     CheckMenuItem(GetMenu(hwnd), IDM_CONVERT_BINARY, MF_BYCOMMAND | (ConvertBinary ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// The window's side of the upgrade command (upgrade/command.h): a script left running would
+// keep sending on the link the command uses.
+void UpgradePauseScript()
+{
+    if (g_scriptRunner.state == Running) ScriptOnRun();
+    if (g_scriptRunner.state == StepRequested) g_scriptRunner.state = Idle;
 }
 
 LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
     int id = LOWORD(wParam);
     switch (id) {
-    case IDM_ABOUT: DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), hwnd, AboutDlgProc, 0); break;
+    case IDM_ABOUT: ShowAboutBox(hwnd); break;
     case CMD_APPLY_CONNECTED_STATE:
-        EnableAllChildren(g_connection.connected != 0);
+        EnableAllChildren(hwnd, g_connection.connected != 0);
         UpdateScriptButtons();  // a run still going keeps Step and Close disabled
-        SetFocus(EntryControl());
+        SetFocus(EntryControl(hwnd));
         break;
-    case CMD_FOCUS_COMMAND_LINE: FocusCommandLine(); break;
+    case CMD_FOCUS_COMMAND_LINE: FocusCommandLine(hwnd); break;
     case CMD_RECALL_CLICKED_LINE: RecallEchoLine(hwnd); break;
     case CMD_HISTORY_BACK: ShowHistoryText(hwnd, true); break;
     case CMD_HISTORY_FORWARD: ShowHistoryText(hwnd, false); break;
@@ -233,7 +174,7 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
     case IDM_SCRIPT: ScriptHandleCommand(id); break;
     case IDM_CONNECTION: Connect(hwnd, lParam); break;
     case IDM_CLEAR_RESULTS:
-        SetWindowTextA(GetMainChild(IDC_RESULTS), "");
+        ConsoleHandlePosted(id);
         PostFocusCommandLine(hwnd);
         break;
     case IDM_UPGRADE_FIRMWARE:

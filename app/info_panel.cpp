@@ -1,6 +1,6 @@
 // The information panel's content, built from the connection record alone: the connection,
 // the instrument's identity and releases, its calibration dates and the age warning.
-#include "common/panel_text.h"
+#include "app/info_panel.h"
 
 #include <cctype>
 #include <cstring>

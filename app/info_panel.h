@@ -1,6 +1,6 @@
 // The information panel's content: what the panel says about the link and the instrument,
-// as a list of styled runs. Portable; the window side only renders the runs, in order, at
-// the end of the rich-edit panel.
+// as a list of styled runs. Portable; the window side (info_panel_win.cpp) only renders the
+// runs, in order, at the end of the rich-edit panel.
 #pragma once
 #include <string>
 #include <vector>

@@ -1,13 +1,11 @@
 // Renders the information panel's styled runs into its rich-edit control: plain, bold, or
 // bold red, each appended at the end and scrolled into view. The content itself is built by
 // the portable BuildPanelRuns. UI thread only.
-#include "app/info_panel.h"
+#include "app/info_panel_win.h"
 
-#include <windows.h>
 #include <richedit.h>
 
-#include "app/main_window.h"
-#include "common/panel_text.h"
+#include "app/info_panel.h"
 #include "link/link.h"
 #include "res/resource.h"
 
@@ -29,9 +27,9 @@ static void AppendRun(HWND panel, const PanelRun &run)
     SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
-void RefreshInfoPanel()
+void RefreshInfoPanel(HWND mainWindow)
 {
-    HWND panel = GetMainChild(IDC_INFO_PANEL);
+    HWND panel = GetDlgItem(mainWindow, IDC_INFO_PANEL);
     if (!panel) return;
     SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");
     SYSTEMTIME today;

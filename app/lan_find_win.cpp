@@ -1,30 +1,20 @@
 // The LAN search behind the Connect dialog's find button, and the "Please Choose Instrument"
-// dialog that probes every responder over the normal TCP link before the user picks one.
-// UI thread only; the probing runs while the dialog initialises, under the wait cursor.
-#include "app/lan_find.h"
+// dialog that shows what the probe of every responder (lan_find.cpp) found before the user
+// picks one. UI thread only; the probing runs while the dialog initialises, under the wait
+// cursor.
+#include "app/lan_find_win.h"
 
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/lan_find.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
-#include "link/lanfind.h"
-#include "link/link.h"
 #include "res/resource.h"
 
-enum {
-    PROBE_REPLY_TIMEOUT_MS = 500,
-    NORMAL_REPLY_TIMEOUT_MS = 5000,
-    PROBE_REPLY_SIZE = 128,
-    ROW_TEXT_SIZE = 16 + 1 + PROBE_REPLY_SIZE,  // "%s\t%s": address, TAB, reply
-};
-
-static const char FAILED_OPEN[] = "Connection Failed 1";
-static const char FAILED_SILENT[] = "Connection Failed 2";
-static const char FAILED_NO_COMMA[] = "Connection Failed 3";
+enum { ROW_TEXT_SIZE = 16 + 1 + LAN_PROBE_REPLY_SIZE };  // "%s\t%s": address, TAB, reply
 
 static void AddChooserColumn(HWND view, int column, const char *title, int width)
 {
@@ -57,45 +47,18 @@ static void AddChooserRow(HWND view, char *rowText, int index)
     SendMessageA(view, LVM_SETITEMTEXTA, row, (LPARAM)&item);
 }
 
-// Opens the entry's address with a fresh private record, asks "*IDN?" and adds its row.
-// The record starts from InitConnectionRecord: its socket must start invalid, not 0.
-static void ProbeEntry(HWND view, FoundInstrument *entry, int index)
-{
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_LAN;
-    TextCopy(rec.ipAddress, sizeof rec.ipAddress, entry->ipText);
-    const char *note = FAILED_OPEN;
-    if (OpenLink(&rec) >= 0) {
-        char reply[PROBE_REPLY_SIZE];
-        SendLine("*IDN?\n", &rec);
-        int n = ReceiveLine(reply, sizeof reply, &rec);
-        if (n < 1) {
-            note = FAILED_SILENT;
-        } else if (reply[0] == '\0') {
-            note = NULL;  // an empty reply text gives no row
-        } else if (strchr(reply, ',')) {
-            TextCopy(entry->reply, sizeof entry->reply, reply);
-            note = entry->reply;
-        } else {
-            note = FAILED_NO_COMMA;
-        }
-    }
-    CloseLink(&rec);
-    if (!note) return;
-    char row[ROW_TEXT_SIZE];
-    snprintf(row, sizeof row, "%s\t%s", entry->ipText, note);
-    AddChooserRow(view, row, index);
-}
+// One probed entry's row: the list view and the list it shows, for LanProbeAll.
+struct ChooserRows {
+    HWND view;
+    const FoundInstrument *list;
+};
 
-static void ProbeAll(HWND view, FoundInstrument *list)
+static void AddProbedRow(void *context, int index, const char *note)
 {
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_LAN;
-    SetReplyTimeout(PROBE_REPLY_TIMEOUT_MS, &rec);  // process-wide for LAN
-    for (int i = 0; i < LAN_FIND_MAX && list[i].ipText[0]; i++) ProbeEntry(view, &list[i], i);
-    SetReplyTimeout(NORMAL_REPLY_TIMEOUT_MS, &rec);
+    const ChooserRows *rows = (const ChooserRows *)context;
+    char row[ROW_TEXT_SIZE];
+    snprintf(row, sizeof row, "%s\t%s", rows->list[index].ipText, note);
+    AddChooserRow(rows->view, row, index);
 }
 
 static void InitChooser(HWND dlg, FoundInstrument *list)
@@ -109,7 +72,8 @@ static void InitChooser(HWND dlg, FoundInstrument *list)
     AddChooserColumn(view, 1, LinkTextTable[33], width * 70 / 100);
     EnableWindow(GetDlgItem(dlg, IDOK), FALSE);
     HCURSOR previous = SetCursor(LoadCursor(NULL, IDC_WAIT));
-    ProbeAll(view, list);
+    ChooserRows rows = {view, list};
+    LanProbeAll(list, AddProbedRow, &rows);
     if (SendMessageA(view, LVM_GETITEMCOUNT, 0, 0) == 1) {
         LVITEMA item;
         memset(&item, 0, sizeof item);
@@ -170,11 +134,12 @@ static INT_PTR CALLBACK ChooserDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM
     return FALSE;
 }
 
-int ChooseInstrument(HWND owner, FoundInstrument *list)
+// The chooser over owner (null in tests): the chosen entry's index, or -1 on Cancel.
+static int ChooseInstrument(HWND owner, FoundInstrument *list)
 {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&icc);
-    INT_PTR result = DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_CHOOSE_INSTRUMENT), owner,
+    INT_PTR result = DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CHOOSE_INSTRUMENT), owner,
                                      ChooserDlgProc, (LPARAM)list);
     return result < 0 || result >= LAN_FIND_MAX ? -1 : (int)result;
 }

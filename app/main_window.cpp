@@ -1,6 +1,6 @@
 // Layout arithmetic of the main window: pure functions over the child layout table, so the
 // resize rules can be checked without a window.
-#include "common/layout_calc.h"
+#include "app/main_window.h"
 
 #include "res/resource.h"
 

@@ -1,6 +1,7 @@
 // The arithmetic of the main window's layout: the table of its eight children with their
 // design rectangles, anchors and growth, and the pure computation of where each goes for a
-// given window size. The Win32 side (app/) adds classes, styles and fonts and moves windows.
+// given window size. The window (main_window_win.cpp) adds classes, styles and fonts and
+// moves the children.
 #pragma once
 
 // Which edges of the client area a row's design x / y are measured from.

@@ -1,7 +1,8 @@
-// The settings file: located once at start-up in <local app data>\Vendrel\Quilloner, created
+// The settings file: located in <local app data>\Vendrel\Quilloner, created by the window
 // with its "Created" stamp on first start, read and written only through the private-profile
-// functions. UI thread only.
-#include "app/settings.h"
+// functions. The headless runner reads its "Connect" section through the same code. UI thread
+// only.
+#include "app/settings_win.h"
 
 #include <shlobj.h>
 
@@ -10,7 +11,8 @@
 #include "common/textutil.h"
 #include "link/link.h"
 
-char g_settingsPath[SETTINGS_PATH_SIZE];
+// The window's settings file: fixed at start-up, read-only afterwards.
+static char s_settingsPath[SETTINGS_PATH_SIZE];
 
 static const char kMakerFolder[] = "Vendrel";
 static const char kProductFolder[] = "Quilloner";
@@ -40,41 +42,47 @@ static void WriteCreatedStamp()
     char stamp[64];
     snprintf(stamp, sizeof stamp, "%02d:%02d:%02d %d/%d/%d", now.wHour, now.wMinute, now.wSecond, now.wDay,
              now.wMonth, now.wYear);
-    WritePrivateProfileStringA("Init", "Created", stamp, g_settingsPath);
+    WritePrivateProfileStringA("Init", "Created", stamp, s_settingsPath);
 }
 
-static void ReadConnectSection()
+void SettingsReadConnect(const char *file, ConnectionRecord *rec)
 {
     char text[128];
-    g_connection.interfaceKind = (int32_t)GetPrivateProfileIntA("Connect", "Interface", 0, g_settingsPath);
-    GetPrivateProfileStringA("Connect", "ComPort", "", text, sizeof text, g_settingsPath);
-    TextCopy(g_connection.portName, sizeof g_connection.portName, text);
-    g_connection.baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, g_settingsPath);
-    GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, g_settingsPath);
-    TextCopy(g_connection.ipAddress, 16, text);  // at most 15 characters are kept
+    rec->interfaceKind = (int32_t)GetPrivateProfileIntA("Connect", "Interface", 0, file);
+    GetPrivateProfileStringA("Connect", "ComPort", "", text, sizeof text, file);
+    TextCopy(rec->portName, sizeof rec->portName, text);
+    rec->baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, file);
+    GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, file);
+    TextCopy(rec->ipAddress, 16, text);  // at most 15 characters are kept
+}
+
+void SettingsLocate(SettingsPaths *out)
+{
+    char base[SETTINGS_PATH_SIZE];
+    LocalAppDataFolder(base, sizeof base);
+    snprintf(out->makerFolder, sizeof out->makerFolder, "%s\\%s", base, kMakerFolder);
+    snprintf(out->folder, sizeof out->folder, "%s\\%s", out->makerFolder, kProductFolder);
+    snprintf(out->file, sizeof out->file, "%s\\%s.ini", out->folder, kProductFolder);
 }
 
 // A stored dimension counts only when positive and not larger than the screen.
 static int ReadSavedDimension(const char *key, int screen)
 {
-    int value = (int)GetPrivateProfileIntA("Init", key, -1, g_settingsPath);
+    int value = (int)GetPrivateProfileIntA("Init", key, -1, s_settingsPath);
     return value > 0 && value <= screen ? value : -1;
 }
 
 SavedWindowSize LocateSettingsFile()
 {
-    char base[SETTINGS_PATH_SIZE], makerFolder[SETTINGS_PATH_SIZE], folder[SETTINGS_PATH_SIZE];
-    LocalAppDataFolder(base, sizeof base);
-    snprintf(makerFolder, sizeof makerFolder, "%s\\%s", base, kMakerFolder);
-    snprintf(folder, sizeof folder, "%s\\%s", makerFolder, kProductFolder);
-    snprintf(g_settingsPath, sizeof g_settingsPath, "%s\\%s.ini", folder, kProductFolder);
-
-    if (GetFileAttributesA(g_settingsPath) == INVALID_FILE_ATTRIBUTES) {
-        CreateDirectoryA(makerFolder, NULL);  // failures (already there) do not matter
-        CreateDirectoryA(folder, NULL);
+    SettingsPaths paths;
+    SettingsLocate(&paths);
+    TextCopy(s_settingsPath, sizeof s_settingsPath, paths.file);
+    if (GetFileAttributesA(s_settingsPath) == INVALID_FILE_ATTRIBUTES) {
+        CreateDirectoryA(paths.makerFolder, NULL);  // failures (already there) do not matter
+        CreateDirectoryA(paths.folder, NULL);
         WriteCreatedStamp();
     }
-    ReadConnectSection();
+    SettingsReadConnect(s_settingsPath, &g_connection);
 
     SavedWindowSize saved;
     saved.height = ReadSavedDimension("MainWindowHeight", GetSystemMetrics(SM_CYSCREEN));
@@ -84,11 +92,11 @@ SavedWindowSize LocateSettingsFile()
 
 static void WriteDimension(const char *key, int value, int screen)
 {
-    int stored = (int)GetPrivateProfileIntA("Init", key, -1, g_settingsPath);
+    int stored = (int)GetPrivateProfileIntA("Init", key, -1, s_settingsPath);
     if (value <= 0 || value > screen || value == stored) return;
     char text[16];
     snprintf(text, sizeof text, "%d", value);
-    WritePrivateProfileStringA("Init", key, text, g_settingsPath);
+    WritePrivateProfileStringA("Init", key, text, s_settingsPath);
 }
 
 void SaveWindowSize(HWND hwnd)
@@ -112,9 +120,9 @@ void SaveConnectSettings()
 {
     char number[16];
     snprintf(number, sizeof number, "%d", (int)g_connection.interfaceKind);
-    WritePrivateProfileStringA("Connect", "Interface", number, g_settingsPath);
-    WritePrivateProfileStringA("Connect", "ComPort", g_connection.portName, g_settingsPath);
+    WritePrivateProfileStringA("Connect", "Interface", number, s_settingsPath);
+    WritePrivateProfileStringA("Connect", "ComPort", g_connection.portName, s_settingsPath);
     snprintf(number, sizeof number, "%d", (int)g_connection.baudRate);
-    WritePrivateProfileStringA("Connect", "BaudRate", number, g_settingsPath);
-    WritePrivateProfileStringA("Connect", "IPAddr", g_connection.ipAddress, g_settingsPath);
+    WritePrivateProfileStringA("Connect", "BaudRate", number, s_settingsPath);
+    WritePrivateProfileStringA("Connect", "IPAddr", g_connection.ipAddress, s_settingsPath);
 }

@@ -1,6 +1,6 @@
 // Which datagrams answer the two LAN search queries, and how responders enter the search
-// list. Pure functions called by the query loop of lanfind_win.cpp on the UI thread.
-#include "link/lanfind.h"
+// list. Pure functions called by the query loop of lan_find_win.cpp on the UI thread.
+#include "link/lan_find.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The LAN instrument search: the search list, the reply tests of the two UDP queries and the
-// filling of the list. Portable declarations; the Winsock queries live in lanfind_win.cpp and
-// the chooser dialog in app/lan_find.cpp. Everything runs on the user-interface thread.
+// filling of the list. Portable declarations; the Winsock queries live in lan_find_win.cpp and
+// the chooser dialog in app/lan_find_win.cpp. Everything runs on the user-interface thread.
 #pragma once
 #include <cstddef>
 
@@ -31,8 +31,3 @@ int LanFindAdd(FoundInstrument *part, int cap, int *count, const char *ipText);
 // Runs both broadcast queries into list (LAN_FIND_MAX entries, zeroed by the caller): the
 // port-65535 one first, the port-30718 one into the rest. Returns the number of entries found.
 int FindLanInstruments(FoundInstrument *list);
-
-// The "Please Choose Instrument" dialog (resource 153) owned by owner (an HWND): probes every
-// entry over TCP and lets the user pick one. The chosen entry's index, or -1 on Cancel.
-struct HWND__;
-int ChooseInstrument(HWND__ *owner, FoundInstrument *list);

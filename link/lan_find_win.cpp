@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/lanfind.h"
+#include "link/lan_find.h"
 
 struct LanQuery {
     u_short localPort;

@@ -1,7 +1,8 @@
-// The thin user-interface seam of the core: message boxes and the wait cursor. The window
-// program implements it with Win32 (app/ui_win.cpp); the headless runner writes messages
-// to standard error and has no cursor. Core code (connect sequence, script runner) calls
-// only these.
+// The thin user-interface seam of the portable layers: message boxes and the wait cursor. It
+// lives with the lowest layer that calls it (the connect sequence); the script runner and the
+// upgrade command call it too, and nothing else of the user interface. The window program
+// implements it with Win32 (app/ui_win.cpp); the headless runner writes messages to standard
+// error and has no cursor (run/run_host.cpp).
 #pragma once
 
 typedef void *UiOwner;  // an HWND in the window program; ignored headless

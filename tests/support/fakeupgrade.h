@@ -1,0 +1,39 @@
+// Host stand-ins for the upgrade's seams: the file lookup (a test says which paths exist and
+// with what facts), the worker's notifications to its dialog (recorded in order), and the
+// command's file choice and dialogs (the progress dialog runs the worker on the spot).
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "upgrade/upgrade.h"
+
+struct FakeNote {
+    int code;           // UPN_*
+    intptr_t param;     // UPN_FINISHED, UPN_PROGRESS
+    std::string text;   // UPN_STATUS, UPN_LOG
+};
+
+struct FakeUpgrade {
+    std::map<std::string, FileFacts> files;  // paths LookupFileFacts finds
+    std::vector<std::string> lookups;        // every path looked up, in order
+    std::vector<FakeNote> notes;             // every notification, in order
+    std::string chosenPath;                  // ChooseUpgradeFile's choice; empty: cancelled
+    bool acceptFiles = true;                 // the files list is accepted unless blocking
+    int filesShown = 0;                      // files lists shown
+    std::string filesText;                   // the last one's rich text ...
+    bool filesBlocking = false;              // ... and whether its Accept was disabled
+    int progressRuns = 0;                    // progress dialogs opened
+    int scriptPauses = 0;                    // UpgradePauseScript calls
+};
+
+extern FakeUpgrade g_fakeUpgrade;
+
+void FakeUpgradeReset();
+// Makes path exist with the given size, modification time and on-disk name (default: the
+// part of path after its last separator).
+void FakeUpgradeAddFile(const std::string &path, uint32_t size = 100, int64_t writeTime = 0,
+                        const char *diskName = nullptr);
+// The texts posted with code (UPN_STATUS or UPN_LOG), in order.
+std::vector<std::string> FakeUpgradeTexts(int code);
