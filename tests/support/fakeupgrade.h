@@ -25,7 +25,6 @@ struct FakeUpgrade {
     std::string filesText;                   // the last one's rich text ...
     bool filesBlocking = false;              // ... and whether its Accept was disabled
     int progressRuns = 0;                    // progress dialogs opened
-    int scriptPauses = 0;                    // UpgradePauseScript calls
 };
 
 extern FakeUpgrade g_fakeUpgrade;
