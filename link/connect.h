@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "common/ui.h"
+#include "link/ui.h"
 #include "link/link.h"
 
 enum {

@@ -42,8 +42,9 @@ const char *RunUsageText();
 bool RunCheckScriptPath(const char *path, std::string *error);
 // Copies the options' link choice into rec (interface, port, baud rate, address).
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec);
-// Checks the record's link settings like the connect dialog does before connecting: true
-// when usable, else false with *error set (no interface, no port, no baud rate, no address).
+// Checks the record's link settings with the Connect dialog's rule (ConnectSettingsProblem):
+// true when usable, else false with *error set (no interface, no port, no baud rate, no
+// address).
 bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error);
 
 // Reads the "Connect" section of the window program's settings file into rec (read only:
@@ -56,8 +57,6 @@ bool RunReadSettings(ConnectionRecord *rec, std::string *path);
 void RunWriteOutput(const char *text);
 // Writes a line to standard error, "quillon2-run: " first.
 void RunWriteError(const char *text);
-// Forgets the results text kept for "print" (the "clear" directive; standard output keeps it).
-void RunClearResults();
 
 // Commands the core posted through ShellPostCommand, oldest first.
 struct RunPosted {

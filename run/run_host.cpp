@@ -1,17 +1,16 @@
-// The headless runner's side of the core's seams (common/ui.h, common/shell.h,
-// script/script_host.h): message boxes become lines on standard error, the results window
-// becomes standard output plus a text kept for "print", the script list lives in memory.
+// The headless runner's front end: its side of the seams of link/ui.h, app/shell.h and
+// script/script_host.h (the clock and beep come from script_host_win.cpp, as in the window).
+// Message boxes become lines on standard error, the results window becomes standard output
+// plus a text kept for "print", the script list lives in memory.
 // Main thread only, except RunWriteError, which the Ctrl-C handler thread may also call.
-#include <windows.h>
-
 #include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
 
-#include "common/shell.h"
+#include "app/shell.h"
 #include "common/textutil.h"
-#include "common/ui.h"
+#include "link/ui.h"
 #include "run/run.h"
 #include "script/script_host.h"
 
@@ -35,8 +34,6 @@ void RunWriteError(const char *text)
     fflush(stderr);
 }
 
-void RunClearResults() { s_results.clear(); }
-
 bool RunTakePosted(RunPosted *out)
 {
     if (s_posted.empty()) return false;
@@ -45,7 +42,7 @@ bool RunTakePosted(RunPosted *out)
     return true;
 }
 
-// --- common/ui.h ------------------------------------------------------------------------------
+// --- link/ui.h --------------------------------------------------------------------------------
 
 int UiMessage(UiOwner, const char *text, const char *, UiIcon, UiButtons buttons)
 {
@@ -61,13 +58,16 @@ int UiMessage(UiOwner, const char *text, const char *, UiIcon, UiButtons buttons
 void *UiBeginWait() { return nullptr; }
 void UiEndWait(void *) {}
 
-// --- common/shell.h ---------------------------------------------------------------------------
+// --- app/shell.h -----------------------------------------------------------------------------
 
 void ShellAppendResults(const char *text)
 {
     s_results += text;
     RunWriteOutput(text);
 }
+
+// "clear" forgets the text kept for "print"; standard output keeps what it has shown.
+void ShellClearResults() { s_results.clear(); }
 
 std::string ShellResultsText() { return s_results; }
 
@@ -105,18 +105,6 @@ void ScriptHostListAdd(const char *text) { s_lines.push_back(text); }
 void ScriptHostSetRunCaption(const char *) {}
 void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
-
-uint32_t ScriptHostTickCount() { return GetTickCount(); }
-
-ScriptClock ScriptHostLocalTime()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return ScriptClock{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-}
-
-// The same alert as the window; it is a sound, so standard output shows nothing.
-void ScriptHostBeep() { MessageBeep(255); }
 
 bool ChooseScriptFile(char *path, size_t cap)
 {

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/console.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
@@ -175,8 +175,7 @@ static void FinishPendingReply(RunLoop *loop)
         if (TickReached(now, r->nextActionTime)) {
             // The run ends here: what has come of a line without its end is the reply too.
             ReplyPollFinishLine();
-            if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
-            r->awaitingReply = false;
+            ScriptEndReplyWait();
             break;
         }
         ScriptWatchReply(now);
@@ -212,15 +211,13 @@ static void DeliverPosted(RunLoop *loop)
             ScriptHandleCommand(p.id);
             if (g_scriptRunner.state == Idle) OnRunStopped(loop);
             break;
-        case IDM_CLEAR_RESULTS: RunClearResults(); break;
-        case IDM_CONVERT_BINARY: ConvertBinary = !ConvertBinary; break;
         case IDM_DISCONNECT:
             // Only the reply poll disconnects, and only when reading failed.
             RunWriteError("reading from the instrument failed; link closed");
             CloseInstrumentLink();
             EndRun(loop, RUN_EXIT_LINK);
             break;
-        default: break;  // focus and other window-only commands
+        default: ConsoleHandlePosted(p.id); break;  // focus and other window-only commands do nothing
         }
     }
 }

@@ -1,13 +1,16 @@
 // The headless runner's command line and its fallback, the "Connect" section of the window
 // program's settings file (<local app data>\Vendrel\Quilloner\Quilloner.ini), so that a
-// setup saved with "Save as Default" works headless too. The file is only ever read here.
+// setup saved with "Save as Default" works headless too. The file is found and read by the
+// window's own code (app/settings_win.cpp), and only ever read here; the link settings are
+// checked by the Connect dialog's rule (app/connect_dlg.cpp).
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/connect_dlg.h"
+#include "app/settings_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "run/run.h"
@@ -289,51 +292,21 @@ void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec)
 
 bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error)
 {
-    switch (rec->interfaceKind) {
-    case IFACE_USB:
-    case IFACE_SERIAL:
-        if (!rec->portName[0]) *error = LinkTextTable[23];
-        else if (rec->baudRate == 0) *error = LinkTextTable[24];
-        break;
-    case IFACE_LAN:
-        if (!rec->ipAddress[0]) *error = LinkTextTable[21];
-        break;
-    default: *error = "no interface chosen"; break;
-    }
+    bool known = rec->interfaceKind == IFACE_USB || rec->interfaceKind == IFACE_SERIAL ||
+                 rec->interfaceKind == IFACE_LAN;
+    const char *problem = known ? ConnectSettingsProblem(rec) : "no interface chosen";
+    if (problem) *error = problem;
     return error->empty();
-}
-
-typedef HRESULT(WINAPI *GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPSTR);
-
-// The window program's settings file path; empty when the folder cannot be determined.
-static std::string SettingsFilePath()
-{
-    char base[MAX_PATH] = "";
-    HMODULE lib = LoadLibraryA("SHFOLDER.DLL");
-    if (lib) {
-        GetFolderPathFn getFolderPath = (GetFolderPathFn)(void *)GetProcAddress(lib, "SHGetFolderPathA");
-        if (!getFolderPath || FAILED(getFolderPath(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_DEFAULT, base)))
-            base[0] = '\0';
-        FreeLibrary(lib);
-    }
-    // The window falls back to its working directory; so does the runner.
-    if (!base[0]) GetCurrentDirectoryA(sizeof base, base);
-    return std::string(base) + "\\Vendrel\\Quilloner\\Quilloner.ini";
 }
 
 bool RunReadSettings(ConnectionRecord *rec, std::string *path)
 {
-    *path = SettingsFilePath();
-    const char *file = path->c_str();
+    SettingsPaths paths;
+    SettingsLocate(&paths);
+    *path = paths.file;
     // GetPrivateProfile* would quietly return the defaults for a missing file.
-    if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) return false;
-    char text[128];
-    rec->interfaceKind = (int32_t)GetPrivateProfileIntA("Connect", "Interface", 0, file);
-    GetPrivateProfileStringA("Connect", "ComPort", "", text, sizeof text, file);
-    TextCopy(rec->portName, sizeof rec->portName, text);
-    rec->baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, file);
-    GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, file);
-    TextCopy(rec->ipAddress, 16, text);  // at most 15 characters, as the window keeps
+    if (GetFileAttributesA(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
+    SettingsReadConnect(paths.file, rec);
     // The window always connects a USB instrument at 19200, whatever the file says.
     if (rec->interfaceKind == IFACE_USB) rec->baudRate = USB_BAUD;
     return true;

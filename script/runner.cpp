@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/console.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
-#include "common/ui.h"
+#include "link/ui.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/rpn.h"
@@ -151,8 +151,7 @@ static int StartFreshRun(ScriptRunner *r)
 // Runs the line at current and moves the selection on; returns SCRIPT_TICK_*.
 static int RunDueLine(ScriptRunner *r, int current, int count)
 {
-    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
-    r->awaitingReply = false;
+    ScriptEndReplyWait();
     r->dueNow = false;
     ScriptLineOutcome out = ExecuteScriptLine(&current, count);
     int next = current + 1;
@@ -188,6 +187,12 @@ void ScriptWatchReply(uint32_t now)
     r->replySeen = true;
     r->nextActionTime = now + REPLY_GRACE_MS;
     ReceivedCharCount = 0;
+}
+
+void ScriptEndReplyWait()
+{
+    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
+    g_scriptRunner.awaitingReply = false;
 }
 
 bool ScriptReplyMissing()

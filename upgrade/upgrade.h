@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/ui.h"
+#include "link/ui.h"
 
 enum {
     UPGRADE_MAX_ENTRIES = 50,   // slots of one target set
