@@ -6,7 +6,7 @@
 # measurement example with a value outside its band stops before measuring anything.
 # Usage: headless_examples.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
-source_root=$(cd "$data/../../../.." && pwd)
+source_root=$(cd "$data/../../.." && pwd)
 guide="$source_root/docs/user-guide.md"
 [ -f "$guide" ] || { echo "missing $guide"; exit 1; }
 
