@@ -65,8 +65,8 @@ static void ProgressShow()
 void UpgradeNotify(UpgradePlan *, int code, intptr_t param)
 {
     if (code != UPN_PROGRESS || param == s_progress.percent) return;
-    // A log gets a line each ten per cent, not a hundred lines for each file.
-    bool show = s_progress.console || param / 10 != s_progress.percent / 10 || param == 100;
+    // A log gets a line each ten per cent on the way up, not a hundred lines for each file.
+    bool show = s_progress.console || (param > s_progress.percent && param / 10 != s_progress.percent / 10);
     s_progress.percent = (int)param;
     if (show) ProgressShow();
 }
