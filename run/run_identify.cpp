@@ -49,20 +49,18 @@ struct Report {
     std::string text;
 };
 
-static void ReportAdd(Report *r, const char *key, const char *label, const std::string *value)
-{
-    if (r->json) {
-        r->text += std::string(r->text.empty() ? "{" : ",") + JsonString(key) + ":" + (value ? JsonString(*value) : "null");
-    } else if (value && *label) {
-        r->text += std::string(label) + ": " + *value + "\n";
-    }
-}
-
-// A member whose JSON value is not a string; a line only where label is not empty.
-static void ReportAddRaw(Report *r, const char *key, const char *label, const std::string &json, const std::string &text)
+// A member whose JSON value is written as it is; a line only where label is not empty.
+static void ReportAddRaw(Report *r, const char *key, const char *label, const std::string &json,
+                         const std::string &text)
 {
     if (r->json) r->text += std::string(r->text.empty() ? "{" : ",") + JsonString(key) + ":" + json;
     else if (*label) r->text += std::string(label) + ": " + text + "\n";
+}
+
+// A text member: an absent one (null) is null in JSON and no line in text.
+static void ReportAdd(Report *r, const char *key, const char *label, const std::string *value)
+{
+    ReportAddRaw(r, key, value ? label : "", value ? JsonString(*value) : "null", value ? *value : std::string());
 }
 
 static void ReportWrite(Report *r)
@@ -81,8 +79,10 @@ static void ReportFacts(Report *r, const ConnectionRecord &rec)
     PanelFacts f = known ? ReadPanelFacts(rec, today.wYear, today.wMonth, today.wDay) : PanelFacts();
     ReportAdd(r, "interface", "Interface", known ? &f.interfaceName : nullptr);
     ReportAdd(r, "address", "Address", known ? &f.address : nullptr);
+    // The members are the same for every instrument: what does not apply is null.
     std::string baud = std::to_string(f.baudRate);
-    if (known && f.serial) ReportAddRaw(r, "baudRate", "Baudrate", baud, baud);
+    bool serial = known && f.serial;
+    ReportAddRaw(r, "baudRate", serial ? "Baudrate" : "", serial ? baud : "null", baud);
     ReportAdd(r, "model", "Model", known ? &f.model : nullptr);
     ReportAdd(r, "serialNumber", "Serial No", known ? &f.serialNumber : nullptr);
     ReportAdd(r, "type", "Type", known ? &f.type : nullptr);
@@ -90,13 +90,13 @@ static void ReportFacts(Report *r, const ConnectionRecord &rec)
     ReportAdd(r, "fpgaRelease", "FPGA release", known ? &f.fpgaRelease : nullptr);
     ReportAdd(r, "dspRelease", "DSP release", known ? &f.dspRelease : nullptr);
     ReportAdd(r, "bootRelease", "BOOT release", known ? &f.bootRelease : nullptr);
-    ReportAdd(r, "localCalibration", "Last local calibration", f.localCalibration.empty() ? nullptr : &f.localCalibration);
+    const std::string &local = f.localCalibration;
+    ReportAdd(r, "localCalibration", "Last local calibration", local.empty() ? nullptr : &local);
     std::string maker = f.makerCalibration.substr(0, f.makerCalibration.find_last_not_of(' ') + 1);
     ReportAdd(r, "makerCalibration", "Last VDL calibration", maker.empty() ? nullptr : &maker);
-    if (known) {
-        ReportAddRaw(r, "calibrationWarning", ">18 months since VDL Calibration", f.calibrationWarning ? "true" : "false",
-                     f.calibrationWarning ? "yes" : "no");
-    }
+    bool warn = f.calibrationWarning;
+    ReportAddRaw(r, "calibrationWarning", known ? ">18 months since VDL Calibration" : "",
+                 !known ? "null" : warn ? "true" : "false", warn ? "yes" : "no");
 }
 
 int RunIdentify(bool json)
