@@ -37,67 +37,34 @@ std::string PanelPiece(const std::vector<std::string> &pieces, size_t i, const c
     return i < pieces.size() ? pieces[i] : std::string(fallback);
 }
 
-void PanelAddConnection(std::vector<PanelRun> &runs, const ConnectionRecord &rec)
+// The local calibration date, for the models that keep one, and the maker calibration date
+// with its age test. The maker date is day_month-name_year in the first comma-separated field
+// of the "calstr?" reply; an instrument never calibrated by the maker reports a field
+// beginning "default".
+void PanelReadCalibration(PanelFacts &f, const ConnectionRecord &rec, int todayYear, int todayMonth,
+                          int todayDay)
 {
-    int kind = rec.interfaceKind;
-    bool known = kind == IFACE_USB || kind == IFACE_LAN || kind == IFACE_SERIAL;
-    std::string text = "  Interface:  ";
-    text += known ? LinkTextTable[kind + 1] : kUnknown;
-    text += "\n  Address:  ";
-    text += kind == IFACE_LAN ? PanelField(rec.ipAddress) : PanelField(rec.portName);
-    text += "\n";
-    if (kind == IFACE_SERIAL) text += "  Baudrate:  " + std::to_string(rec.baudRate) + "\n";
-    PanelAddRun(runs, PANEL_BOLD, "Connection Info.\n\n");
-    PanelAddRun(runs, PANEL_PLAIN, text);
-}
-
-void PanelAddInstrument(std::vector<PanelRun> &runs, const ConnectionRecord &rec)
-{
-    std::vector<std::string> idn = TextSplit(PanelField(rec.idnText).c_str(), ',');
-    std::vector<std::string> version = TextSplit(PanelField(rec.versionText).c_str(), ',');
-    std::string text = "  Model:  " + PanelPiece(idn, 1, kUnknown) + "\n";
-    text += "  Serial No:  " + PanelPiece(idn, 2, kUnknown) + "\n";
-    text += "  Type:  " + PanelPiece(version, 1, kUnknown) + "\n";
-    text += "  Main release:  " + PanelPiece(version, 2, kUnknown) + "\n";
-    text += "  FPGA release:  " + PanelPiece(version, 3, kUnknown) + "\n";
-    text += "  DSP release:  " + PanelPiece(version, 4, kUnknown) + "\n";
-    text += "  BOOT release:  " + PanelPiece(version, 5, kUnknown) + "\n\n";
-    PanelAddRun(runs, PANEL_BOLD, "\n\nInstrument Info. \n\n");
-    PanelAddRun(runs, PANEL_PLAIN, text);
-}
-
-void PanelAddLocalCalibration(std::vector<PanelRun> &runs, const ConnectionRecord &rec)
-{
-    if (!IsLocalCalibrationModel(rec.modelCode)) return;
+    bool local = IsLocalCalibrationModel(rec.modelCode);
     std::vector<std::string> parts = TextSplit(PanelField(rec.calVersionText).c_str(), '_');
     std::string a = PanelPiece(parts, 0, ""), b = PanelPiece(parts, 1, ""), c = PanelPiece(parts, 2, "");
-    if (a.empty() || b.empty() || c.empty()) return;
-    PanelAddRun(runs, PANEL_PLAIN, "  Last local calibration:  \n    " + a + " " + b + " " + c + "\n\n");
-}
+    if (local && !a.empty() && !b.empty() && !c.empty()) f.localCalibration = a + " " + b + " " + c;
 
-// The maker date is day_month-name_year in the first comma-separated field of the "calstr?"
-// reply; an instrument never calibrated by the maker reports a field beginning "default".
-void PanelAddMakerCalibration(std::vector<PanelRun> &runs, const ConnectionRecord &rec, int todayYear,
-                              int todayMonth, int todayDay)
-{
     std::vector<std::string> fields = TextSplit(PanelField(rec.calibrationText).c_str(), ',');
-    std::vector<std::string> parts = TextSplit(PanelPiece(fields, 0, "").c_str(), '_');
+    parts = TextSplit(PanelPiece(fields, 0, "").c_str(), '_');
     std::string day = PanelPiece(parts, 0, ""), month = PanelPiece(parts, 1, ""), year = PanelPiece(parts, 2, "");
     if (!day.empty() && !month.empty() && !year.empty()) {
-        PanelAddRun(runs, PANEL_PLAIN, kMakerCalibration + ("    " + day + " " + month + " " + year + "\n\n"));
+        f.makerCalibration = day + " " + month + " " + year;
         // A month name that is not a month gives no date to measure the age against; such a
         // date is shown as reported and draws no warning rather than a guessed one.
         int monthNumber = MonthFromName(month.c_str());
-        if (IsLocalCalibrationModel(rec.modelCode) && monthNumber > 0 &&
-            PanelCalibrationOverdue(TextToInt(year.c_str()), monthNumber, todayYear, todayMonth, todayDay))
-            PanelAddRun(runs, PANEL_WARNING, kAgeWarning);
+        f.calibrationWarning = local && monthNumber > 0 &&
+                               PanelCalibrationOverdue(TextToInt(year.c_str()), monthNumber, todayYear, todayMonth,
+                                                       todayDay);
         return;
     }
     if (parts.empty() || parts[0].compare(0, 7, "default") != 0) return;
-    std::string text = std::string(kMakerCalibration) + "    ";
-    for (const std::string &piece : parts) text += piece + " ";
-    PanelAddRun(runs, PANEL_PLAIN, text + "\n\n");
-    PanelAddRun(runs, PANEL_WARNING, kAgeWarning);
+    for (const std::string &piece : parts) f.makerCalibration += piece + " ";
+    f.calibrationWarning = true;
 }
 
 }  // namespace
@@ -136,6 +103,28 @@ bool PanelCalibrationOverdue(long calYear, int calMonth, int todayYear, int toda
     return today > due || (today == due && todayDay > 1);
 }
 
+PanelFacts ReadPanelFacts(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay)
+{
+    PanelFacts f{};
+    int kind = rec.interfaceKind;
+    bool known = kind == IFACE_USB || kind == IFACE_LAN || kind == IFACE_SERIAL;
+    f.interfaceName = known ? LinkTextTable[kind + 1] : kUnknown;
+    f.address = kind == IFACE_LAN ? PanelField(rec.ipAddress) : PanelField(rec.portName);
+    f.serial = kind == IFACE_SERIAL;
+    f.baudRate = rec.baudRate;
+    std::vector<std::string> idn = TextSplit(PanelField(rec.idnText).c_str(), ',');
+    std::vector<std::string> version = TextSplit(PanelField(rec.versionText).c_str(), ',');
+    f.model = PanelPiece(idn, 1, kUnknown);
+    f.serialNumber = PanelPiece(idn, 2, kUnknown);
+    f.type = PanelPiece(version, 1, kUnknown);
+    f.mainRelease = PanelPiece(version, 2, kUnknown);
+    f.fpgaRelease = PanelPiece(version, 3, kUnknown);
+    f.dspRelease = PanelPiece(version, 4, kUnknown);
+    f.bootRelease = PanelPiece(version, 5, kUnknown);
+    PanelReadCalibration(f, rec, todayYear, todayMonth, todayDay);
+    return f;
+}
+
 std::vector<PanelRun> BuildPanelRuns(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay)
 {
     std::vector<PanelRun> runs;
@@ -147,9 +136,22 @@ std::vector<PanelRun> BuildPanelRuns(const ConnectionRecord &rec, int todayYear,
         PanelAddRun(runs, PANEL_BOLD, "Unknown Instrument");
         return runs;
     }
-    PanelAddConnection(runs, rec);
-    PanelAddInstrument(runs, rec);
-    PanelAddLocalCalibration(runs, rec);
-    PanelAddMakerCalibration(runs, rec, todayYear, todayMonth, todayDay);
+    PanelFacts f = ReadPanelFacts(rec, todayYear, todayMonth, todayDay);
+    std::string text = "  Interface:  " + f.interfaceName + "\n  Address:  " + f.address + "\n";
+    if (f.serial) text += "  Baudrate:  " + std::to_string(f.baudRate) + "\n";
+    PanelAddRun(runs, PANEL_BOLD, "Connection Info.\n\n");
+    PanelAddRun(runs, PANEL_PLAIN, text);
+    text = "  Model:  " + f.model + "\n";
+    text += "  Serial No:  " + f.serialNumber + "\n";
+    text += "  Type:  " + f.type + "\n";
+    text += "  Main release:  " + f.mainRelease + "\n";
+    text += "  FPGA release:  " + f.fpgaRelease + "\n";
+    text += "  DSP release:  " + f.dspRelease + "\n";
+    text += "  BOOT release:  " + f.bootRelease + "\n\n";
+    if (!f.localCalibration.empty()) text += "  Last local calibration:  \n    " + f.localCalibration + "\n\n";
+    if (!f.makerCalibration.empty()) text += kMakerCalibration + ("    " + f.makerCalibration + "\n\n");
+    PanelAddRun(runs, PANEL_BOLD, "\n\nInstrument Info. \n\n");
+    PanelAddRun(runs, PANEL_PLAIN, text);
+    if (f.calibrationWarning) PanelAddRun(runs, PANEL_WARNING, kAgeWarning);
     return runs;
 }

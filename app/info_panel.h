@@ -2,6 +2,7 @@
 // as a list of styled runs. Portable; the window side (info_panel_win.cpp) only renders the
 // runs, in order, at the end of the rich-edit panel.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,24 @@ struct PanelRun {
     int style;         // PanelStyle
     std::string text;  // line ends are single LFs
 };
+
+// What the panel says about a connected, recognised instrument, before it is styled: the text
+// after each of its labels. The headless runner's identification report shows the same facts.
+struct PanelFacts {
+    std::string interfaceName;  // "USB", "LAN", "Serial" ("Unknown" for any other kind)
+    std::string address;        // IP address for LAN, else the COM port
+    bool serial;                // a Serial link: the panel also shows its baud rate
+    uint32_t baudRate;
+    // Pieces the instrument's texts do not have read "Unknown".
+    std::string model, serialNumber, type, mainRelease, fpgaRelease, dspRelease, bootRelease;
+    std::string localCalibration;  // "10 06 2021"; empty when the panel shows no such line
+    std::string makerCalibration;  // "15 Mar 2020" (or a "default" text's pieces, each with a
+                                   // space after it); empty when the panel shows no such line
+    bool calibrationWarning;       // the red ">18 months since VDL Calibration" line is shown
+};
+
+// The facts for rec (connected, modelCode not 0), judged against today's date (month 1-12).
+PanelFacts ReadPanelFacts(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay);
 
 // The whole panel content for rec, judged against today's date (month 1-12). Adjacent runs
 // never share a style: consecutive texts of one style are merged into one run, which saves

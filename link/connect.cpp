@@ -14,6 +14,10 @@
 static const char kUnknownInstrument[] = "Unknown Instrument";
 static const char kIdentifiedPrefix[] = "***\tIDENTIFIED: ";
 
+static char s_identityReply[CONNECT_REPLY_SIZE];  // what the last sequence got to "*IDN?"
+
+const char *ConnectIdentityReply() { return s_identityReply; }
+
 size_t ConnectIdentifiedMarker(char *out, size_t cap, const char *reply, int code)
 {
     if (cap == 0) return 0;
@@ -110,6 +114,7 @@ static void ConnectShowResult(UiOwner owner, const ConnectionRecord *rec, bool r
 
 bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
 {
+    s_identityReply[0] = '\0';
     if (rec->interfaceKind == IFACE_NONE) return false;
     WriteCommsLog("***\tCONNECTING\t***\n");
     // A link left open by an unanswered attempt leads to the instrument (port, rate) of that
@@ -131,6 +136,7 @@ bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
     char reply[CONNECT_REPLY_SIZE] = "";
     int attempts = ConnectAskIdentity(rec, reply, sizeof reply);
     SetReplyTimeout(CONNECT_QUERY_TIMEOUT_MS, rec);
+    TextCopy(s_identityReply, sizeof s_identityReply, reply);
     bool result = reply[0] != '\0';
     // Replies to the attempts before the answered one (also those of an earlier call on this
     // open link) may still be on their way; read as answers to the queries they would put the

@@ -29,6 +29,11 @@ enum {
 // stays open after a reply failure; the caller decides whether to close it. UI thread only.
 bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult);
 
+// The reply the last ConnectAndIdentify got to "*IDN?" (empty when none came), kept also when
+// the model is not recognised and idnText stays empty, so that a report can still name what
+// answered. UI thread only.
+const char *ConnectIdentityReply();
+
 // Builds the "IDENTIFIED" comms-log marker for reply and code into out (capacity cap). When
 // the whole reply does not fit, the reply is cut so that the closing " (code)\t***\n" is
 // always kept. Returns the length written.

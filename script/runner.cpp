@@ -33,18 +33,25 @@ void ScriptRunnerInit(ScriptRunner *r)
 
 enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2 };
 
-// Reads the file as raw bytes in pieces of at most 4095 characters; adds the listable
-// lines to the list when fill is set. Returns SCAN_*.
-static int ScanScriptFile(const char *path, bool fill)
+// Called for each listable line of a scanned file, with the number of the file line it
+// begins on (from 1): a line longer than the reading buffer comes in several pieces.
+typedef void (*ScanTake)(void *context, const char *line, int number);
+
+// Reads the file as raw bytes in pieces of at most 4095 characters; hands the listable ones
+// to take, when given. Returns SCAN_*.
+static int ScanScriptFile(const char *path, ScanTake take, void *context)
 {
     FILE *f = fopen(path, "rb");
     if (!f) return SCAN_UNREADABLE;
     bool qualifies = false;
+    int number = 1;
     char line[SCRIPT_READ_SIZE];
     while (fgets(line, sizeof line, f)) {
+        bool lineEnds = strchr(line, '\n') != nullptr;
         ScriptCutLineEnd(line);
         if (ScriptLineQualifies(line)) qualifies = true;
-        if (fill && ScriptLineListed(line)) ScriptHostListAdd(line);
+        if (take && ScriptLineListed(line)) take(context, line, number);
+        if (lineEnds) number++;
     }
     fclose(f);
     return qualifies ? SCAN_OK : SCAN_NOT_SCRIPT;
@@ -62,7 +69,7 @@ static void ReportScan(int scan, const char *path)
 
 bool ScriptFileTest(const char *path)
 {
-    int scan = ScanScriptFile(path, false);
+    int scan = ScanScriptFile(path, nullptr, nullptr);
     ReportScan(scan, path);
     return scan == SCAN_OK;
 }
@@ -70,11 +77,20 @@ bool ScriptFileTest(const char *path)
 bool LoadScriptList(const char *path, bool reset)
 {
     if (reset) ScriptHostListClear();
-    int scan = ScanScriptFile(path, true);
+    int scan = ScanScriptFile(path, [](void *, const char *line, int) { ScriptHostListAdd(line); }, nullptr);
     ReportScan(scan, path);
     // Nothing selected: the first Run or Step starts a fresh run.
     ScriptHostListSelect(-1);
     return scan == SCAN_OK;
+}
+
+std::vector<int> ScriptListLineNumbers(const char *path)
+{
+    std::vector<int> numbers;
+    ScanScriptFile(path, [](void *context, const char *, int number) {
+        ((std::vector<int> *)context)->push_back(number);
+    }, &numbers);
+    return numbers;
 }
 
 void UpdateScriptButtons()

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // What the script pane is doing; the layout switch shows the pane exactly when not NoScript.
 enum ScriptState : int32_t {
@@ -90,6 +91,10 @@ bool ScriptFileTest(const char *path);
 // Empties the list (when reset) and fills it with the file's listable lines, nothing
 // selected. Result and messages as ScriptFileTest; on an unreadable file the list stays empty.
 bool LoadScriptList(const char *path, bool reset);
+
+// The number of the file line (from 1) on which each line that LoadScriptList lists begins,
+// in list order; empty when the file cannot be read.
+std::vector<int> ScriptListLineNumbers(const char *path);
 
 // Command handlers; the glue calls them for the WM_COMMAND ids.
 // IDM_SCRIPT: ignored while Running/StepRequested or not connected; otherwise choose,

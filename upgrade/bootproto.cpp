@@ -91,12 +91,17 @@ static void BootPost(UpgradePlan *plan, int code, const char *fmt, ...)
     PostDialogText(plan, code, text);
 }
 
+// A stop asked for from outside is honoured before the next command, never inside one.
+static bool BootStopRequested(const UpgradePlan *plan) { return plan->stopRequested != 0; }
+
 static bool BootInitialise(UpgradePlan *plan)
 {
     BootPost(plan, UPN_STATUS, "Initialising Instrument");
     DrainInput(&g_connection, 1000);
+    if (BootStopRequested(plan)) return false;
     SendLine(BOOT_ATTENTION, &g_connection);
     DrainInput(&g_connection, 5000);
+    if (BootStopRequested(plan)) return false;
     bool ok = SendExpectOk(BOOT_INITIALISE) || SendExpectOk(BOOT_INITIALISE);
     BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
     return ok;
@@ -156,6 +161,7 @@ static bool BootErase(BootRun *run)
 {
     if (!BootCheckSectors(run)) return false;
     for (int p = 0; p < run->sectorCount; p++) {
+        if (BootStopRequested(run->plan)) return false;
         int32_t sector = run->sectors[p];
         bool skipped = BootSectorSkipped(run, sector);
         BootPost(run->plan, UPN_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
@@ -211,7 +217,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
     BootPost(run->plan, UPN_STATUS, "Sending file %s", e->facts.name);
     FILE *f = fopen(e->path, "rb");
     if (!f) return false;
-    bool ok = SelectSector(e->sector);
+    bool ok = !BootStopRequested(run->plan) && SelectSector(e->sector);
     char line[BOOT_LINE_SIZE];
     while (ok) {
         int n = BootReadLine(f, line);
@@ -221,7 +227,8 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
         }
         run->charsRead = n > INT32_MAX - run->charsRead ? INT32_MAX : run->charsRead + n;
         // A NUL inside a record would cut it short on the wire: the record counts as failed.
-        if (line[0] == ':') ok = strlen(line) == (size_t)n && BootSendRecord(line);
+        if (line[0] == ':')
+            ok = !BootStopRequested(run->plan) && strlen(line) == (size_t)n && BootSendRecord(line);
         UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
     }
     fclose(f);
@@ -236,7 +243,8 @@ static bool BootProgram(BootRun *run)
         const LoadEntry *e = &run->entries[i];
         if (!BootProgrammed(e)) continue;
         if (!BootSendFile(run, e)) {
-            BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+            if (!BootStopRequested(run->plan))
+                BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;
         }
     }

@@ -1,40 +1,18 @@
 #!/usr/bin/env bash
-# The example upgrades of the user guide, done as a user would: every descriptor in
-# examples/upgrade, and the main HEX file that each one loads into sector 0 chosen on its
-# own (its DSP and FPG companions beside it). Each must end with the log of a complete
-# upgrade, and the simulated boot loader's flash must then hold exactly the files listed.
+# The example upgrades of the user guide, done with quillon2-run --upgrade --yes: every
+# descriptor in examples/upgrade, and the main HEX file that each one loads into sector 0
+# chosen on its own (its DSP and FPG companions beside it). Each must end with the log of a
+# complete upgrade, and the simulated boot loader's flash must then hold exactly the files
+# listed. (The window's upgrade sends the same bytes: e2e_upgrade.sh compares the two.)
 source "$(dirname "$0")/lib/common.sh"
 examples=$(cd "$(dirname "$0")/../../examples/upgrade" && pwd)
 
-# Runs the upgrade of FILE from start to end; the instrument is connected over USB. Today
-# through the window: the menu, the open dialog, the files list's Accept and the progress
-# dialog. The headless runner's upgrade can take its place with the body
-#   wine "$E2E_BIN/run/quillon2-run.exe" --usb "$QSIM_COM" --upgrade "Z:${1//\//\\}" --yes \
-#     >"$work/log.txt" || e2e_fail "upgrade of $1: exit $?"
-# (and no window started below); the checks after it stay as they are.
+# Runs the upgrade of FILE from start to end, the instrument on USB; the log lines in
+# $work/log.txt. A main HEX file names no model: --yes answers the model warning OK.
 upgrade_with() {
-  q command 32774                                   # Instrument / Upgrade Firmware...
-  q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "no firmware file dialog"
-  e2e_open_file "Select Firmware Upgrade File" "$1"
-  # A main HEX file names no model: the model warning comes first, answered OK.
-  for _ in $(seq 150); do
-    q wait-dialog "Firmware Files List" 200 2>/dev/null && break
-    if q wait-dialog Quillon2 0 2>/dev/null; then
-      local box; box=$(q box-text Quillon2)
-      [[ "$box" == "The upgrade file is for a "* ]] || e2e_fail "$(basename "$1"): $box"
-      q press Quillon2 1
-    fi
-  done
-  q wait-dialog "Firmware Files List" 1000 || e2e_fail "$(basename "$1"): no files list"
-  q press "Firmware Files List" 1000                # Accept
-  q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "$(basename "$1"): Accept did not start the upgrade"
-  for _ in $(seq 300); do
-    [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && break
-    sleep 0.2
-  done
-  q dialog-text "Upgrade Firmware" 1003 | tr -d '\r' >"$work/log.txt"
-  q press "Upgrade Firmware" 2
-  q gone-dialog "Upgrade Firmware" 10000 || e2e_fail "progress dialog stayed open"
+  wine "$E2E_BIN/run/quillon2-run.exe" --usb "$QSIM_COM" --upgrade "Z:${1//\//\\}" --yes \
+    >"$work/out.txt" 2>"$work/err.txt" || e2e_fail "upgrade of $1: exit $?: $(tail -n 3 "$work/err.txt")"
+  tr -d '\r' <"$work/out.txt" >"$work/log.txt"
 }
 
 # Sector and file of every LOAD line of a descriptor, "SECTOR FILE" per line.
@@ -59,13 +37,8 @@ check_flash() {
 }
 
 work=$(mktemp -d /tmp/quillon-e2e-examples.XXXXXX)
-e2e_seed 1 "$QSIM_COM" 19200 ""
-e2e_start
-trap 'e2e_stop; rm -rf "$work"' EXIT
-q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "USB," 10000 || e2e_fail "not connected"
+trap 'rm -rf "$work"' EXIT
+sim_ok reset >/dev/null
 
 upgrades=0
 for descriptor in "$examples"/*.upg "$examples"/*.upx; do

@@ -3,7 +3,9 @@
 # network namespaces made here: one for the application (Wine and test_lan_find_win.exe, with a
 # wineserver of its own started inside it), three for simulated instruments (the third can
 # also answer from sixteen more addresses), all joined by veth pairs to a bridge in a hub
-# namespace. Nothing is left behind, whatever happens.
+# namespace. Then quillon2-run.exe --find runs there, against two of the instruments: the
+# example of docs/quillon2-run.md, and a search that finds none. Nothing is left behind,
+# whatever happens.
 # Usage: lan_find_netns.sh <win32 build folder>
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -95,9 +97,10 @@ for n in $(seq 21 36); do
     ip -n "${instruments[2]}" addr add "$subnet.$n/24" dev eth0
     many+=("$subnet.$n")
 done
-# The proof the test asks for before it broadcasts: a token only this namespace can answer.
+# The proof the tests ask for before they broadcast: a token only this namespace can answer,
+# on the instrument port, where quillon2-run --lan 127.0.0.1 reads it too.
 token="lanfind-$$-$RANDOM$RANDOM"
-ip netns exec "$app" "$sim" --lan "127.0.0.1:$controlPort" --control 127.0.0.1:0 \
+ip netns exec "$app" "$sim" --lan "127.0.0.1:10001" --control 127.0.0.1:0 \
     --ready-file "$work/ready3" --idn "$token" >"$work/sim3.log" 2>&1 &
 simPids+=($!)
 for i in 0 1 2 3; do
@@ -110,7 +113,7 @@ done
 # machine's namespace. With a fresh prefix the test's wineserver starts in here.
 cp -a "$WINEPREFIX" "$prefix"
 ip netns exec "$app" env WINEPREFIX="$prefix" QUILLON_BUILD="$bin" \
-    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT="$controlPort" \
+    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT=10001 \
     QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" QLANFIND_CONTROL_PORT="$controlPort" \
     QLANFIND_MANY="$(IFS=,; echo "${many[*]}")" \
     wine "$bin/test_lan_find_win.exe" --gtest_brief=1 ${QLANFIND_FILTER:+--gtest_filter=$QLANFIND_FILTER} \
@@ -122,4 +125,44 @@ wait "$testPid"
 status=$?
 testPid=
 tail -n 200 "$work/test.log"
+
+# --- quillon2-run --find ----------------------------------------------------------------------
+runFailed() { echo "FAIL: $*"; status=1; }
+# One control command to instrument $1 (0, 1, 2), from its own namespace.
+simAt() {
+    ip netns exec "${instruments[$1]}" bash -c 'exec 3<>"/dev/tcp/$0/$1"; echo "$2" >&3; head -1 <&3' \
+        "${addresses[$1]}" "$controlPort" "$2"
+}
+# Runs a command line of the document's form (build/win32/run/quillon2-run.exe ...) in the
+# application's namespace.
+runInApp() {
+    ip netns exec "$app" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+        bash -c "${1//build\/win32\/run\/quillon2-run.exe/\"$bin/run/quillon2-run.exe\"}" 2>&1 | tr -d '\r'
+}
+for i in 0 1 2; do simAt "$i" reset >/dev/null; done
+for i in 0 1; do
+    simAt "$i" "set idn Vendrel,RZT7680,1001$((i + 1)),1.23" >/dev/null
+    simAt "$i" "udp 30718" >/dev/null
+done
+runInApp 'wine build/win32/run/quillon2-run.exe --lan 127.0.0.1 --identify' >"$work/identify.txt"
+if ! grep -qx "\*IDN?: $token" "$work/identify.txt"; then
+    runFailed "quillon2-run's sockets are not inside the test namespace, no search run: $(cat "$work/identify.txt")"
+else
+    # Each typed line of the document's --find example against what the document shows after
+    # it; the two instruments answer in either order.
+    doc=$src/docs/quillon2-run.md
+    awk -v dir="$work" '/^\$ .*--find/ { n++; print substr($0, 3) > (dir "/find.cmd." n); want = dir "/find.want." n;
+                                          printf "" > want; next }
+                       /^\$ |^```/ { want = ""; next }
+                       want { print > want }' "$doc"
+    [ -f "$work/find.cmd.1" ] || runFailed "no --find example in $doc"
+    for cmd in "$work"/find.cmd.*; do
+        runInApp "$(cat "$cmd")" | sort >"$work/find.got"
+        sort "${cmd/.cmd./.want.}" >"$work/find.sorted"
+        diff -u "$work/find.sorted" "$work/find.got" || runFailed "example: $(cat "$cmd")"
+    done
+    for i in 0 1; do simAt "$i" "udp none" >/dev/null; done
+    got=$(runInApp 'wine build/win32/run/quillon2-run.exe --find; echo "exit code $?"')
+    [ "$got" = $'quillon2-run: No Instruments found on this subnet\nexit code 1' ] || runFailed "no instrument: $got"
+fi
 exit "$status"

@@ -20,7 +20,10 @@ for args in "" "--usb $QSIM_COM" "--serial $QSIM_COM full.txt" "--usb $QSIM_COM 
             "--usb $QSIM_COM --lan $QSIM_LAN full.txt" "--usb COM0 full.txt" "--lan 127.0.0.256 full.txt" \
             "--bogus full.txt" "--usb $QSIM_COM full.txt extra.txt" "--serial $QSIM_COM --baud 12345 full.txt" \
             "--serial $QSIM_COM --baud 9600 --baud 19200 full.txt" "--usb $QSIM_COM --reply-limit 0 full.txt" \
-            "--usb $QSIM_COM --reply-limit 5 --reply-limit 9 full.txt"; do
+            "--usb $QSIM_COM --reply-limit 5 --reply-limit 9 full.txt" "--usb $QSIM_COM --json full.txt" \
+            "--find --usb $QSIM_COM" "--usb $QSIM_COM --identify full.txt" "--identify --find" \
+            "--usb $QSIM_COM --identify --json --timestamps" "--usb $QSIM_COM --yes full.txt" \
+            "--usb $QSIM_COM --upgrade" "--find --junit r.xml"; do
   # shellcheck disable=SC2086
   runq $args
   expect_rc "usage '$args'" 3
@@ -30,6 +33,9 @@ sim_ok reset
 runq --usb "$QSIM_COM" missing.txt
 expect_rc "unreadable script" 3
 expect_grep "unreadable script" err.txt "Unable to read file missing.txt"
+runq --usb "$QSIM_COM" --upgrade missing.upg
+expect_rc "missing upgrade file" 3
+expect_grep "missing upgrade file" err.txt "Unable to read file missing.upg"
 runq --usb "$QSIM_COM" notscript.txt
 expect_rc "not a script" 3
 expect_grep "not a script" err.txt "notscript.txt does not appear to be a script file"

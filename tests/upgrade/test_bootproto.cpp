@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -347,5 +348,33 @@ TEST_F(BootProcedure, EmptyTotalKeepsProgressInRange)
     for (int p : Progress()) {
         EXPECT_GE(p, 0);
         EXPECT_LE(p, 100);
+    }
+}
+
+// A stop asked for while a command awaits its reply (the headless runner's Ctrl-C): that
+// command still gets its reply, nothing is sent after it, and no error is logged.
+TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
+{
+    static const struct { const char *what; std::string stopAt; int occurrence; } cases[] = {
+        {"during the erase", "x", 1},
+        {"during a record", ":02000004BB\n\r\n", 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        AddFile("a.hex", 1, std::string(HEX_B) + HEX_B + HEX_B);
+        AddFile("b.hex", 2, HEX_B);
+        std::function<void(const std::string &)> answer = g_fake.onSend;
+        int seen = 0;
+        g_fake.onSend = [&](const std::string &text) {
+            answer(text);
+            if (text == c.stopAt && ++seen == c.occurrence) plan.stopRequested = 1;
+        };
+        std::vector<std::string> log = Finish(false);
+        std::vector<std::string> texts = loader.Texts();
+        EXPECT_EQ(c.stopAt, texts.back());
+        EXPECT_EQ(c.occurrence, std::count(texts.begin(), texts.end(), c.stopAt));
+        for (const std::string &line : log) EXPECT_EQ(std::string::npos, line.find("ERROR")) << line;
     }
 }

@@ -50,6 +50,29 @@ TEST(Proposal, SmallCaseByHand)
     EXPECT_STREQ("main.hex", entries[0].facts.name);  // the worker reports it like this too
 }
 
+// The headless runner prints the same list without colours: what is red stands in brackets,
+// the columns stay, and a backslash or brace from the instrument shows as itself.
+TEST(Proposal, PlainText)
+{
+    LoadEntry entries[3] = {
+        ProposalEntry(1, "Main.HEX", true),
+        ProposalEntry(9, "2dsp.hex", true),
+        ProposalEntry(1, "2Missing.hex", false),
+    };
+    bool blocking = false;
+    std::string rich = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,{1\\0}", "RZT6680", &blocking);
+    EXPECT_EQ("Proposed Operation\n\n"
+              "Instrument: VENDREL,RZT6680,0,{1\\0}\n"
+              "Target: RZT6680\n"
+              "Erase Sectors: 1,[9],\n\n"
+              "Program Sectors with the following code:\n\n"
+              "File Sector Filename            Date & Time\n"
+              "1    1      main.hex            --/--/--\n"
+              "2    9      2dsp.hex            --/--/--\n"
+              "3    1      [2missing.hex]      --/--/--\n",
+              ProposedOperationText(rich.c_str()));
+}
+
 TEST(Proposal, NoTargetNoBlock)
 {
     LoadEntry e = ProposalEntry(0, "a.hex", true);
