@@ -112,14 +112,27 @@ static void ConnectShowResult(UiOwner owner, const ConnectionRecord *rec, bool r
     UiMessage(owner, text, LinkTextTable[22], UI_ICON_INFO, UI_OK);
 }
 
+// Whether a link left open by an unanswered attempt still works: the instrument may since have
+// been switched off and on, ended its LAN connection or lost its cable, and every attempt on
+// the dead link would fail however well it answers now. What waits is thrown away (answers to
+// earlier attempts); a read error means dead. Bounded, for an instrument that never stops.
+static bool OpenLinkStillWorks(ConnectionRecord *rec)
+{
+    for (int n = 0; n < 4 * LAN_RING_SIZE; n++) {
+        int c = ReadByte(rec);
+        if (c < 0) return c != -1;
+    }
+    return true;
+}
+
 bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
 {
     s_identityReply[0] = '\0';
     if (rec->interfaceKind == IFACE_NONE) return false;
     WriteCommsLog("***\tCONNECTING\t***\n");
     // A link left open by an unanswered attempt leads to the instrument (port, rate) of that
-    // attempt: reuse it only when the settings are still the same.
-    if (rec->isOpen && LinkSettingsChanged(rec)) CloseLink(rec);
+    // attempt: reuse it only when the settings are still the same, and it still works.
+    if (rec->isOpen && (LinkSettingsChanged(rec) || !OpenLinkStillWorks(rec))) CloseLink(rec);
     bool reused = rec->isOpen != 0;
     if (OpenLink(rec) < 0) {
         ConnectReportOpenFailure(owner, rec);

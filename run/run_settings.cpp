@@ -390,6 +390,11 @@ bool RunReadSettings(ConnectionRecord *rec, std::string *path)
     // GetPrivateProfile* would quietly return the defaults for a missing file.
     if (GetFileAttributesA(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
     SettingsReadConnect(paths.file, rec);
+    // The Connect dialog reads every field in decimal ("192.168.001.020" is .20, where the
+    // socket library would take octal and reach .16): the same instrument, or none at all.
+    char address[sizeof rec->ipAddress];
+    if (!ParseIpv4(rec->ipAddress, address, sizeof address)) address[0] = '\0';
+    TextCopy(rec->ipAddress, sizeof rec->ipAddress, address);
     // The window always connects a USB instrument at 19200, whatever the file says.
     if (rec->interfaceKind == IFACE_USB) rec->baudRate = USB_BAUD;
     return true;

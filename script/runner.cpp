@@ -179,6 +179,17 @@ static int RunDueLine(ScriptRunner *r, int current, int count)
     return out.error ? SCRIPT_TICK_SEND_FAILED : SCRIPT_TICK_LINE;
 }
 
+// No line waits longer than #slow's delay and the longest pause or reply time. A deadline
+// further ahead than that was set long ago: by the fresh run a Step began (a step sets none),
+// or by a run stopped weeks before. Read as a signed difference, such a time would otherwise
+// lie up to 24.8 days in the future, and Run would do nothing for that long.
+enum { LONGEST_LINE_WAIT_MS = 500 + 500 * 1000 };
+
+static bool LineDue(const ScriptRunner *r, uint32_t now)
+{
+    return TickReached(now, r->nextActionTime) || TickSince(r->nextActionTime, now) > LONGEST_LINE_WAIT_MS;
+}
+
 int ScriptTick()
 {
     ScriptRunner *r = &g_scriptRunner;
@@ -187,7 +198,7 @@ int ScriptTick()
     if (current < 0) current = StartFreshRun(r);
     int count = ScriptHostListCount();
     uint32_t now = ScriptHostTickCount();
-    if (r->state == StepRequested || r->dueNow || TickReached(now, r->nextActionTime))
+    if (r->state == StepRequested || r->dueNow || LineDue(r, now))
         return RunDueLine(r, current, count);
     ScriptWatchReply(now);
     return SCRIPT_TICK_NOTHING;

@@ -337,6 +337,36 @@ TEST_F(ConnectWin, ChangedSettingsReachTheInstrumentNowChosen)
     EXPECT_FALSE(g_connection.isOpen) << "an unanswered reconnect";
 }
 
+// An unanswered attempt leaves the link open; if the instrument then ends its LAN connection
+// or its port goes away (switched off and on, cable pulled and put back), Connect with the same
+// settings must open a new link rather than ask on the dead one, again and again.
+TEST_F(ConnectWin, LinkThatDiedAfterAnUnansweredAttemptIsOpenedAnew)
+{
+    AppStart();
+    for (const char *end : {"lan close", "drop serial"}) {
+        SCOPED_TRACE(end);
+        bool lan = end[0] == 'l';
+        SimOk("reset");
+        SimOk("silence on");
+        std::vector<std::string> texts;
+        AppExpect("Connect", [&](HWND dlg) {
+            Pick(dlg, IDC_CONNECT_INTERFACE, lan ? 1 : 0);
+            if (lan) SetIp(dlg, SimLanAddress());
+            else PickText(dlg, IDC_CONNECT_PORT, SimComPort());
+            texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+            SimOk(end);
+            SimOk("silence off");
+            texts.push_back(PressForBox(dlg, IDC_CONNECT_CONNECT));
+            if (IsWindow(dlg)) AppPress(dlg, IDCANCEL);
+        });
+        SendMessageA(AppWindow(), WM_COMMAND, IDM_CONNECTION, 0);
+        ASSERT_EQ(2u, texts.size());
+        EXPECT_EQ("The connection failed", texts[0]);
+        EXPECT_EQ("The connection was successful\nVendrel,RZT7680,12345,1.23", texts[1]);
+        EXPECT_TRUE(g_connection.connected);
+    }
+}
+
 // Test keeps the model code of its success; a silent instrument then gets the "incompatible"
 // message from Test, while Connect (which clears the code first) reports a plain failure.
 TEST_F(ConnectWin, SilentInstrumentFailsAfterFiveAttemptsWithTheRightMessage)

@@ -45,6 +45,18 @@ runq settings.txt
 expect_rc "settings lan" 0
 expect_sent "settings lan" lan
 
+# Fields with leading zeros are decimal, as the Connect dialog shows them: "010" is 10, not the
+# octal 8 of the socket library's reading. A second instrument listens where the address leads.
+lan2="127.10.${QSIM_LAN#*.*.}"
+"${QUILLON_SIM:?}" --lan "$lan2:10001" --control 127.0.0.1:0 --ready-file "$work/sim2.ready" >/dev/null 2>&1 &
+sim2=$!
+for _ in $(seq 100); do [ -e "$work/sim2.ready" ] && break; sleep 0.05; done
+write_ini 2 "" 0 "127.010.${QSIM_LAN#*.*.}"
+runq settings.txt
+expect_rc "lan address with leading zeros" 0
+expect_grep "lan address with leading zeros" err.txt "connected: Vendrel,RZT7680"
+kill "$sim2"; wait "$sim2" 2>/dev/null
+
 # The command line wins over the file.
 sim_ok reset
 runq --usb "$QSIM_COM" settings.txt

@@ -630,3 +630,29 @@ TEST_F(ScriptRunnerTest, UnreadableOrNonScriptFileFailsTheTest)
     EXPECT_EQ("Unable to read file " + missing, g_ui.messages[1].text);
     EXPECT_TRUE(g_host.lines.empty());
 }
+
+// A run begun by Step has no deadline of its own, and a stopped run keeps its last one; once
+// that time lies more than 24.8 days back (the tick count read as signed), Run must still go
+// on at once rather than wait for the count to come round again.
+TEST_F(ScriptRunnerTest, RunAfterAStepOrALongStopGoesOnAtOnce)
+{
+    Load({"=1", "=2", "=3"});
+    StepAt(0x90000000u);  // 28 days after boot
+    RunFrom(0x90000001u, 2000);
+    EXPECT_EQ((std::vector<uint32_t>{0x90000000u, 0x90000001u, 0x900000FBu}), lineTimes);
+
+    lineTimes.clear();
+    Load({"=1", "#pause,3", "=3", "=4"});
+    ScriptOnRun();
+    for (uint32_t t = 1000; g_host.selection != 2; t++) Tick(t);
+    ScriptOnRun();  // Stop during the pause ...
+    RunFrom(1400, 4000);  // ... and Run at once: the pause is still served
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1250, 4500, 4750}), lineTimes);
+    lineTimes.clear();
+    Load({"=1", "#pause,3", "=3", "=4"});
+    ScriptOnRun();
+    for (uint32_t t = 1000; g_host.selection != 2; t++) Tick(t);
+    ScriptOnRun();
+    RunFrom(0x90000000u, 2000);  // Run again four weeks later
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1250, 0x90000000u, 0x900000FAu}), lineTimes);
+}
