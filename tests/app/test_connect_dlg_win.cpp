@@ -675,7 +675,9 @@ TEST_F(ConnectWin, SaveAsDefaultIsWhatTheNextStartShows)
             EXPECT_EQ(c.ip, IpText(dlg));
             EXPECT_EQ(c.index == 1, Shown(dlg, IDC_CONNECT_IP));
             EXPECT_EQ(c.index != 1, Shown(dlg, IDC_CONNECT_PORT));
-            if (c.index != 1) EXPECT_EQ(c.index == 2, Enabled(dlg, IDC_CONNECT_BAUD));
+            if (c.index != 1) {
+                EXPECT_EQ(c.index == 2, Enabled(dlg, IDC_CONNECT_BAUD));
+            }
             AppPress(dlg, IDCANCEL);
         });
         AppClose();
