@@ -267,7 +267,9 @@ TEST(LinkCom, CloseOnANeverOpenedRecordIsHarmless)
     EXPECT_EQ(LINK_INVALID_SOCKET, rec.socketHandle);
 }
 
-TEST(LinkCom, DroppedSerialLinkMakesReadByteFail)
+// A port that has gone (a USB adapter pulled out) fails both ways: a write to it is a failed
+// send, not a send of nothing that leaves the caller waiting for a reply.
+TEST(LinkCom, DroppedSerialLinkMakesReadByteAndSendLineFail)
 {
     SimOk("reset");
     ConnectionRecord rec;
@@ -284,6 +286,7 @@ TEST(LinkCom, DroppedSerialLinkMakesReadByteFail)
         Sleep(5);
     }
     EXPECT_EQ(-1, c);
+    EXPECT_EQ(-1, SendLine("*IDN?\n", &rec));
     CloseLink(&rec);
 }
 
