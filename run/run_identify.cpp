@@ -57,10 +57,12 @@ static void ReportAddRaw(Report *r, const char *key, const char *label, const st
     else if (*label) r->text += std::string(label) + ": " + text + "\n";
 }
 
-// A text member: an absent one (null) is null in JSON and no line in text.
+// A text member: an absent one (null) is null in JSON and no line in text. A fact taken from
+// the end of a reply keeps the LF of an instrument that ends its lines with LF alone.
 static void ReportAdd(Report *r, const char *key, const char *label, const std::string *value)
 {
-    ReportAddRaw(r, key, value ? label : "", value ? JsonString(*value) : "null", value ? *value : std::string());
+    std::string text = value ? ReplyText(value->c_str(), value->size()) : std::string();
+    ReportAddRaw(r, key, value ? label : "", value ? JsonString(text) : "null", text);
 }
 
 static void ReportWrite(Report *r)

@@ -10,6 +10,7 @@
 #include <process.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/console.h"
@@ -116,6 +117,7 @@ static int ConnectInstrument()
     g_connection.pollEnabled = 1;
     char idn[sizeof g_connection.idnText];
     TextCopyN(idn, sizeof idn, g_connection.idnText, sizeof idn - 1);
+    idn[strcspn(idn, "\r\n")] = '\0';  // the LF of an instrument that ends its lines with LF alone
     RunWriteError((std::string("connected: ") + (idn[0] ? idn : "Unknown Instrument")).c_str());
     return RUN_EXIT_PASSED;
 }

@@ -102,7 +102,8 @@ static bool BootInitialise(UpgradePlan *plan)
     SendLine(BOOT_ATTENTION, &g_connection);
     DrainInput(&g_connection, 5000);
     if (BootStopRequested(plan)) return false;
-    bool ok = SendExpectOk(BOOT_INITIALISE) || SendExpectOk(BOOT_INITIALISE);
+    bool ok = SendExpectOk(BOOT_INITIALISE) || (!BootStopRequested(plan) && SendExpectOk(BOOT_INITIALISE));
+    if (!ok && BootStopRequested(plan)) return false;  // the second try was left undone
     BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
     return ok;
 }
@@ -200,13 +201,14 @@ static int BootReadLine(FILE *f, char *line)
     return n;
 }
 
-// One record: the line as read, then CR LF; sent again until accepted, at most 4 times.
-static bool BootSendRecord(const char *line)
+// One record: the line as read, then CR LF; sent again until accepted, at most 4 times. A
+// stop ends the retries too: a silent boot loader would otherwise hold it for 15 s more.
+static bool BootSendRecord(const UpgradePlan *plan, const char *line)
 {
     char command[BOOT_LINE_MAX + 3];  // the longest line, CR LF and the terminator
     TextCopy(command, sizeof command, line);
     if (TextAppend(command, sizeof command, "\r\n") >= sizeof command) return false;  // never cut
-    for (int attempt = 0; attempt < BOOT_RECORD_SENDS; attempt++) {
+    for (int attempt = 0; attempt < BOOT_RECORD_SENDS && !BootStopRequested(plan); attempt++) {
         if (SendExpectOk(command)) return true;
     }
     return false;
@@ -228,7 +230,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
         run->charsRead = n > INT32_MAX - run->charsRead ? INT32_MAX : run->charsRead + n;
         // A NUL inside a record would cut it short on the wire: the record counts as failed.
         if (line[0] == ':')
-            ok = !BootStopRequested(run->plan) && strlen(line) == (size_t)n && BootSendRecord(line);
+            ok = strlen(line) == (size_t)n && BootSendRecord(run->plan, line);
         UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
     }
     fclose(f);

@@ -37,6 +37,7 @@ bool SelectSector(int32_t sector);
 // entries that are not excluded (those the files list showed), program their files, restart
 // the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
 // restart. Once plan->stopRequested is set it sends nothing more (it looks before the
-// attention byte, the initialise command, each erase, each file and each record) and logs
-// no error for the part left undone. Returns plan->succeeded.
+// attention byte, the initialise command, each erase, each file and each record, and before
+// each repeat of an unanswered one) and logs no error for the part left undone. Returns
+// plan->succeeded.
 bool RunUpgradeProcedure(UpgradePlan *plan);

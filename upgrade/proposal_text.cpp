@@ -63,7 +63,7 @@ std::string ProposedOperationText(const char *richText)
             if (name == "cf") colour = value;
         } else if (c == '\\' && richText[i + 1]) {
             run += richText[++i];  // an escaped backslash or brace
-        } else if (c != '}') {
+        } else if (c != '}' && c != '\r' && c != '\n') {  // a bare line end is no text in rich text
             run += c;
         }
     }

@@ -352,12 +352,15 @@ TEST_F(BootProcedure, EmptyTotalKeepsProgressInRange)
 }
 
 // A stop asked for while a command awaits its reply (the headless runner's Ctrl-C): that
-// command still gets its reply, nothing is sent after it, and no error is logged.
+// command still gets its reply, nothing is sent after it, and no error is logged. A command
+// left unanswered is not sent again either.
 TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
 {
-    static const struct { const char *what; std::string stopAt; int occurrence; } cases[] = {
-        {"during the erase", "x", 1},
-        {"during a record", ":02000004BB\n\r\n", 2},
+    static const struct { const char *what; std::string stopAt; int occurrence; const char *reply; } cases[] = {
+        {"during the erase", "x", 1, "ok"},
+        {"during a record", ":02000004BB\n\r\n", 2, "ok"},
+        {"during an unanswered record", ":02000004BB\n\r\n", 1, ""},
+        {"during an unanswered initialise", "C7D2z\n", 1, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -365,6 +368,7 @@ TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
         SetUp();
         AddFile("a.hex", 1, std::string(HEX_B) + HEX_B + HEX_B);
         AddFile("b.hex", 2, HEX_B);
+        loader.replies[c.stopAt] = {c.reply, c.reply, c.reply, c.reply};
         std::function<void(const std::string &)> answer = g_fake.onSend;
         int seen = 0;
         g_fake.onSend = [&](const std::string &text) {

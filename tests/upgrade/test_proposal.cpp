@@ -51,7 +51,8 @@ TEST(Proposal, SmallCaseByHand)
 }
 
 // The headless runner prints the same list without colours: what is red stands in brackets,
-// the columns stay, and a backslash or brace from the instrument shows as itself.
+// the columns stay, and a backslash or brace from the instrument shows as itself. The LF an
+// LF-only instrument leaves on its reply is no line break in the dialog, nor here.
 TEST(Proposal, PlainText)
 {
     LoadEntry entries[3] = {
@@ -60,7 +61,7 @@ TEST(Proposal, PlainText)
         ProposalEntry(1, "2Missing.hex", false),
     };
     bool blocking = false;
-    std::string rich = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,{1\\0}", "RZT6680", &blocking);
+    std::string rich = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,{1\\0}\n", "RZT6680", &blocking);
     EXPECT_EQ("Proposed Operation\n\n"
               "Instrument: VENDREL,RZT6680,0,{1\\0}\n"
               "Target: RZT6680\n"

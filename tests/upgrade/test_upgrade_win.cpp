@@ -322,16 +322,21 @@ TEST_P(UpgradeChecksTest, NotConnectedAsksFirstAndStoresTheNewIdentification)
 }
 
 // A missing file blocks the operation: Accept is disabled and its command is refused. Its
-// name shows whole, also when it begins with a digit.
+// name shows whole, also when it begins with a digit. A device name is no file either: the
+// lookup finds "aux.hex" as a device, which the worker would read for ever after erasing.
 TEST_P(UpgradeChecksTest, MissingFileDisablesAccept)
 {
-    std::string path = Write("missing.upg", "TARGET,RZT7680\r\nLOAD,0,2nowhere.hex\r\n");
-    UiDriver d;
-    EXPECT_FALSE(Run(path, &d));
-    EXPECT_TRUE(d.filesSeen);
-    EXPECT_FALSE(d.filesAcceptEnabled);
-    EXPECT_FALSE(d.progressSeen);
-    EXPECT_NE(std::string::npos, d.filesText.find("2nowhere.hex")) << d.filesText;
+    for (const char *name : {"2nowhere.hex", "aux.hex", "nul"}) {
+        SCOPED_TRACE(name);
+        std::string path = Write("missing.upg", std::string("TARGET,RZT7680\r\nLOAD,0,") + name + "\r\n");
+        UiDriver d;
+        d.acceptFiles = false;
+        EXPECT_FALSE(Run(path, &d));
+        EXPECT_TRUE(d.filesSeen);
+        EXPECT_FALSE(d.filesAcceptEnabled);
+        EXPECT_FALSE(d.progressSeen);
+        EXPECT_NE(std::string::npos, d.filesText.find(name)) << d.filesText;
+    }
 }
 
 // A running or stepping script is paused before the command uses the link; pollEnabled comes
