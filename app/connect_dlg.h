@@ -1,7 +1,9 @@
-// The Connect dialog. UI thread only.
+// The Connect dialog's rules that do not need the dialog: the check of the link settings
+// before connecting, shared with the headless runner. Portable.
 #pragma once
-#include <windows.h>
+#include "link/link.h"
 
-// Runs dialog 121 modally over owner. It fills g_connection's settings and sets its
-// connected flag; returns that flag.
-bool RunConnectDialog(HWND owner);
+// What is missing from rec's link settings for its interface: "Please select a COM Port" or
+// "Please choose a baudrate" for USB and Serial, "Please enter an IP address" for LAN;
+// null when nothing is missing, and for any other interface kind (nothing to check).
+const char *ConnectSettingsProblem(const ConnectionRecord *rec);

@@ -1,248 +1,286 @@
-// The command console: the main window's command dispatcher (the routing table of the whole
-// program), the results-window seam of the portable console code, Save to File, the About
-// box, connecting and disconnecting. UI thread only.
+// The portable command console: what a typed or scripted command becomes on the wire, the
+// history, the reply poll that turns received bytes into results-window lines, and the texts
+// derived from the connection (titles) and from the results window (saved files).
 #include "app/console.h"
 
-#include <commdlg.h>
-
+#include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <cstring>
+#include <utility>
 
-#include "app/connect_dlg.h"
-#include "app/info_panel.h"
-#include "app/main_window.h"
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/shell.h"
 #include "common/texttab.h"
-#include "link/connect.h"
+#include "common/textutil.h"
 #include "link/link.h"
 #include "res/resource.h"
-#include "script/script.h"
-#include "upgrade/upgrade_win.h"
 
-static const char kSaveFailed[] = "Unable to create text file";
+bool ConvertBinary = true;
+int32_t ReceivedCharCount = 0;
+CommandHistory g_commandHistory;
 
-// --- Text helpers and the shell seam --------------------------------------------------------
+// --- Sending ----------------------------------------------------------------------------
 
-void AppendEditText(HWND edit, const char *text)
+static bool IsAsciiLetter(char c)
 {
-    LRESULT len = SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0);
-    SendMessageA(edit, EM_SETSEL, (WPARAM)len, (LPARAM)len);
-    SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)text);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-int ReadWindowText(HWND hwnd, char *buf, int cap)
+bool SendCommandText(const char *text)
 {
-    if (cap <= 0) return 0;
-    buf[0] = '\0';
-    return GetWindowTextA(hwnd, buf, cap);
-}
-
-std::string WindowTextOf(HWND hwnd)
-{
-    int len = GetWindowTextLengthA(hwnd);
-    std::vector<char> buf(len + 1);
-    int got = GetWindowTextA(hwnd, buf.data(), len + 1);
-    return std::string(buf.data(), got > 0 ? got : 0);
-}
-
-void ShellAppendResults(const char *text)
-{
-    if (g_hwndMain && *text) AppendEditText(GetMainChild(IDC_RESULTS), text);
-}
-
-std::string ShellResultsText()
-{
-    return g_hwndMain ? WindowTextOf(GetMainChild(IDC_RESULTS)) : std::string();
-}
-
-void ShellPostCommand(int id, intptr_t lParam)
-{
-    if (g_hwndMain) PostMessageA(g_hwndMain, WM_COMMAND, (WPARAM)id, (LPARAM)lParam);
-}
-
-// --- Commands -------------------------------------------------------------------------------
-
-static void PostFocusCommandLine(HWND hwnd) { PostMessageA(hwnd, WM_COMMAND, CMD_FOCUS_COMMAND_LINE, 0); }
-
-// Where the keyboard belongs: the command line, or the script list while the script pane
-// hides the command line (a hidden control with the focus would still take Enter).
-static HWND EntryControl()
-{
-    return GetMainChild(g_scriptRunner.state != NoScript ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE);
-}
-
-static void FocusCommandLine()
-{
-    HWND entry = EntryControl();
-    SetFocus(entry);
-    if (entry == GetMainChild(IDC_COMMAND_LINE)) SendMessageA(entry, EM_SETSEL, 0, -1);
-}
-
-static void SendTypedCommand(HWND hwnd)
-{
-    HWND commandLine = GetMainChild(IDC_COMMAND_LINE);
-    // Behind the script pane the line still holds its last command: it must send nothing.
-    if (!(GetWindowLongA(commandLine, GWL_STYLE) & WS_VISIBLE)) return;
-    char text[260];
-    ReadWindowText(commandLine, text, sizeof text);
-    int result = ConsoleSendTyped(text);
-    if (result == CONSOLE_IDLE) return;
-    if (result == CONSOLE_SEND_FAILED) {
-        MessageBoxA(hwnd, AppTextTable[49], AppTextTable[0], MB_OK | MB_ICONINFORMATION);
-        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
+    if (!text) text = "";
+    // "^X" lets the user type control characters the edit control cannot hold; "^[" is ESC.
+    if (text[0] == '^' && (IsAsciiLetter(text[1]) || text[1] == '[')) {
+        char upper = (text[1] >= 'a' && text[1] <= 'z') ? (char)(text[1] - 'a' + 'A') : text[1];
+        const char control[3] = {(char)(upper - 64), '\n', '\0'};
+        return SendLine(control, &g_connection) < 0;
     }
-    PostFocusCommandLine(hwnd);
+    std::string line(text);
+    line += '\n';
+    return SendLine(line.c_str(), &g_connection) < 0;
 }
 
-static void ShowHistoryText(HWND hwnd, bool back)
+int ConsoleSendTyped(const char *text)
 {
-    std::string text;
-    bool changed = back ? HistoryBack(&g_commandHistory, &text) : HistoryForward(&g_commandHistory, &text);
-    if (!changed) return;
-    SetWindowTextA(GetMainChild(IDC_COMMAND_LINE), text.c_str());
-    PostFocusCommandLine(hwnd);
+    if (!g_connection.connected || !text || !text[0]) return CONSOLE_IDLE;
+    if (SendCommandText(text)) return CONSOLE_SEND_FAILED;
+    HistoryStore(&g_commandHistory, text);
+    std::string echo = "> ";
+    echo += text;
+    echo += "\r\n";
+    ShellAppendResults(echo.c_str());
+    return CONSOLE_SENT;
 }
 
-static void RecallEchoLine(HWND hwnd)
+// --- History ----------------------------------------------------------------------------
+
+static bool SlotFilled(const CommandHistory *h, int i)
 {
-    HWND results = GetMainChild(IDC_RESULTS);
-    DWORD start = 0, end = 0;
-    SendMessageA(results, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
-    LRESULT lineStart = SendMessageA(results, EM_LINEINDEX, (WPARAM)-1, 0);
-    std::string text;
-    if (lineStart < 0 || !RecallClickedLine(WindowTextOf(results), (size_t)lineStart, start != end, &text)) return;
-    SetWindowTextA(GetMainChild(IDC_COMMAND_LINE), text.c_str());
-    PostFocusCommandLine(hwnd);
+    return i >= 0 && i < HISTORY_SLOTS && !h->slots[i].empty();
 }
 
-// Writes the results window as a CR LF text file. Returns false when nothing could be saved.
-static bool WriteResultsFile(const char *path)
+void HistoryStore(CommandHistory *h, const char *text)
 {
-    FILE *file = fopen(path, "wb");
-    if (!file) return false;
-    std::string text = ResultsToFileText(ShellResultsText());
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    return fclose(file) == 0 && ok;
-}
-
-static void SaveResultsToFile(HWND hwnd)
-{
-    char path[260] = "";
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = hwnd;
-    ofn.lpstrFilter = "Text File *.txt\0*.txt\0";
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = path;
-    ofn.nMaxFile = sizeof path;
-    ofn.lpstrDefExt = "txt";
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-    // A file that cannot be written is reported like a cancelled dialog: losing the text
-    // without a word would look like a successful save.
-    if (!GetSaveFileNameA(&ofn) || !WriteResultsFile(path))
-        MessageBoxA(hwnd, kSaveFailed, AppTextTable[0], MB_OK | MB_ICONINFORMATION);
-}
-
-static INT_PTR CALLBACK AboutDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM)
-{
-    switch (msg) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dlg, IDC_ABOUT_PRODUCT, AppTextTable[0]);
-        SetDlgItemTextA(dlg, IDC_ABOUT_VERSION, AppTextTable[1]);
-        SetDlgItemTextA(dlg, IDC_ABOUT_MAKER, AppTextTable[10]);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dlg, LOWORD(wParam));
-            return TRUE;
+    if (!text || !text[0]) return;
+    std::string copy(text);  // text may be one of the slots, which the shift below moves
+    for (int i = 0; i < HISTORY_SLOTS; i++) {
+        if (h->slots[i].empty()) {
+            h->slots[i] = std::move(copy);
+            h->cursor = i;
+            return;
         }
-        break;
     }
-    return FALSE;
+    for (int i = 0; i + 1 < HISTORY_SLOTS; i++) h->slots[i] = std::move(h->slots[i + 1]);
+    h->slots[HISTORY_SLOTS - 1] = std::move(copy);
+    h->cursor = HISTORY_SLOTS - 1;
 }
 
-static void SetUpgradeMenuEnabled(HWND hwnd, bool enable)
+bool HistoryBack(CommandHistory *h, std::string *out)
 {
-    EnableMenuItem(GetMenu(hwnd), IDM_UPGRADE_FIRMWARE, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
-    DrawMenuBar(hwnd);
-}
-
-static void Connect(HWND hwnd, LPARAM lParam)
-{
-    if (lParam == 0) {
-        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
-        RunConnectDialog(hwnd);
-    } else {
-        g_connection.connected = ConnectAndIdentify(hwnd, &g_connection, false) ? 1 : 0;
+    h->cursor--;
+    if (h->cursor < 0) {
+        // Past the oldest entry: wrap to the newest. With nothing stored the cursor rests at
+        // -1 rather than running further negative on every Up.
+        h->cursor = -1;
+        for (int i = HISTORY_SLOTS - 1; i >= 0; i--) {
+            if (SlotFilled(h, i)) {
+                h->cursor = i;
+                break;
+            }
+        }
+        if (h->cursor < 0) return false;
     }
-    PostMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
-    ReplyPollReset();
-    // Cancel after an unanswered Connect, or a reconnect nobody answered, leaves no link open:
-    // an open COM port is locked for every other program.
-    if (!g_connection.connected) {
-        CloseLink(&g_connection);
-        return;
+    if (!SlotFilled(h, h->cursor)) return false;
+    *out = h->slots[h->cursor];
+    return true;
+}
+
+bool HistoryForward(CommandHistory *h, std::string *out)
+{
+    h->cursor++;
+    if (h->cursor < 0 || !SlotFilled(h, h->cursor)) h->cursor = 0;
+    if (!SlotFilled(h, h->cursor)) return false;
+    *out = h->slots[h->cursor];
+    return true;
+}
+
+void HistoryRelease(CommandHistory *h)
+{
+    for (std::string &s : h->slots) std::string().swap(s);
+    h->cursor = 0;
+}
+
+// --- Results window texts ---------------------------------------------------------------
+
+static bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool RecallClickedLine(const std::string &text, size_t lineStart, bool hasSelection, std::string *out)
+{
+    if (hasSelection || lineStart >= text.size() || text[lineStart] != '>') return false;
+    // A bare ">" line: skipping two characters would step over its line end into the next line.
+    if (lineStart + 1 >= text.size() || IsLineEnd(text[lineStart + 1])) return false;
+    size_t start = lineStart + 2;
+    size_t end = start;
+    while (end < text.size() && end - start < RECALL_MAX && !IsLineEnd(text[end])) end++;
+    if (end == start) return false;
+    *out = text.substr(start, end - start);
+    return true;
+}
+
+std::string ResultsToFileText(const std::string &windowText)
+{
+    std::string out;
+    out.reserve(windowText.size() + windowText.size() / 16);
+    for (char c : windowText) {
+        if (c == '\r') continue;
+        if (c == '\n') out += '\r';
+        out += c;
     }
-    RefreshInfoPanel();
-    g_connection.pollEnabled = 1;
-    SetUpgradeMenuEnabled(hwnd, true);
-    char title[TITLE_SIZE];
-    BuildConnectedTitle(title, sizeof title, g_startupTitle, g_connection.interfaceKind, g_connection.idnText);
-    SetWindowTextA(hwnd, title);
+    return out;
 }
 
-static void Disconnect(HWND hwnd, LPARAM lParam)
+int WriteResultsFile(const char *path)
 {
-    SetUpgradeMenuEnabled(hwnd, false);
-    CloseLink(&g_connection);
-    g_connection.pollEnabled = 0;
-    g_connection.connected = 0;
-    EnableAllChildren(false);
-    if (lParam != 0 &&
-        MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
-        PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 1);
-    RefreshInfoPanel();
+    // Binary mode: ResultsToFileText already made every line end CR LF, on every build.
+    FILE *file = fopen(path, "wb");
+    if (!file) return RESULTS_FILE_CANNOT_OPEN;
+    std::string text = ResultsToFileText(ShellResultsText());
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    bool closed = fclose(file) == 0;
+    if (!written) return RESULTS_FILE_WRITE_FAILED;
+    return closed ? RESULTS_FILE_OK : RESULTS_FILE_CLOSE_FAILED;
 }
 
-static void ToggleConvertBinary(HWND hwnd)
+bool ConsoleHandlePosted(int id)
 {
-    ConvertBinary = !ConvertBinary;
-    CheckMenuItem(GetMenu(hwnd), IDM_CONVERT_BINARY, MF_BYCOMMAND | (ConvertBinary ? MF_CHECKED : MF_UNCHECKED));
-}
-
-LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
-{
-    int id = LOWORD(wParam);
     switch (id) {
-    case IDM_ABOUT: DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), hwnd, AboutDlgProc, 0); break;
-    case CMD_APPLY_CONNECTED_STATE:
-        EnableAllChildren(g_connection.connected != 0);
-        UpdateScriptButtons();  // a run still going keeps Step and Close disabled
-        SetFocus(EntryControl());
-        break;
-    case CMD_FOCUS_COMMAND_LINE: FocusCommandLine(); break;
-    case CMD_RECALL_CLICKED_LINE: RecallEchoLine(hwnd); break;
-    case CMD_HISTORY_BACK: ShowHistoryText(hwnd, true); break;
-    case CMD_HISTORY_FORWARD: ShowHistoryText(hwnd, false); break;
-    case IDM_SAVE_TO_FILE: SaveResultsToFile(hwnd); break;
-    case IDC_SEND: SendTypedCommand(hwnd); break;
-    case IDC_SCRIPT_RUN:
-    case IDC_SCRIPT_STEP:
-    case IDC_SCRIPT_CLOSE:
-    case IDM_SCRIPT: ScriptHandleCommand(id); break;
-    case IDM_CONNECTION: Connect(hwnd, lParam); break;
-    case IDM_CLEAR_RESULTS:
-        SetWindowTextA(GetMainChild(IDC_RESULTS), "");
-        PostFocusCommandLine(hwnd);
-        break;
-    case IDM_UPGRADE_FIRMWARE:
-        RunFirmwareUpgrade(hwnd);
-        PostFocusCommandLine(hwnd);
-        break;
-    case IDM_DISCONNECT: Disconnect(hwnd, lParam); break;
-    case IDM_CONVERT_BINARY: ToggleConvertBinary(hwnd); break;
-    default: return DefWindowProcA(hwnd, WM_COMMAND, wParam, lParam);
+    case IDM_CONVERT_BINARY: ConvertBinary = !ConvertBinary; return true;
+    case IDM_CLEAR_RESULTS: ShellClearResults(); return true;
+    default: return false;
     }
-    return 0;
+}
+
+// --- Reply poll ---------------------------------------------------------------------------
+
+// Appending to the results window is slow per call (an edit-control insertion), so the lines
+// of one poll are collected and shown at once; this bounds what is held between flushes.
+enum { PENDING_FLUSH_LIMIT = 1 << 20 };
+
+static unsigned char s_replyLine[REPLY_LINE_SIZE];
+static size_t s_replyLength;
+static char s_convertedLine[REPLY_LINE_SIZE];
+static std::string s_pendingText;
+
+size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap)
+{
+    if (cap == 0) return 0;
+    size_t n = 0;
+    size_t i = 0;
+    // A long line of packed values expands up to threefold; whatever does not fit the
+    // converted buffer is cut rather than written past it.
+    while (i < len && n < cap - 1) {
+        if (line[i] < 0x80 || !ConvertBinary) {
+            out[n++] = (char)line[i++];
+            continue;
+        }
+        unsigned char packed[4];
+        for (size_t k = 0; k < 4; k++) packed[k] = i + k < len ? line[i + k] : 0;
+        char text[PACKED_TEXT_SIZE];
+        ConvertPackedValue(packed, text);
+        size_t wanted = TextCopy(out + n, cap - n, text);
+        n += wanted < cap - n ? wanted : cap - n - 1;
+        i += 4;
+    }
+    out[n] = '\0';
+    return n;
+}
+
+typedef void (*AppendFn)(const char *text);
+
+static void FlushPending(AppendFn append)
+{
+    if (s_pendingText.empty()) return;
+    append(s_pendingText.c_str());
+    s_pendingText.clear();
+}
+
+static void FinishReplyLine(AppendFn append)
+{
+    if (s_replyLength > 0) {
+        size_t n = ConvertReplyLine(s_replyLine, s_replyLength, s_convertedLine, sizeof s_convertedLine);
+        if (s_pendingText.size() + n + 2 > PENDING_FLUSH_LIMIT) FlushPending(append);
+        s_pendingText.append(s_convertedLine, n);
+        s_pendingText += "\r\n";
+    }
+    // Saturate: a session may outlive 2 GB of replies, and the script runner only tests
+    // whether the count moved.
+    int32_t add = (int32_t)s_replyLength;
+    ReceivedCharCount = ReceivedCharCount > INT32_MAX - add ? INT32_MAX : ReceivedCharCount + add;
+    s_replyLength = 0;
+}
+
+int ReplyPoll()
+{
+    return ReplyPollTo(ShellAppendResults);
+}
+
+int ReplyPollTo(void (*append)(const char *text))
+{
+    if (!append) append = ShellAppendResults;
+    int bytesRead = 0;
+    int c;
+    while ((c = ReadByte(&g_connection)) >= 0) {
+        bytesRead++;
+        if (c == '\n' || c == '\r' || c == '\0') {
+            FinishReplyLine(append);
+            continue;
+        }
+        s_replyLine[s_replyLength++] = (unsigned char)c;
+        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine(append);
+    }
+    FlushPending(append);
+    if (c == -1) ShellPostCommand(IDM_DISCONNECT, 1);
+    return bytesRead;
+}
+
+void ReplyPollReset()
+{
+    s_replyLength = 0;
+}
+
+void ReplyPollFinishLine()
+{
+    FinishReplyLine(ShellAppendResults);
+    FlushPending(ShellAppendResults);
+}
+
+// --- Titles ---------------------------------------------------------------------------------
+
+size_t BuildStartupTitle(char *out, size_t cap)
+{
+    const char *version = AppTextTable[1];
+    std::string title = AppTextTable[0];
+    title += ' ';
+    title.append(version, strcspn(version, " "));
+    return TextCopy(out, cap, title.c_str());
+}
+
+size_t BuildConnectedTitle(char *out, size_t cap, const char *startupTitle, int interfaceKind,
+                           const char *idnText)
+{
+    std::string title = startupTitle ? startupTitle : "";
+    title += "     ";
+    title += interfaceKind == IFACE_LAN ? "LAN" : interfaceKind == IFACE_USB ? "USB" : "SER";
+    if (!idnText || !idnText[0]) {
+        title += ",Unknown Connection";
+    } else if (const char *comma = strchr(idnText, ',')) {
+        title += comma;
+    } else {
+        // No fields to skip: show the whole reply rather than nothing.
+        title += ',';
+        title += idnText;
+    }
+    return TextCopy(out, cap, title.c_str());
 }

@@ -1,17 +1,105 @@
-// The command console of the main window: the command dispatcher, the text helpers for the
-// results window and the command line, connecting and disconnecting. UI thread only.
+// The portable half of the command console: sending in the caret notation, the command
+// history, recalling echo lines, the reply poll with packed-value conversion, the window
+// titles, the results file and the commands that touch no window. Shared by the main window
+// (console_win.cpp) and the headless runner, so nothing here touches Win32; output goes
+// through app/shell.h.
 #pragma once
-#include <windows.h>
-
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
-// Handles one WM_COMMAND of the main window (id in the low word of wParam). Returns 0 for
-// the commands it knows; anything else goes to DefWindowProcA.
-LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+// Convert Binary: packed values in reply lines are shown as text. Initially true; the
+// "Convert Binary" menu item and the script language flip it.
+extern bool ConvertBinary;
+// Raw characters of every completed reply line, added by the reply poll. The script runner
+// sets it to 0 or -1 and watches it to end reply waits.
+extern int32_t ReceivedCharCount;
 
-// Puts the caret at the end of an edit control and inserts text there (not undoable).
-void AppendEditText(HWND edit, const char *text);
-// Copies a window's whole text into buf (capacity cap), cut to fit; returns the length copied.
-int ReadWindowText(HWND hwnd, char *buf, int cap);
-// The whole text of a window, however long.
-std::string WindowTextOf(HWND hwnd);
+enum {
+    HISTORY_SLOTS = 50,
+    RECALL_MAX = 256,          // characters taken from a clicked echo line
+    REPLY_LINE_SIZE = 20480,   // reply line and converted line buffers (bytes)
+    TITLE_SIZE = 260,          // enough for any title built here
+};
+
+// Sends one command line (no line end) to g_connection: "^X" (X a letter or "[") becomes the
+// control byte and LF, anything else the text and LF. Returns true when sending FAILED.
+bool SendCommandText(const char *text);
+
+// The 50 most recent typed commands, oldest first; an empty string is an empty slot and
+// filled slots never follow an empty one.
+struct CommandHistory {
+    std::string slots[HISTORY_SLOTS];
+    int cursor = 0;
+};
+
+// The history of the one console (released at main-window destruction).
+extern CommandHistory g_commandHistory;
+
+// Stores a copy of text (ignored when empty) after a successful send; the cursor moves to it.
+void HistoryStore(CommandHistory *h, const char *text);
+// Up arrow: true and *out = the text for the command line, false when nothing changes.
+bool HistoryBack(CommandHistory *h, std::string *out);
+// Down arrow: true and *out = the text for the command line, false when nothing changes.
+bool HistoryForward(CommandHistory *h, std::string *out);
+// Empties every slot and returns the cursor to 0 (shutdown).
+void HistoryRelease(CommandHistory *h);
+
+// A click in the results window: when there is no selection and the caret's line (starting
+// at lineStart in text) begins with ">", true and *out = that line from its third character
+// to CR/LF/end, at most RECALL_MAX characters; false when nothing is to be recalled.
+bool RecallClickedLine(const std::string &text, size_t lineStart, bool hasSelection, std::string *out);
+
+// Outcome of ConsoleSendTyped.
+enum { CONSOLE_SENT = 0, CONSOLE_IDLE = 1, CONSOLE_SEND_FAILED = -1 };
+// The Send command's core: not connected or empty text -> CONSOLE_IDLE (nothing done);
+// send failure -> CONSOLE_SEND_FAILED (not stored, not echoed; the caller reports and
+// disconnects); else stores it in g_commandHistory, appends "> text\r\n" and -> CONSOLE_SENT.
+int ConsoleSendTyped(const char *text);
+
+// The results window's text as written to a file: CRs removed, every LF becomes CR LF.
+std::string ResultsToFileText(const std::string &windowText);
+
+// Results of WriteResultsFile.
+enum {
+    RESULTS_FILE_OK = 0,
+    RESULTS_FILE_CANNOT_OPEN = -1,   // nothing written
+    RESULTS_FILE_WRITE_FAILED = -2,  // opened, not all written
+    RESULTS_FILE_CLOSE_FAILED = -3,  // all written, but closing (flushing) failed
+};
+// Creates or truncates the file at path and writes the results window to it in the file
+// form above (Save to File and the script's "print"). Returns RESULTS_FILE_*.
+int WriteResultsFile(const char *path);
+
+// The part of a posted command that touches no window, the same in every front end:
+// IDM_CONVERT_BINARY flips ConvertBinary, IDM_CLEAR_RESULTS empties the results window.
+// True when id was one of them (the window then sets its menu check or the focus).
+bool ConsoleHandlePosted(int id);
+
+// One timer tick of reply reading: drains ReadByte(&g_connection), assembles and converts
+// lines, appends all completed lines with one ShellAppendResults, adds to ReceivedCharCount
+// and posts IDM_DISCONNECT (lParam 1) when the last read failed with -1.
+// Returns the number of bytes read.
+int ReplyPoll();
+// ReplyPoll with the completed lines going to append instead of ShellAppendResults (a
+// headless runner's own output, or a test counting the appends).
+int ReplyPollTo(void (*append)(const char *text));
+// Forgets the partially received line (at every connect).
+void ReplyPollReset();
+// Ends the partially received line as if its line end had come (a run that stops now shows
+// what has arrived of it): appended like a completed line and counted in ReceivedCharCount.
+void ReplyPollFinishLine();
+
+// Converts one completed reply line (len raw bytes) into out (capacity cap > 0, always
+// NUL-terminated, cut at cap - 1). Packed values are expanded when ConvertBinary is set.
+// Returns the length written.
+size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap);
+
+// "Quillon2 v1_3": the product name, a space and the version text up to its first space.
+// Returns the length wanted (>= cap means cut).
+size_t BuildStartupTitle(char *out, size_t cap);
+// The connected title: startupTitle, five spaces, "LAN"/"USB"/"SER" by interfaceKind (2/1/
+// other), then idnText from its first comma, "," + idnText when it has none, or
+// ",Unknown Connection" when empty. Returns the length wanted (>= cap means cut).
+size_t BuildConnectedTitle(char *out, size_t cap, const char *startupTitle, int interfaceKind,
+                           const char *idnText);

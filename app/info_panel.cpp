@@ -1,40 +1,157 @@
-// Renders the information panel's styled runs into its rich-edit control: plain, bold, or
-// bold red, each appended at the end and scrolled into view. The content itself is built by
-// the portable BuildPanelRuns. UI thread only.
+// The information panel's content, built from the connection record alone: the connection,
+// the instrument's identity and releases, its calibration dates and the age warning.
 #include "app/info_panel.h"
 
-#include <windows.h>
-#include <richedit.h>
+#include <cctype>
+#include <cstring>
 
-#include "app/main_window.h"
-#include "common/panel_text.h"
-#include "link/link.h"
-#include "res/resource.h"
+#include "common/texttab.h"
+#include "common/textutil.h"
+#include "link/ident.h"
 
-static void AppendRun(HWND panel, const PanelRun &run)
+namespace {
+
+const char kUnknown[] = "Unknown";
+const char kMakerCalibration[] = "  Last VDL calibration:  \n";
+const char kAgeWarning[] = "  >18 months since VDL Calibration  \n";
+
+void PanelAddRun(std::vector<PanelRun> &runs, int style, const std::string &text)
 {
-    SendMessageA(panel, EM_SETSEL, (WPARAM)-2, (LPARAM)-1);
-    CHARFORMATA format = {};
-    format.cbSize = sizeof format;
-    SendMessageA(panel, EM_GETCHARFORMAT, SCF_DEFAULT, (LPARAM)&format);
-    format.dwMask |= CFM_BOLD | CFM_COLOR;
-    format.dwEffects &= ~(CFE_BOLD | CFE_AUTOCOLOR);
-    if (run.style != PANEL_PLAIN) format.dwEffects |= CFE_BOLD;
-    if (run.style == PANEL_WARNING)
-        format.crTextColor = RGB(255, 40, 40);
-    else
-        format.dwEffects |= CFE_AUTOCOLOR;
-    SendMessageA(panel, EM_SETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
-    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)run.text.c_str());
-    SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
+    if (!runs.empty() && runs.back().style == style) {
+        runs.back().text += text;
+        return;
+    }
+    runs.push_back({style, text});
 }
 
-void RefreshInfoPanel()
+// The record's texts are fixed arrays filled by other code; never read past their end.
+template <size_t N>
+std::string PanelField(const char (&field)[N])
 {
-    HWND panel = GetMainChild(IDC_INFO_PANEL);
-    if (!panel) return;
-    SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    for (const PanelRun &run : BuildPanelRuns(g_connection, today.wYear, today.wMonth, today.wDay)) AppendRun(panel, run);
+    return std::string(field, strnlen(field, N));
+}
+
+// Piece i of a split text, or fallback when the text has no such piece.
+std::string PanelPiece(const std::vector<std::string> &pieces, size_t i, const char *fallback)
+{
+    return i < pieces.size() ? pieces[i] : std::string(fallback);
+}
+
+// The local calibration date, for the models that keep one, and the maker calibration date
+// with its age test. The maker date is day_month-name_year in the first comma-separated field
+// of the "calstr?" reply; an instrument never calibrated by the maker reports a field
+// beginning "default".
+void PanelReadCalibration(PanelFacts &f, const ConnectionRecord &rec, int todayYear, int todayMonth,
+                          int todayDay)
+{
+    bool local = IsLocalCalibrationModel(rec.modelCode);
+    std::vector<std::string> parts = TextSplit(PanelField(rec.calVersionText).c_str(), '_');
+    std::string a = PanelPiece(parts, 0, ""), b = PanelPiece(parts, 1, ""), c = PanelPiece(parts, 2, "");
+    if (local && !a.empty() && !b.empty() && !c.empty()) f.localCalibration = a + " " + b + " " + c;
+
+    std::vector<std::string> fields = TextSplit(PanelField(rec.calibrationText).c_str(), ',');
+    parts = TextSplit(PanelPiece(fields, 0, "").c_str(), '_');
+    std::string day = PanelPiece(parts, 0, ""), month = PanelPiece(parts, 1, ""), year = PanelPiece(parts, 2, "");
+    if (!day.empty() && !month.empty() && !year.empty()) {
+        f.makerCalibration = day + " " + month + " " + year;
+        // A month name that is not a month gives no date to measure the age against; such a
+        // date is shown as reported and draws no warning rather than a guessed one.
+        int monthNumber = MonthFromName(month.c_str());
+        f.calibrationWarning = local && monthNumber > 0 &&
+                               PanelCalibrationOverdue(TextToInt(year.c_str()), monthNumber, todayYear, todayMonth,
+                                                       todayDay);
+        return;
+    }
+    if (parts.empty() || parts[0].compare(0, 7, "default") != 0) return;
+    for (const std::string &piece : parts) f.makerCalibration += piece + " ";
+    f.calibrationWarning = true;
+}
+
+}  // namespace
+
+int MonthFromName(const char *name)
+{
+    if (!name || !name[0]) return -1;
+    int first = toupper((unsigned char)name[0]);
+    int second = toupper((unsigned char)name[1]);
+    // Only look at the third letter when there is a second one: the text may end early.
+    int third = second ? toupper((unsigned char)name[2]) : 0;
+    switch (first) {
+    case 'F': return 2;
+    case 'S': return 9;
+    case 'O': return 10;
+    case 'N': return 11;
+    case 'D': return 12;
+    case 'A': return second == 'P' ? 4 : second == 'U' ? 8 : -1;
+    case 'M': return third == 'Y' ? 5 : third == 'R' ? 3 : -1;
+    case 'J':
+        if (second == 'A') return 1;
+        if (second == 'U') return third == 'N' ? 6 : third == 'L' ? 7 : -1;
+        return -1;
+    }
+    return -1;
+}
+
+bool PanelCalibrationOverdue(long calYear, int calMonth, int todayYear, int todayMonth, int todayDay)
+{
+    // Count in months since year 0. Years are clamped far beyond any real date so that a
+    // garbled reply ("99999999999") cannot overflow the arithmetic.
+    const long long kYearLimit = 1000000000;
+    long long year = calYear < -kYearLimit ? -kYearLimit : calYear > kYearLimit ? kYearLimit : calYear;
+    long long due = year * 12 + (calMonth - 1LL) + 18;  // months past December carry into the year
+    long long today = todayYear * 12LL + (todayMonth - 1LL);
+    return today > due || (today == due && todayDay > 1);
+}
+
+PanelFacts ReadPanelFacts(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay)
+{
+    PanelFacts f{};
+    int kind = rec.interfaceKind;
+    bool known = kind == IFACE_USB || kind == IFACE_LAN || kind == IFACE_SERIAL;
+    f.interfaceName = known ? LinkTextTable[kind + 1] : kUnknown;
+    f.address = kind == IFACE_LAN ? PanelField(rec.ipAddress) : PanelField(rec.portName);
+    f.serial = kind == IFACE_SERIAL;
+    f.baudRate = rec.baudRate;
+    std::vector<std::string> idn = TextSplit(PanelField(rec.idnText).c_str(), ',');
+    std::vector<std::string> version = TextSplit(PanelField(rec.versionText).c_str(), ',');
+    f.model = PanelPiece(idn, 1, kUnknown);
+    f.serialNumber = PanelPiece(idn, 2, kUnknown);
+    f.type = PanelPiece(version, 1, kUnknown);
+    f.mainRelease = PanelPiece(version, 2, kUnknown);
+    f.fpgaRelease = PanelPiece(version, 3, kUnknown);
+    f.dspRelease = PanelPiece(version, 4, kUnknown);
+    f.bootRelease = PanelPiece(version, 5, kUnknown);
+    PanelReadCalibration(f, rec, todayYear, todayMonth, todayDay);
+    return f;
+}
+
+std::vector<PanelRun> BuildPanelRuns(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay)
+{
+    std::vector<PanelRun> runs;
+    if (!rec.connected) {
+        PanelAddRun(runs, PANEL_PLAIN, "No connection");
+        return runs;
+    }
+    if (rec.modelCode == MODEL_UNKNOWN) {
+        PanelAddRun(runs, PANEL_BOLD, "Unknown Instrument");
+        return runs;
+    }
+    PanelFacts f = ReadPanelFacts(rec, todayYear, todayMonth, todayDay);
+    std::string text = "  Interface:  " + f.interfaceName + "\n  Address:  " + f.address + "\n";
+    if (f.serial) text += "  Baudrate:  " + std::to_string(f.baudRate) + "\n";
+    PanelAddRun(runs, PANEL_BOLD, "Connection Info.\n\n");
+    PanelAddRun(runs, PANEL_PLAIN, text);
+    text = "  Model:  " + f.model + "\n";
+    text += "  Serial No:  " + f.serialNumber + "\n";
+    text += "  Type:  " + f.type + "\n";
+    text += "  Main release:  " + f.mainRelease + "\n";
+    text += "  FPGA release:  " + f.fpgaRelease + "\n";
+    text += "  DSP release:  " + f.dspRelease + "\n";
+    text += "  BOOT release:  " + f.bootRelease + "\n\n";
+    if (!f.localCalibration.empty()) text += "  Last local calibration:  \n    " + f.localCalibration + "\n\n";
+    if (!f.makerCalibration.empty()) text += kMakerCalibration + ("    " + f.makerCalibration + "\n\n");
+    PanelAddRun(runs, PANEL_BOLD, "\n\nInstrument Info. \n\n");
+    PanelAddRun(runs, PANEL_PLAIN, text);
+    if (f.calibrationWarning) PanelAddRun(runs, PANEL_WARNING, kAgeWarning);
+    return runs;
 }

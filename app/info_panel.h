@@ -1,5 +1,52 @@
-// The information panel on the right of the main window. UI thread only.
+// The information panel's content: what the panel says about the link and the instrument,
+// as a list of styled runs. Portable; the window side (info_panel_win.cpp) only renders the
+// runs, in order, at the end of the rich-edit panel.
 #pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
 
-// Rebuilds the panel from g_connection and today's date.
-void RefreshInfoPanel();
+#include "link/link.h"
+
+// How a run is shown. The renderer applies each run's style explicitly: the panel's default
+// character format for PANEL_PLAIN, default plus bold for PANEL_BOLD, and default plus bold in
+// red (255, 40, 40) for PANEL_WARNING. (Inserting plain text without a format would inherit
+// the bold of the run before it.)
+enum PanelStyle { PANEL_PLAIN, PANEL_BOLD, PANEL_WARNING };
+
+struct PanelRun {
+    int style;         // PanelStyle
+    std::string text;  // line ends are single LFs
+};
+
+// What the panel says about a connected, recognised instrument, before it is styled: the text
+// after each of its labels. The headless runner's identification report shows the same facts.
+struct PanelFacts {
+    std::string interfaceName;  // "USB", "LAN", "Serial" ("Unknown" for any other kind)
+    std::string address;        // IP address for LAN, else the COM port
+    bool serial;                // a Serial link: the panel also shows its baud rate
+    uint32_t baudRate;
+    // Pieces the instrument's texts do not have read "Unknown".
+    std::string model, serialNumber, type, mainRelease, fpgaRelease, dspRelease, bootRelease;
+    std::string localCalibration;  // "10 06 2021"; empty when the panel shows no such line
+    std::string makerCalibration;  // "15 Mar 2020" (or a "default" text's pieces, each with a
+                                   // space after it); empty when the panel shows no such line
+    bool calibrationWarning;       // the red ">18 months since VDL Calibration" line is shown
+};
+
+// The facts for rec (connected, modelCode not 0), judged against today's date (month 1-12).
+PanelFacts ReadPanelFacts(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay);
+
+// The whole panel content for rec, judged against today's date (month 1-12). Adjacent runs
+// never share a style: consecutive texts of one style are merged into one run, which saves
+// the renderer an insertion each. Never empty.
+std::vector<PanelRun> BuildPanelRuns(const ConnectionRecord &rec, int todayYear, int todayMonth, int todayDay);
+
+// Month number 1-12 read from the first letters of a month name, case-insensitive
+// ("Mar", "march", "SEPT"...). -1 when the text is not a month name (or null).
+int MonthFromName(const char *name);
+
+// True when the maker calibration of calYear/calMonth (1-12) is overdue on the given day:
+// strictly after the first day of the month 18 months after the calibration month. The
+// calibration's day of month does not matter. Any int values are safe.
+bool PanelCalibrationOverdue(long calYear, int calMonth, int todayYear, int todayMonth, int todayDay);

@@ -2,7 +2,7 @@
 // wait cursor. UI thread only.
 #include <windows.h>
 
-#include "common/ui.h"
+#include "link/ui.h"
 
 int UiMessage(UiOwner owner, const char *text, const char *caption, UiIcon icon, UiButtons buttons)
 {

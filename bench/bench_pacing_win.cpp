@@ -16,13 +16,15 @@
 #include <vector>
 
 #include "app/console.h"
-#include "app/main_window.h"
-#include "common/console_core.h"
+#include "app/main_window_win.h"
+#include "apphost.h"
 #include "common/textutil.h"
+#include "common/textutil_win.h"
 #include "link/connect.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/script.h"
+#include "script/script_host.h"
 #include "simctl.h"
 
 namespace {
@@ -99,7 +101,7 @@ double MeasureTimerResolution()
     return f.mean;
 }
 
-int Selection() { return (int)SendMessageA(GetMainChild(IDC_SCRIPT_LIST), LB_GETCURSEL, 0, 0); }
+int Selection() { return (int)SendMessageA(AppChild(IDC_SCRIPT_LIST), LB_GETCURSEL, 0, 0); }
 
 // Loads the script the way the menu command does, runs it to the end and returns the time at
 // which each line executed (the selection moves on inside the timer message that ran it).
@@ -110,14 +112,14 @@ std::vector<double> RunScript(const std::string &bytes, const char *name)
     std::string path = std::string(folder) + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     g_scriptRunner.state = Idle;
-    SwitchLayout(Idle);
+    ScriptHostSwitchLayout(Idle);
     TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, path.c_str());
     LoadScriptList(g_scriptRunner.scriptPath, true);
-    SetWindowTextA(GetMainChild(IDC_RESULTS), "");
+    SetWindowTextA(AppChild(IDC_RESULTS), "");
 
     std::vector<double> times;
     int last = Selection();
-    SendMessageA(g_hwndMain, WM_COMMAND, IDC_SCRIPT_RUN, 0);
+    SendMessageA(AppWindow(), WM_COMMAND, IDC_SCRIPT_RUN, 0);
     MSG msg;
     DWORD start = GetTickCount();
     while (g_scriptRunner.state == Running && GetTickCount() - start < 600000) {
@@ -191,7 +193,7 @@ TransportFigures RunTransport(HWND hwnd, int kind, int lines)
     double start = NowMs();
     what = std::string(name) + " queries answered at once";
     t.query = Report(what.c_str(), RunScript(queries, "bench_pacing_queries.txt"), (size_t)lines, 250, 50);
-    std::string results = WindowTextOf(GetMainChild(IDC_RESULTS));
+    std::string results = WindowTextOf(AppChild(IDC_RESULTS));
     size_t timeouts = 0;
     for (size_t at = results.find("TIMEOUT"); at != std::string::npos; at = results.find("TIMEOUT", at + 1)) timeouts++;
     printf("%s queries: %.1f s in all, %zu bytes on the wire, %zu TIMEOUT lines\n", name, (NowMs() - start) / 1000.0,

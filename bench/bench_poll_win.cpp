@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "../tests/win/support_apphost.cpp"
-#include "common/console_core.h"
+#include "apphost.h"
+#include "app/console.h"
+#include "link/link.h"
+#include "res/resource.h"
 #include "simctl.h"
 
 static double NowMs()
@@ -59,7 +61,7 @@ static void PollCost(size_t fillBytes, int batch)
     g_connection.pollEnabled = 0;  // this measurement polls by hand
     std::string fill;
     while (fill.size() < fillBytes) fill += "> meas:volt?\r\n1.23456789012345678901234567890\r\n";
-    SetWindowTextA(GetMainChild(IDC_RESULTS), fill.c_str());
+    SetWindowTextA(AppChild(IDC_RESULTS), fill.c_str());
     ProgramBurst(batch);
     std::vector<double> times;
     for (int round = 0; round < 10; round++) {
@@ -76,7 +78,7 @@ static void PollCost(size_t fillBytes, int batch)
     }
     std::sort(times.begin(), times.end());
     printf("window %5.1f MB: showing %d lines costs median %.1f ms, worst %.1f ms (%.0f lines/s)\n",
-           GetWindowTextLengthA(GetMainChild(IDC_RESULTS)) / 1e6, batch, times[5], times.back(),
+           GetWindowTextLengthA(AppChild(IDC_RESULTS)) / 1e6, batch, times[5], times.back(),
            batch / (times[5] / 1000.0));
     g_connection.pollEnabled = 1;
 }

@@ -14,7 +14,7 @@
 #include "script/script.h"
 #include "simctl.h"
 #include "upgrade/bootproto.h"
-#include "upgrade/upgrade_win.h"
+#include "upgrade/command.h"
 #include "upgrade_fixtures.h"
 
 enum { IMAGE_BYTES = 256 * 1024, COM_BAUD = 38400, REPLY_BYTES = 4 /* "ok" CR LF */ };

@@ -3,6 +3,8 @@
 // numbers stay empty. Texts are kept exactly as the product shows them, spelling included.
 #include "common/texttab.h"
 
+#include "common/version.h"
+
 const char *const LinkTextTable[LINK_TEXT_COUNT] = {
     /*   0 */ "",
     /*   1 */ "",
@@ -119,7 +121,7 @@ const char *const LinkTextTable[LINK_TEXT_COUNT] = {
 
 const char *const AppTextTable[APP_TEXT_COUNT] = {
     /*   0 */ "Quillon2",
-    /*   1 */ "v1_3 (build 12) Feb  2 2021",
+    /*   1 */ QUILLON_VERSION_TEXT,
     /*   2 */ "",
     /*   3 */ "",
     /*   4 */ "Send",

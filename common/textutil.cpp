@@ -79,3 +79,10 @@ std::vector<std::string> TextSplit(const char *text, char sep)
     if (*start) pieces.emplace_back(start);
     return pieces;
 }
+
+size_t TextFolderLength(const char *path)
+{
+    const char *back = strrchr(path, '\\'), *slash = strrchr(path, '/');
+    const char *sep = back > slash ? back : slash;
+    return sep ? (size_t)(sep - path) + 1 : 0;
+}

@@ -28,3 +28,7 @@ bool TextEqualNoCase(const char *a, const char *b);
 // Splits text at sep. Empty pieces between separators and before a leading separator are
 // kept; a separator at the very end adds no empty piece; an empty text has no pieces.
 std::vector<std::string> TextSplit(const char *text, char sep);
+
+// Length of the folder part of a path: up to and including its last separator, '\\' or '/'
+// (Windows takes both); 0 when the path has none. The name starts right after it.
+size_t TextFolderLength(const char *path);

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console_core.h"
+#include "app/console.h"
 #include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console_core.h"
+#include "app/console.h"
 #include "fuzz_common.h"
 #include "link/link.h"
 

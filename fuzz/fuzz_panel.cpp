@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/console_core.h"
-#include "common/panel_text.h"
+#include "app/console.h"
+#include "app/info_panel.h"
 #include "fuzz_common.h"
 #include "link/ident.h"
 #include "link/link.h"

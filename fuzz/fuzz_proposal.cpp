@@ -2,7 +2,8 @@
 // whatever the names and texts hold, every entry's name ends up in lower case, the entries
 // that the serial number (third field of the identification) leaves out are marked, and
 // blocking is set exactly when a listed file is missing, a listed sector is out of range, or
-// nothing is listed.
+// nothing is listed. Read back as plain text, the instrument's identification comes out as
+// it went in, but for its line ends.
 #include <cctype>
 #include <climits>
 #include <cstring>
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool blocking = false;
     std::string rtf = BuildProposedOperation(entries, count, idnText, targetModel, &blocking);
     CheckRtfBalanced(rtf);
+    std::string shown;  // a bare line end is no text in rich text
+    for (const char *p = idnText; *p; p++)
+        if (*p != '\r' && *p != '\n') shown += *p;
+    FUZZ_CHECK(ProposedOperationText(rtf.c_str()).find("Instrument: " + shown + "\n") != std::string::npos);
 
     int used = count > UPGRADE_MAX_ENTRIES ? UPGRADE_MAX_ENTRIES : count;
     const char *second = strchr(idnText, ',');

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console_core.h"
+#include "app/console.h"
 #include "fakelink.h"
 #include "fakeui.h"
 #include "fuzz_common.h"

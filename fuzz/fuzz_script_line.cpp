@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/console_core.h"
+#include "app/console.h"
 #include "fakelink.h"
 #include "fakescripthost.h"
 #include "fakeui.h"

@@ -14,6 +14,10 @@
 static const char kUnknownInstrument[] = "Unknown Instrument";
 static const char kIdentifiedPrefix[] = "***\tIDENTIFIED: ";
 
+static char s_identityReply[CONNECT_REPLY_SIZE];  // what the last sequence got to "*IDN?"
+
+const char *ConnectIdentityReply() { return s_identityReply; }
+
 size_t ConnectIdentifiedMarker(char *out, size_t cap, const char *reply, int code)
 {
     if (cap == 0) return 0;
@@ -108,13 +112,27 @@ static void ConnectShowResult(UiOwner owner, const ConnectionRecord *rec, bool r
     UiMessage(owner, text, LinkTextTable[22], UI_ICON_INFO, UI_OK);
 }
 
+// Whether a link left open by an unanswered attempt still works: the instrument may since have
+// been switched off and on, ended its LAN connection or lost its cable, and every attempt on
+// the dead link would fail however well it answers now. What waits is thrown away (answers to
+// earlier attempts); a read error means dead. Bounded, for an instrument that never stops.
+static bool OpenLinkStillWorks(ConnectionRecord *rec)
+{
+    for (int n = 0; n < 4 * LAN_RING_SIZE; n++) {
+        int c = ReadByte(rec);
+        if (c < 0) return c != -1;
+    }
+    return true;
+}
+
 bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
 {
+    s_identityReply[0] = '\0';
     if (rec->interfaceKind == IFACE_NONE) return false;
     WriteCommsLog("***\tCONNECTING\t***\n");
     // A link left open by an unanswered attempt leads to the instrument (port, rate) of that
-    // attempt: reuse it only when the settings are still the same.
-    if (rec->isOpen && LinkSettingsChanged(rec)) CloseLink(rec);
+    // attempt: reuse it only when the settings are still the same, and it still works.
+    if (rec->isOpen && (LinkSettingsChanged(rec) || !OpenLinkStillWorks(rec))) CloseLink(rec);
     bool reused = rec->isOpen != 0;
     if (OpenLink(rec) < 0) {
         ConnectReportOpenFailure(owner, rec);
@@ -131,6 +149,7 @@ bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
     char reply[CONNECT_REPLY_SIZE] = "";
     int attempts = ConnectAskIdentity(rec, reply, sizeof reply);
     SetReplyTimeout(CONNECT_QUERY_TIMEOUT_MS, rec);
+    TextCopy(s_identityReply, sizeof s_identityReply, reply);
     bool result = reply[0] != '\0';
     // Replies to the attempts before the answered one (also those of an earlier call on this
     // open link) may still be on their way; read as answers to the queries they would put the

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstddef>
 
-#include "common/ui.h"
+#include "link/ui.h"
 #include "link/link.h"
 
 enum {
@@ -28,6 +28,11 @@ enum {
 // reused when its settings are those in rec now, and closed first when they are not. The link
 // stays open after a reply failure; the caller decides whether to close it. UI thread only.
 bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult);
+
+// The reply the last ConnectAndIdentify got to "*IDN?" (empty when none came), kept also when
+// the model is not recognised and idnText stays empty, so that a report can still name what
+// answered. UI thread only.
+const char *ConnectIdentityReply();
 
 // Builds the "IDENTIFIED" comms-log marker for reply and code into out (capacity cap). When
 // the whole reply does not fit, the reply is cut so that the closing " (code)\t***\n" is

@@ -76,7 +76,8 @@ int OpenLink(ConnectionRecord *rec);
 // Closes the transport and clears isOpen; harmless when nothing is open. Returns 0.
 int CloseLink(ConnectionRecord *rec);
 // Writes text unchanged (no terminator added; LAN also sends the text's NUL).
-// COM: bytes written, 0 on failure. LAN: 0, or -1 on failure. Only < 0 is a failed send.
+// COM: bytes written, -1 when the port refuses the write. LAN: 0, or -1 on failure.
+// Only < 0 is a failed send.
 int SendLine(const char *text, ConnectionRecord *rec);
 // Reads one reply line into buf (capacity size). Length of the line; 0 when nothing arrived
 // (COM); -1 on timeout (LAN). A line starting with a packed value is replaced by its text.

@@ -334,7 +334,9 @@ int SendLine(const char *text, ConnectionRecord *rec)
     }
     if (PortOf(rec) == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;
-    if (!WriteFile(PortOf(rec), text, (DWORD)len, &written, NULL)) return 0;
+    // A write the port refuses (the adapter is gone) is a failed send: reported as nothing
+    // written, every caller would wait out a reply timeout for a line that never left.
+    if (!WriteFile(PortOf(rec), text, (DWORD)len, &written, NULL)) return -1;
     return (int)written;
 }
 

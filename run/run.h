@@ -1,6 +1,6 @@
-// The headless script runner (quillon2-run.exe): what its three files share. The command
-// line and the settings-file default fill the connection record; the host seams send the
-// results window to standard output and keep the script list in memory.
+// The command-line companion (quillon2-run.exe): what its files share. The command line and
+// the settings-file default fill the connection record; the host seams send the results
+// window to standard output, keep the script list in memory and play the upgrade's dialogs.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,40 +10,57 @@
 
 // Exit codes of quillon2-run, as documented in its --help text.
 enum {
-    RUN_EXIT_PASSED = 0,       // the script ran to its end, no limit test failed
+    RUN_EXIT_PASSED = 0,       // the script ran to its end, no limit test failed; identified;
+                               // found; upgraded
     RUN_EXIT_TEST_FAILED = 1,  // a limit test failed (with stop,onfail the run ended there)
-    RUN_EXIT_LINK = 2,         // link not opened, no identification, a send or read failed
+    RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search
+    RUN_EXIT_LINK = 2,         // link not opened, no identification, a send or read failed;
+                               // the boot loader refused a command
     RUN_EXIT_USAGE = 3,        // bad command line, no usable link setting, bad script file
+    RUN_EXIT_REFUSED = 4,      // --upgrade refused by a check or a question
     RUN_EXIT_INTERRUPTED = 130,  // Ctrl-C or Ctrl-Break; the link was closed
 };
+
+// What the program is asked to do: run a script (the form without a form option), or one of
+// the three others.
+enum RunForm { RUN_FORM_SCRIPT, RUN_FORM_IDENTIFY, RUN_FORM_FIND, RUN_FORM_UPGRADE };
 
 enum { RUN_REPLY_LIMIT_DEFAULT_S = 30, RUN_REPLY_LIMIT_MAX_S = 86400 };
 
 // What the command line asked for.
 struct RunOptions {
     bool help;             // --help: print the usage text and stop
+    int form;              // RunForm
     bool linkGiven;        // one of --usb, --serial, --lan was given
     int32_t interfaceKind; // IFACE_USB / IFACE_LAN / IFACE_SERIAL when linkGiven
     char portName[7];      // COM1 .. COM254
     char ipAddress[16];    // dotted IPv4
     uint32_t baudRate;     // --baud (Serial): one of the window's rates; 19200 for USB
     uint32_t replyLimitS;  // --reply-limit: longest a reply wait may be kept alive by replies
+    bool json;             // --json: the identification or search results as JSON
+    bool yes;              // --yes: the upgrade's questions answered Yes / OK, its list accepted
+    bool timestamps;       // --timestamps: every standard-output line stamped hh:mm:ss.mmm
     std::string scriptPath;
+    std::string upgradePath;  // --upgrade FILE
+    std::string junitPath;    // --junit FILE
 };
 
 // Parses argv[1..argc-1]. True when usable (or --help); false with *error set to the reason
-// (unknown, repeated or conflicting options, bad values, no script).
+// (unknown, repeated or conflicting options, an option of another form, bad values, no
+// script).
 bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error);
 // The usage text printed by --help and after a usage error.
 const char *RunUsageText();
-// True when path can be a script: a missing file (reported later as unreadable) or a file
-// on disk. A device name (nul.txt, com1.txt) or a pipe (<(...) is /dev/fd/N) gives false
-// with *error set: it would be read as something else, or block the run for ever.
-bool RunCheckScriptPath(const char *path, std::string *error);
+// True when path can be a script (what = "a script") or upgrade file: a missing file
+// (reported later as unreadable) or a file on disk. A device name (nul.txt, com1.txt) or a
+// pipe (<(...) is /dev/fd/N) gives false with *error set: it would be read as something
+// else, or block the run for ever.
+bool RunCheckDiskFile(const char *path, const char *what, std::string *error);
 // Copies the options' link choice into rec (interface, port, baud rate, address).
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec);
-// Checks the record's link settings like the connect dialog does before connecting: true
-// when usable, else false with *error set (no interface, no port, no baud rate, no address).
+// Checks the record's link settings with the Connect dialog's rule (ConnectSettingsProblem):
+// true when usable, else false with *error set (no interface, no port, no baud rate, no
+// address).
 bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error);
 
 // Reads the "Connect" section of the window program's settings file into rec (read only:
@@ -51,13 +68,36 @@ bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error);
 // file does not exist.
 bool RunReadSettings(ConnectionRecord *rec, std::string *path);
 
-// --- Output (run_host.cpp) ------------------------------------------------------------------
-// Writes text to standard output at once, unchanged (CR LF line ends as in the results window).
+// True once Ctrl-C, Ctrl-Break or a close event has come (run_main.cpp; any thread).
+bool RunInterrupted();
+
+// --- Output and answers (run_host.cpp) --------------------------------------------------------
+// Writes text to standard output at once, unchanged (CR LF line ends as in the results
+// window), each line stamped first when RunSetTimestamps is on.
 void RunWriteOutput(const char *text);
+// RunWriteOutput with every LF written as CR LF.
+void RunWriteLines(const char *text);
 // Writes a line to standard error, "quillon2-run: " first.
 void RunWriteError(const char *text);
-// Forgets the results text kept for "print" (the "clear" directive; standard output keeps it).
-void RunClearResults();
+// The last line RunWriteError wrote (without the prefix): why a run ended, for its report.
+std::string RunLastError();
+// --timestamps: every standard-output line begins with the local time, "hh:mm:ss.mmm ".
+void RunSetTimestamps(bool on);
+// Text in the ANSI code page as UTF-8.
+std::string RunUtf8(const std::string &text);
+
+// How UiMessage answers the questions nobody is there to answer: No / Cancel, or with --yes
+// Yes / OK (never once Ctrl-C has come).
+void RunSetAnswerYes(bool yes);
+// The last message UiMessage showed since RunForgetMessage: its text on one line, and for a
+// question the answer given (null for a plain message).
+struct RunMessage {
+    std::string text;
+    const char *answer;
+    bool declined;  // a question answered No or Cancel
+};
+RunMessage RunLastMessage();
+void RunForgetMessage();
 
 // Commands the core posted through ShellPostCommand, oldest first.
 struct RunPosted {
@@ -66,3 +106,25 @@ struct RunPosted {
 };
 // Takes the oldest posted command; false when none is waiting.
 bool RunTakePosted(RunPosted *out);
+
+// --- The forms other than a script run ----------------------------------------------------------
+// --identify, over the link the connect sequence identified (run_identify.cpp): prints what the
+// information panel would show, as text or one JSON object. Returns the exit code.
+int RunIdentify(bool json);
+// --find: the LAN search and the probe of every responder, one line (or JSON object) per row
+// the chooser would show. RUN_EXIT_PASSED when something answered, else RUN_EXIT_NONE_FOUND.
+int RunFind(bool json);
+// --upgrade FILE over the identified link (run_upgrade.cpp): the window's upgrade command with
+// its dialogs played on the console; yes accepts the proposed operation unless it is blocked
+// (the questions follow RunSetAnswerYes). Returns the exit code and says why it was not 0.
+int RunUpgrade(const char *path, bool yes);
+
+// --- The JUnit report of a script run (run_junit.cpp) -----------------------------------------
+// Creates the report file (empty until RunJunitFinish); false with *error when it cannot be
+// written. Starts the suite's clock.
+bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *error);
+// Called after the runner ran list line index: a limit test becomes a test case.
+void RunJunitLine(int index);
+// Writes the report for a run that ended with exitCode; a link failure or an interrupt is an
+// error, with the reason RunLastError gives. Nothing happens without RunJunitStart.
+void RunJunitFinish(int exitCode);

@@ -1,18 +1,21 @@
-// The headless runner's side of the core's seams (common/ui.h, common/shell.h,
-// script/script_host.h): message boxes become lines on standard error, the results window
-// becomes standard output plus a text kept for "print", the script list lives in memory.
-// Main thread only, except RunWriteError, which the Ctrl-C handler thread may also call.
+// The headless runner's front end: its side of the seams of link/ui.h, app/shell.h and
+// script/script_host.h (the clock and beep come from script_host_win.cpp, as in the window;
+// the upgrade's seams are run_upgrade.cpp). Message boxes become lines on standard error,
+// questions get the answer the command line chose, the results window becomes standard
+// output plus a text kept for "print", the script list lives in memory.
+// Main thread only, except the output, which the upgrade worker writes while the main thread
+// waits for it.
 #include <windows.h>
-#include <mmsystem.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
-#include "common/shell.h"
+#include "app/shell.h"
 #include "common/textutil.h"
-#include "common/ui.h"
+#include "link/ui.h"
 #include "run/run.h"
 #include "script/script_host.h"
 
@@ -20,23 +23,72 @@ static std::string s_results;             // what "print" writes; "clear" emptie
 static std::deque<RunPosted> s_posted;    // ShellPostCommand's queue
 static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
+static bool s_timestamps;        // --timestamps
+static bool s_atLineStart = true;  // the next character written to standard output begins a line
+static std::string s_lastError;
+static bool s_answerYes;         // --yes
+static RunMessage s_lastMessage;
 
 // --- Output ---------------------------------------------------------------------------------
 
+void RunSetTimestamps(bool on) { s_timestamps = on; }
+
+// The stamp is taken when a line's first character is written, not when it ends: a reply
+// line that trickles in is stamped with its arrival.
+static void RunWriteStamped(const char *text)
+{
+    while (*text) {
+        if (s_atLineStart) {
+            SYSTEMTIME now;
+            GetLocalTime(&now);
+            printf("%02d:%02d:%02d.%03d ", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+        }
+        size_t n = strcspn(text, "\n");
+        if (text[n] == '\n') n++;
+        fwrite(text, 1, n, stdout);
+        s_atLineStart = text[n - 1] == '\n';
+        text += n;
+    }
+}
+
 void RunWriteOutput(const char *text)
 {
+    if (s_timestamps) RunWriteStamped(text);
+    else fputs(text, stdout);
     // Flushed at once: a pipeline watching a long script sees each line as it happens.
-    fputs(text, stdout);
     fflush(stdout);
+}
+
+void RunWriteLines(const char *text)
+{
+    std::string out;
+    for (const char *p = text; *p; p++) {
+        if (*p == '\n') out += '\r';
+        out += *p;
+    }
+    RunWriteOutput(out.c_str());
 }
 
 void RunWriteError(const char *text)
 {
+    s_lastError = text;
     fprintf(stderr, "quillon2-run: %s\n", text);
     fflush(stderr);
 }
 
-void RunClearResults() { s_results.clear(); }
+std::string RunLastError() { return s_lastError; }
+
+std::string RunUtf8(const std::string &text)
+{
+    int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0);
+    if (wide <= 0) return std::string();
+    std::wstring w(wide, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &w[0], wide);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, NULL, 0, NULL, NULL);
+    std::string out(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, NULL, NULL);
+    return out;
+}
 
 bool RunTakePosted(RunPosted *out)
 {
@@ -46,29 +98,56 @@ bool RunTakePosted(RunPosted *out)
     return true;
 }
 
-// --- common/ui.h ------------------------------------------------------------------------------
+// --- link/ui.h --------------------------------------------------------------------------------
+
+void RunSetAnswerYes(bool yes) { s_answerYes = yes; }
+
+RunMessage RunLastMessage() { return s_lastMessage; }
+
+void RunForgetMessage() { s_lastMessage = RunMessage(); }
+
+// A message box's text on one line of standard error: its line breaks become blanks.
+static std::string RunOneLine(const char *text)
+{
+    std::string line;
+    for (const char *p = text; *p; p++) {
+        bool brk = *p == '\n' || *p == '\r';
+        if (!brk) line += *p;
+        else if (!line.empty() && line.back() != ' ') line += ' ';
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
 
 int UiMessage(UiOwner, const char *text, const char *, UiIcon, UiButtons buttons)
 {
-    RunWriteError(text);
-    // Nobody can answer: a question gets the cautious answer, never "go ahead".
-    switch (buttons) {
-    case UI_YES_NO: return UI_ANSWER_NO;
-    case UI_OK_CANCEL: return UI_ANSWER_CANCEL;
-    default: return UI_ANSWER_OK;
-    }
+    s_lastMessage = {RunOneLine(text), nullptr, false};
+    RunWriteError(s_lastMessage.text.c_str());
+    if (buttons == UI_OK) return UI_ANSWER_OK;
+    // Nobody can answer: a question gets the cautious answer, never "go ahead", unless the
+    // command line said so, and never once the user has pressed Ctrl-C.
+    bool go = s_answerYes && !RunInterrupted();
+    int answer = buttons == UI_YES_NO ? (go ? UI_ANSWER_YES : UI_ANSWER_NO) : (go ? UI_ANSWER_OK : UI_ANSWER_CANCEL);
+    static const char *const names[] = {"", "OK", "Cancel", "", "", "", "Yes", "No"};
+    s_lastMessage.answer = names[answer];
+    s_lastMessage.declined = !go;
+    RunWriteError((std::string("answered ") + names[answer] + (go ? " (--yes)" : "")).c_str());
+    return answer;
 }
 
 void *UiBeginWait() { return nullptr; }
 void UiEndWait(void *) {}
 
-// --- common/shell.h ---------------------------------------------------------------------------
+// --- app/shell.h -----------------------------------------------------------------------------
 
 void ShellAppendResults(const char *text)
 {
     s_results += text;
     RunWriteOutput(text);
 }
+
+// "clear" forgets the text kept for "print"; standard output keeps what it has shown.
+void ShellClearResults() { s_results.clear(); }
 
 std::string ShellResultsText() { return s_results; }
 
@@ -106,22 +185,6 @@ void ScriptHostListAdd(const char *text) { s_lines.push_back(text); }
 void ScriptHostSetRunCaption(const char *) {}
 void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
-
-// The same milliseconds since start as GetTickCount, but to the millisecond (the run holds a
-// 1 ms timer resolution): GetTickCount moves in steps of 10 to 16 ms (under Wine only when
-// the process happens to call the wineserver, which a COM poll does not), and that step
-// would stretch every 50 ms line delay to the next step after it.
-uint32_t ScriptHostTickCount() { return timeGetTime(); }
-
-ScriptClock ScriptHostLocalTime()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return ScriptClock{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-}
-
-// The same alert as the window; it is a sound, so standard output shows nothing.
-void ScriptHostBeep() { MessageBeep(255); }
 
 bool ChooseScriptFile(char *path, size_t cap)
 {

@@ -1,5 +1,6 @@
 // quillon2-run.exe: runs a command script without the window and reports the outcome in
-// its exit code. The main thread plays the window's part: a ~1 ms loop runs the reply poll,
+// its exit code; or identifies the instrument, searches the LAN, or upgrades the firmware.
+// For a script the main thread plays the window's part: a ~1 ms loop runs the reply poll,
 // then the script tick, then the commands the core posted, in the order the window's
 // message queue would. The console control handler runs on a thread of its own, and so does
 // the connect sequence, while the main thread watches for Ctrl-C.
@@ -10,10 +11,11 @@
 #include <process.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/console.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
@@ -42,6 +44,8 @@ static BOOL WINAPI OnConsoleCtrl(DWORD type)
 }
 
 static bool Interrupted() { return InterlockedCompareExchange(&s_interrupted, 0, 0) != 0; }
+
+bool RunInterrupted() { return Interrupted(); }
 
 static void CloseInstrumentLink()
 {
@@ -114,6 +118,7 @@ static int ConnectInstrument()
     g_connection.pollEnabled = 1;
     char idn[sizeof g_connection.idnText];
     TextCopyN(idn, sizeof idn, g_connection.idnText, sizeof idn - 1);
+    idn[strcspn(idn, "\r\n")] = '\0';  // the LF of an instrument that ends its lines with LF alone
     RunWriteError((std::string("connected: ") + (idn[0] ? idn : "Unknown Instrument")).c_str());
     return RUN_EXIT_PASSED;
 }
@@ -176,8 +181,7 @@ static void FinishPendingReply(RunLoop *loop)
         if (TickReached(now, r->nextActionTime)) {
             // The run ends here: what has come of a line without its end is the reply too.
             ReplyPollFinishLine();
-            if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
-            r->awaitingReply = false;
+            ScriptEndReplyWait();
             break;
         }
         ScriptWatchReply(now);
@@ -213,15 +217,13 @@ static void DeliverPosted(RunLoop *loop)
             ScriptHandleCommand(p.id);
             if (g_scriptRunner.state == Idle) OnRunStopped(loop);
             break;
-        case IDM_CLEAR_RESULTS: RunClearResults(); break;
-        case IDM_CONVERT_BINARY: ConvertBinary = !ConvertBinary; break;
         case IDM_DISCONNECT:
             // Only the reply poll disconnects, and only when reading failed.
             RunWriteError("reading from the instrument failed; link closed");
             CloseInstrumentLink();
             EndRun(loop, RUN_EXIT_LINK);
             break;
-        default: break;  // focus and other window-only commands
+        default: ConsoleHandlePosted(p.id); break;  // focus and other window-only commands do nothing
         }
     }
 }
@@ -236,7 +238,10 @@ static int RunScript(uint32_t replyLimitS)
         PollReplies();
         int before = ScriptHostListSelection();
         int tick = ScriptTick();
-        if (tick != SCRIPT_TICK_NOTHING) loop.lastLine = before < 0 ? 0 : before;
+        if (tick != SCRIPT_TICK_NOTHING) {
+            loop.lastLine = before < 0 ? 0 : before;
+            RunJunitLine(loop.lastLine);
+        }
         if (tick == SCRIPT_TICK_SEND_FAILED) loop.sendFailed = true;
         DeliverPosted(&loop);
         CheckReplyLimit(&loop, ScriptHostTickCount());
@@ -245,19 +250,45 @@ static int RunScript(uint32_t replyLimitS)
     return Interrupted() ? RUN_EXIT_INTERRUPTED : loop.exitCode;
 }
 
-// Standard output is binary (the results' CR LF lines go out as they are), so the usage
-// text gets its CR LF here, like every other line the program writes.
-static void PrintUsage()
+// The script is checked before the instrument is touched: a typing error in its name must
+// not cost a connect sequence. The messages are the window's. False after saying why.
+static bool PrepareScript(const RunOptions *opt)
 {
-    std::string text;
-    for (const char *p = RunUsageText(); *p; p++) {
-        if (*p == '\n') text += '\r';
-        text += *p;
+    std::string error;
+    if (!RunCheckDiskFile(opt->scriptPath.c_str(), "a script", &error)) {
+        RunWriteError(error.c_str());
+        return false;
     }
-    RunWriteOutput(text.c_str());
+    TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt->scriptPath.c_str());
+    if (!LoadScriptList(opt->scriptPath.c_str(), true)) return false;
+    g_scriptRunner.state = Idle;
+    if (opt->junitPath.empty() || RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &error)) return true;
+    RunWriteError(error.c_str());
+    return false;
 }
 
-// Parses the command line and loads the script; returns an exit code, or -1 to run.
+// The window's file dialog admits only a file that exists; so does the command line.
+static bool PrepareUpgrade(const RunOptions *opt)
+{
+    std::string error;
+    const char *path = opt->upgradePath.c_str();
+    if (!RunCheckDiskFile(path, "an upgrade file", &error)) {
+        RunWriteError(error.c_str());
+        return false;
+    }
+    FILE *f = fopen(path, "rb");
+    if (f) {
+        fclose(f);
+        return true;
+    }
+    char text[SCRIPT_PATH_SIZE + 64];
+    snprintf(text, sizeof text, AppTextTable[58], path);  // "Unable to read file %s"
+    RunWriteError(text);
+    return false;
+}
+
+// Parses the command line and checks what the chosen form needs; returns an exit code, or
+// -1 to go on.
 static int Prepare(int argc, char **argv, RunOptions *opt)
 {
     std::string error;
@@ -267,20 +298,49 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
         return RUN_EXIT_USAGE;
     }
     if (opt->help) {
-        PrintUsage();
+        // Standard output is binary: the usage text gets its CR LF like every other line.
+        RunWriteLines(RunUsageText());
         return RUN_EXIT_PASSED;
     }
+    RunSetTimestamps(opt->timestamps);
+    RunSetAnswerYes(opt->yes);
+    if (opt->form == RUN_FORM_FIND) return -1;  // no link of its own
     if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
-    // The script is checked before the instrument is touched: a typing error in its name
-    // must not cost a connect sequence. The messages are the window's.
-    if (!RunCheckScriptPath(opt->scriptPath.c_str(), &error)) {
-        RunWriteError(error.c_str());
-        return RUN_EXIT_USAGE;
-    }
-    TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt->scriptPath.c_str());
-    if (!LoadScriptList(opt->scriptPath.c_str(), true)) return RUN_EXIT_USAGE;
-    g_scriptRunner.state = Idle;
+    if (opt->form == RUN_FORM_SCRIPT && !PrepareScript(opt)) return RUN_EXIT_USAGE;
+    if (opt->form == RUN_FORM_UPGRADE && !PrepareUpgrade(opt)) return RUN_EXIT_USAGE;
     return -1;
+}
+
+// A script run over the identified link; returns its exit code.
+static int RunScriptForm(const RunOptions *opt)
+{
+    // The loop's sleeps and the script's clock need 1 ms, not the system's default step.
+    timeBeginPeriod(LOOP_PERIOD_MS);
+    int code = RunScript(opt->replyLimitS);
+    timeEndPeriod(LOOP_PERIOD_MS);
+    if (code == RUN_EXIT_TEST_FAILED) {
+        char text[64];
+        snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);
+        RunWriteError(text);
+    }
+    // Whatever has arrived, even a line without its end yet, is shown before the link closes.
+    if (g_connection.connected) {
+        PollReplies();
+        ReplyPollFinishLine();
+    }
+    return code;
+}
+
+// Connects and runs the form that needs an identified instrument.
+static int RunConnectedForm(const RunOptions *opt)
+{
+    int code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument();
+    if (code != RUN_EXIT_PASSED) return code;
+    switch (opt->form) {
+    case RUN_FORM_IDENTIFY: return RunIdentify(opt->json);
+    case RUN_FORM_UPGRADE: return RunUpgrade(opt->upgradePath.c_str(), opt->yes);
+    default: return RunScriptForm(opt);
+    }
 }
 
 int main(int argc, char **argv)
@@ -292,24 +352,9 @@ int main(int argc, char **argv)
     RunOptions opt;
     int code = Prepare(argc, argv, &opt);
     if (code >= 0) return code;
-    code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument();
-    if (code == RUN_EXIT_PASSED) {
-        // The loop's sleeps and the script's clock need 1 ms, not the system's default step.
-        timeBeginPeriod(LOOP_PERIOD_MS);
-        code = RunScript(opt.replyLimitS);
-        timeEndPeriod(LOOP_PERIOD_MS);
-        if (code == RUN_EXIT_TEST_FAILED) {
-            char text[64];
-            snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);
-            RunWriteError(text);
-        }
-    }
-    if (g_connection.connected) {
-        // Whatever has arrived, even a line without its end yet, is shown before the link closes.
-        PollReplies();
-        ReplyPollFinishLine();
-    }
+    code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
     if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
     CloseInstrumentLink();
+    if (opt.form == RUN_FORM_SCRIPT) RunJunitFinish(code);
     return code;
 }

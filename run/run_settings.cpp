@@ -1,13 +1,16 @@
-// The headless runner's command line and its fallback, the "Connect" section of the window
+// The command-line companion's command line and its fallback, the "Connect" section of the window
 // program's settings file (<local app data>\Vendrel\Quilloner\Quilloner.ini), so that a
-// setup saved with "Save as Default" works headless too. The file is only ever read here.
+// setup saved with "Save as Default" works headless too. The file is found and read by the
+// window's own code (app/settings_win.cpp), and only ever read here; the link settings are
+// checked by the Connect dialog's rule (app/connect_dlg.cpp).
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/connect_dlg.h"
+#include "app/settings_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "run/run.h"
@@ -22,10 +25,14 @@ enum {
 const char *RunUsageText()
 {
     return "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]\n"
-           "                    [--reply-limit SECONDS] SCRIPT\n"
+           "                    [--reply-limit SECONDS] [--junit FILE] [--timestamps] SCRIPT\n"
+           "       quillon2-run [LINK] --identify [--json | --timestamps]\n"
+           "       quillon2-run --find [--json | --timestamps]\n"
+           "       quillon2-run [LINK] --upgrade FILE [--yes] [--timestamps]\n"
            "\n"
            "Runs a Quillon2 command script against an instrument without the window and\n"
-           "reports the outcome in the exit code.\n"
+           "reports the outcome in the exit code; or identifies the instrument, searches\n"
+           "the LAN for instruments, or upgrades the instrument's firmware.\n"
            "\n"
            "  --usb COMn          USB instrument on virtual COM port n (19200 baud)\n"
            "  --serial COMn       RS-232 instrument on COM port n; needs --baud\n"
@@ -33,23 +40,41 @@ const char *RunUsageText()
            "  --lan ADDRESS       LAN instrument at the IPv4 ADDRESS (TCP port 10001)\n"
            "  --reply-limit SECONDS  end the run (exit 2) when replies keep one reply wait\n"
            "                      going for longer than this (default 30)\n"
+           "  --junit FILE        also write a JUnit XML report of the script run: one test\n"
+           "                      case per limit test, a link failure as an error\n"
+           "  --timestamps        begin every line of standard output with hh:mm:ss.mmm\n"
+           "  --identify          identify the instrument as the window does and print what\n"
+           "                      its information panel shows\n"
+           "  --find              search the LAN as the Connect dialog does: one line per\n"
+           "                      instrument, its address, a TAB and its identification\n"
+           "  --json              with --identify or --find: JSON, one object per line\n"
+           "  --upgrade FILE      upgrade the firmware from an upgrade descriptor (.upg, .upx)\n"
+           "                      or a main HEX file, as the window's Upgrade Firmware does\n"
+           "  --yes               with --upgrade: answer its questions Yes or OK and accept\n"
+           "                      the proposed operation (a blocked one never)\n"
            "  --help              this text\n"
-           "Each option may be given once.\n"
-           "\n"
-           "Without a link option the \"Connect\" section of Quilloner.ini (saved by the\n"
-           "window's \"Save as Default\") chooses the link.\n"
+           "Each option may be given once. LINK is one of the link options; without one the\n"
+           "\"Connect\" section of Quilloner.ini (saved by the window's \"Save as Default\")\n"
+           "chooses the link.\n"
            "\n"
            "Standard output receives what the results window would show, line by line.\n"
            "\"wait\" shows its text and the run goes on; \"beep\" only sounds; \"print\" and\n"
            "\"clear\" work on the results text as in the window.\n"
+           "An upgrade prints the proposed operation and its log lines on standard output\n"
+           "and its progress on standard error. Without --yes every question is answered\n"
+           "No or Cancel and the proposed operation is not accepted.\n"
            "\n"
-           "Exit codes: 0 the script ran to its end and no limit test failed;\n"
-           "  1 a limit test failed (with stop,onfail the run ends at that line);\n"
+           "Exit codes: 0 the script ran to its end and no limit test failed; the\n"
+           "  instrument was identified; an instrument was found; the firmware was upgraded;\n"
+           "  1 a limit test failed (with stop,onfail the run ends at that line); the search\n"
+           "    found no instrument;\n"
            "  2 the link could not be opened, the instrument did not identify itself,\n"
            "    sending to or reading from it failed, or it kept replying beyond the\n"
-           "    reply limit;\n"
+           "    reply limit; the boot loader refused or did not answer a command;\n"
            "  3 usage error, no usable link setting, or an unreadable or non-script file;\n"
-           "  130 interrupted by Ctrl-C (the link is closed first).\n";
+           "  4 the upgrade was refused by a check or a question (the reason is shown);\n"
+           "  130 interrupted by Ctrl-C (the link is closed first; an upgrade stops after\n"
+           "    the command under way and sends nothing more).\n";
 }
 
 // "COM1" .. "COM254" in any letter case, stored in capitals.
@@ -158,19 +183,71 @@ static bool TakeHelp(RunOptions *opt, const char *, std::string *)
     return true;
 }
 
+static bool TakeForm(RunOptions *opt, int form, std::string *error)
+{
+    if (opt->form != RUN_FORM_SCRIPT) {
+        *error = "give only one of --identify, --find, --upgrade";
+        return false;
+    }
+    opt->form = form;
+    return true;
+}
+
+static bool TakeIdentify(RunOptions *opt, const char *, std::string *error)
+{
+    return TakeForm(opt, RUN_FORM_IDENTIFY, error);
+}
+
+static bool TakeFind(RunOptions *opt, const char *, std::string *error) { return TakeForm(opt, RUN_FORM_FIND, error); }
+
+static bool TakeUpgrade(RunOptions *opt, const char *value, std::string *error)
+{
+    opt->upgradePath = value;
+    return TakeForm(opt, RUN_FORM_UPGRADE, error);
+}
+
+static bool TakeJunit(RunOptions *opt, const char *value, std::string *)
+{
+    opt->junitPath = value;
+    return true;
+}
+
+static bool TakeJson(RunOptions *opt, const char *, std::string *) { opt->json = true; return true; }
+static bool TakeYes(RunOptions *opt, const char *, std::string *) { opt->yes = true; return true; }
+static bool TakeTimestamps(RunOptions *opt, const char *, std::string *) { opt->timestamps = true; return true; }
+
+// Which forms an option goes with.
+enum {
+    WITH_SCRIPT = 1 << RUN_FORM_SCRIPT,
+    WITH_IDENTIFY = 1 << RUN_FORM_IDENTIFY,
+    WITH_FIND = 1 << RUN_FORM_FIND,
+    WITH_UPGRADE = 1 << RUN_FORM_UPGRADE,
+    WITH_LINK = WITH_SCRIPT | WITH_IDENTIFY | WITH_UPGRADE,  // the forms that talk to one instrument
+    WITH_ALL = WITH_LINK | WITH_FIND,
+};
+static const char *const kFormNames[] = {"a script", "--identify", "--find", "--upgrade"};
+
 // The options; a new form of the program adds its rows here.
 static const struct {
     const char *name;
     const char *alias;  // another spelling, or null
     bool takesValue;
     OptionHandler handler;
+    int forms;          // WITH_*
 } kOptions[] = {
-    {"--usb", nullptr, true, TakeUsb},
-    {"--serial", nullptr, true, TakeSerial},
-    {"--lan", nullptr, true, TakeLan},
-    {"--baud", nullptr, true, TakeBaud},
-    {"--reply-limit", nullptr, true, TakeReplyLimit},
-    {"--help", "-h", false, TakeHelp},
+    {"--usb", nullptr, true, TakeUsb, WITH_LINK},
+    {"--serial", nullptr, true, TakeSerial, WITH_LINK},
+    {"--lan", nullptr, true, TakeLan, WITH_LINK},
+    {"--baud", nullptr, true, TakeBaud, WITH_LINK},
+    {"--reply-limit", nullptr, true, TakeReplyLimit, WITH_SCRIPT},
+    {"--junit", nullptr, true, TakeJunit, WITH_SCRIPT},
+    {"--timestamps", nullptr, false, TakeTimestamps, WITH_ALL},
+    {"--identify", nullptr, false, TakeIdentify, WITH_IDENTIFY},
+    {"--find", nullptr, false, TakeFind, WITH_FIND},
+    {"--json", nullptr, false, TakeJson, WITH_IDENTIFY | WITH_FIND},
+    {"--upgrade", nullptr, true, TakeUpgrade, WITH_UPGRADE},
+    {"--yes", nullptr, false, TakeYes, WITH_UPGRADE},
+    {"--help", "-h", false, TakeHelp, WITH_ALL},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0] };
 
@@ -227,10 +304,19 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
         }
         if (opt->help) return true;
     }
+    for (int k = 0; k < OPTION_COUNT; k++) {
+        if (seen[k] && !(kOptions[k].forms & (1 << opt->form))) {
+            *error = std::string(kOptions[k].name) + " does not go with " + kFormNames[opt->form];
+            return false;
+        }
+    }
     bool baudGiven = seen[FindOption("--baud")];
     if (baudGiven && opt->interfaceKind != IFACE_SERIAL) *error = "--baud goes with --serial only";
     else if (opt->interfaceKind == IFACE_SERIAL && !baudGiven) *error = "--serial needs --baud";
-    else if (opt->scriptPath.empty()) *error = "no script file given";
+    else if (opt->json && opt->timestamps) *error = "--timestamps does not go with --json";
+    else if (opt->form == RUN_FORM_SCRIPT && opt->scriptPath.empty()) *error = "no script file given";
+    else if (opt->form != RUN_FORM_SCRIPT && !opt->scriptPath.empty())
+        *error = std::string("a script does not go with ") + kFormNames[opt->form] + ": " + opt->scriptPath;
     if (opt->interfaceKind == IFACE_USB) opt->baudRate = USB_BAUD;
     return error->empty();
 }
@@ -265,7 +351,7 @@ static bool IsUnixSpecialPath(const char *path)
     return false;
 }
 
-bool RunCheckScriptPath(const char *path, std::string *error)
+bool RunCheckDiskFile(const char *path, const char *what, std::string *error)
 {
     bool disk = !IsDeviceName(path) && !IsUnixSpecialPath(path);
     if (disk) {
@@ -275,7 +361,7 @@ bool RunCheckScriptPath(const char *path, std::string *error)
         disk = GetFileType(file) == FILE_TYPE_DISK;
         CloseHandle(file);
     }
-    if (!disk) *error = std::string(path) + " is not a file on disk: a script must be one";
+    if (!disk) *error = std::string(path) + " is not a file on disk: " + what + " must be one";
     return disk;
 }
 
@@ -289,51 +375,26 @@ void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec)
 
 bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error)
 {
-    switch (rec->interfaceKind) {
-    case IFACE_USB:
-    case IFACE_SERIAL:
-        if (!rec->portName[0]) *error = LinkTextTable[23];
-        else if (rec->baudRate == 0) *error = LinkTextTable[24];
-        break;
-    case IFACE_LAN:
-        if (!rec->ipAddress[0]) *error = LinkTextTable[21];
-        break;
-    default: *error = "no interface chosen"; break;
-    }
+    bool known = rec->interfaceKind == IFACE_USB || rec->interfaceKind == IFACE_SERIAL ||
+                 rec->interfaceKind == IFACE_LAN;
+    const char *problem = known ? ConnectSettingsProblem(rec) : "no interface chosen";
+    if (problem) *error = problem;
     return error->empty();
-}
-
-typedef HRESULT(WINAPI *GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPSTR);
-
-// The window program's settings file path; empty when the folder cannot be determined.
-static std::string SettingsFilePath()
-{
-    char base[MAX_PATH] = "";
-    HMODULE lib = LoadLibraryA("SHFOLDER.DLL");
-    if (lib) {
-        GetFolderPathFn getFolderPath = (GetFolderPathFn)(void *)GetProcAddress(lib, "SHGetFolderPathA");
-        if (!getFolderPath || FAILED(getFolderPath(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_DEFAULT, base)))
-            base[0] = '\0';
-        FreeLibrary(lib);
-    }
-    // The window falls back to its working directory; so does the runner.
-    if (!base[0]) GetCurrentDirectoryA(sizeof base, base);
-    return std::string(base) + "\\Vendrel\\Quilloner\\Quilloner.ini";
 }
 
 bool RunReadSettings(ConnectionRecord *rec, std::string *path)
 {
-    *path = SettingsFilePath();
-    const char *file = path->c_str();
+    SettingsPaths paths;
+    SettingsLocate(&paths);
+    *path = paths.file;
     // GetPrivateProfile* would quietly return the defaults for a missing file.
-    if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) return false;
-    char text[128];
-    rec->interfaceKind = (int32_t)GetPrivateProfileIntA("Connect", "Interface", 0, file);
-    GetPrivateProfileStringA("Connect", "ComPort", "", text, sizeof text, file);
-    TextCopy(rec->portName, sizeof rec->portName, text);
-    rec->baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, file);
-    GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, file);
-    TextCopy(rec->ipAddress, 16, text);  // at most 15 characters, as the window keeps
+    if (GetFileAttributesA(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
+    SettingsReadConnect(paths.file, rec);
+    // The Connect dialog reads every field in decimal ("192.168.001.020" is .20, where the
+    // socket library would take octal and reach .16): the same instrument, or none at all.
+    char address[sizeof rec->ipAddress];
+    if (!ParseIpv4(rec->ipAddress, address, sizeof address)) address[0] = '\0';
+    TextCopy(rec->ipAddress, sizeof rec->ipAddress, address);
     // The window always connects a USB instrument at 19200, whatever the file says.
     if (rec->interfaceKind == IFACE_USB) rec->baudRate = USB_BAUD;
     return true;

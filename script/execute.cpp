@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/console.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
@@ -122,13 +122,8 @@ static void RunBincon(const char *line)
 bool ScriptPrintResults(const char *fileName)
 {
     if (!fileName || !*fileName) return false;
-    // Binary mode: ResultsToFileText already made every line end CR LF, on every build.
-    FILE *f = fopen(fileName, "wb");
-    if (!f) return false;
-    std::string text = ResultsToFileText(ShellResultsText());
-    bool written = fwrite(text.data(), 1, text.size(), f) == text.size();
-    fclose(f);  // a failure while closing is not reported
-    return written;
+    int result = WriteResultsFile(fileName);
+    return result == RESULTS_FILE_OK || result == RESULTS_FILE_CLOSE_FAILED;  // closing is not checked
 }
 
 static void RunPrint(const char *line)

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/console_core.h"
-#include "common/shell.h"
+#include "app/console.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
-#include "common/ui.h"
+#include "link/ui.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/rpn.h"
@@ -33,18 +33,25 @@ void ScriptRunnerInit(ScriptRunner *r)
 
 enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2 };
 
-// Reads the file as raw bytes in pieces of at most 4095 characters; adds the listable
-// lines to the list when fill is set. Returns SCAN_*.
-static int ScanScriptFile(const char *path, bool fill)
+// Called for each listable line of a scanned file, with the number of the file line it
+// begins on (from 1): a line longer than the reading buffer comes in several pieces.
+typedef void (*ScanTake)(void *context, const char *line, int number);
+
+// Reads the file as raw bytes in pieces of at most 4095 characters; hands the listable ones
+// to take, when given. Returns SCAN_*.
+static int ScanScriptFile(const char *path, ScanTake take, void *context)
 {
     FILE *f = fopen(path, "rb");
     if (!f) return SCAN_UNREADABLE;
     bool qualifies = false;
+    int number = 1;
     char line[SCRIPT_READ_SIZE];
     while (fgets(line, sizeof line, f)) {
+        bool lineEnds = strchr(line, '\n') != nullptr;
         ScriptCutLineEnd(line);
         if (ScriptLineQualifies(line)) qualifies = true;
-        if (fill && ScriptLineListed(line)) ScriptHostListAdd(line);
+        if (take && ScriptLineListed(line)) take(context, line, number);
+        if (lineEnds) number++;
     }
     fclose(f);
     return qualifies ? SCAN_OK : SCAN_NOT_SCRIPT;
@@ -62,7 +69,7 @@ static void ReportScan(int scan, const char *path)
 
 bool ScriptFileTest(const char *path)
 {
-    int scan = ScanScriptFile(path, false);
+    int scan = ScanScriptFile(path, nullptr, nullptr);
     ReportScan(scan, path);
     return scan == SCAN_OK;
 }
@@ -70,11 +77,20 @@ bool ScriptFileTest(const char *path)
 bool LoadScriptList(const char *path, bool reset)
 {
     if (reset) ScriptHostListClear();
-    int scan = ScanScriptFile(path, true);
+    int scan = ScanScriptFile(path, [](void *, const char *line, int) { ScriptHostListAdd(line); }, nullptr);
     ReportScan(scan, path);
     // Nothing selected: the first Run or Step starts a fresh run.
     ScriptHostListSelect(-1);
     return scan == SCAN_OK;
+}
+
+std::vector<int> ScriptListLineNumbers(const char *path)
+{
+    std::vector<int> numbers;
+    ScanScriptFile(path, [](void *context, const char *, int number) {
+        ((std::vector<int> *)context)->push_back(number);
+    }, &numbers);
+    return numbers;
 }
 
 void UpdateScriptButtons()
@@ -151,8 +167,7 @@ static int StartFreshRun(ScriptRunner *r)
 // Runs the line at current and moves the selection on; returns SCRIPT_TICK_*.
 static int RunDueLine(ScriptRunner *r, int current, int count)
 {
-    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
-    r->awaitingReply = false;
+    ScriptEndReplyWait();
     r->dueNow = false;
     ScriptLineOutcome out = ExecuteScriptLine(&current, count);
     int next = current + 1;
@@ -164,6 +179,17 @@ static int RunDueLine(ScriptRunner *r, int current, int count)
     return out.error ? SCRIPT_TICK_SEND_FAILED : SCRIPT_TICK_LINE;
 }
 
+// No line waits longer than #slow's delay and the longest pause or reply time. A deadline
+// further ahead than that was set long ago: by the fresh run a Step began (a step sets none),
+// or by a run stopped weeks before. Read as a signed difference, such a time would otherwise
+// lie up to 24.8 days in the future, and Run would do nothing for that long.
+enum { LONGEST_LINE_WAIT_MS = 500 + 500 * 1000 };
+
+static bool LineDue(const ScriptRunner *r, uint32_t now)
+{
+    return TickReached(now, r->nextActionTime) || TickSince(r->nextActionTime, now) > LONGEST_LINE_WAIT_MS;
+}
+
 int ScriptTick()
 {
     ScriptRunner *r = &g_scriptRunner;
@@ -172,7 +198,7 @@ int ScriptTick()
     if (current < 0) current = StartFreshRun(r);
     int count = ScriptHostListCount();
     uint32_t now = ScriptHostTickCount();
-    if (r->state == StepRequested || r->dueNow || TickReached(now, r->nextActionTime))
+    if (r->state == StepRequested || r->dueNow || LineDue(r, now))
         return RunDueLine(r, current, count);
     ScriptWatchReply(now);
     return SCRIPT_TICK_NOTHING;
@@ -188,6 +214,12 @@ void ScriptWatchReply(uint32_t now)
     r->replySeen = true;
     r->nextActionTime = now + REPLY_GRACE_MS;
     ReceivedCharCount = 0;
+}
+
+void ScriptEndReplyWait()
+{
+    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
+    g_scriptRunner.awaitingReply = false;
 }
 
 bool ScriptReplyMissing()

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // What the script pane is doing; the layout switch shows the pane exactly when not NoScript.
 enum ScriptState : int32_t {
@@ -76,6 +77,9 @@ int ScriptTick();
 void ScriptWatchReply(uint32_t now);
 // True when a reply wait is armed and no reply text has come: "TIMEOUT" is due.
 bool ScriptReplyMissing();
+// Ends the reply wait before the next line runs, or when the run ends: "TIMEOUT\r\n" to the
+// results window when it is missing, and the wait disarmed.
+void ScriptEndReplyWait();
 
 // "Stop" and disabled Step/Close while Running; "Run" otherwise, with Step and Close enabled
 // only while connected (disconnected, every child of the window is disabled).
@@ -87,6 +91,10 @@ bool ScriptFileTest(const char *path);
 // Empties the list (when reset) and fills it with the file's listable lines, nothing
 // selected. Result and messages as ScriptFileTest; on an unreadable file the list stays empty.
 bool LoadScriptList(const char *path, bool reset);
+
+// The number of the file line (from 1) on which each line that LoadScriptList lists begins,
+// in list order; empty when the file cannot be read.
+std::vector<int> ScriptListLineNumbers(const char *path);
 
 // Command handlers; the glue calls them for the WM_COMMAND ids.
 // IDM_SCRIPT: ignored while Running/StepRequested or not connected; otherwise choose,

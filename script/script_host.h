@@ -1,12 +1,13 @@
 // The seam between the portable script runner and whatever shows the script: the main
-// window (script_win.cpp: list box, buttons, layout, tick count, beep, open dialog) or the
-// headless runner (lines in memory, no window). Each program links exactly one
-// implementation; the runner calls nothing else that is window-specific.
+// window (app/main_window_win.cpp: list box, buttons, layout; app/file_dlg_win.cpp: the open
+// dialog) or the headless runner (run/run_host.cpp: lines in memory, no window). The clock and
+// the beep are the same for both programs (script_host_win.cpp). Each program links exactly
+// one implementation of each; the runner calls nothing else that is window-specific.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-#include "common/ui.h"
+#include "link/ui.h"
 
 // Owner of the runner's message boxes (the main window; null headless).
 UiOwner ScriptHostOwner();

@@ -6,7 +6,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(cmake ninja-build g++ make googletest file binutils iproute2 procps psmisc
           mingw-w64 g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick xdotool
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev python3 zip unzip nsis)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then

@@ -91,13 +91,19 @@ static void BootPost(UpgradePlan *plan, int code, const char *fmt, ...)
     PostDialogText(plan, code, text);
 }
 
+// A stop asked for from outside is honoured before the next command, never inside one.
+static bool BootStopRequested(const UpgradePlan *plan) { return plan->stopRequested != 0; }
+
 static bool BootInitialise(UpgradePlan *plan)
 {
     BootPost(plan, UPN_STATUS, "Initialising Instrument");
     DrainInput(&g_connection, 1000);
+    if (BootStopRequested(plan)) return false;
     SendLine(BOOT_ATTENTION, &g_connection);
     DrainInput(&g_connection, 5000);
-    bool ok = SendExpectOk(BOOT_INITIALISE) || SendExpectOk(BOOT_INITIALISE);
+    if (BootStopRequested(plan)) return false;
+    bool ok = SendExpectOk(BOOT_INITIALISE) || (!BootStopRequested(plan) && SendExpectOk(BOOT_INITIALISE));
+    if (!ok && BootStopRequested(plan)) return false;  // the second try was left undone
     BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
     return ok;
 }
@@ -156,6 +162,7 @@ static bool BootErase(BootRun *run)
 {
     if (!BootCheckSectors(run)) return false;
     for (int p = 0; p < run->sectorCount; p++) {
+        if (BootStopRequested(run->plan)) return false;
         int32_t sector = run->sectors[p];
         bool skipped = BootSectorSkipped(run, sector);
         BootPost(run->plan, UPN_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
@@ -213,13 +220,14 @@ static int BootReadLine(BootFile *bf, char *line)
     return n;
 }
 
-// One record: the line as read, then CR LF; sent again until accepted, at most 4 times.
-static bool BootSendRecord(const char *line)
+// One record: the line as read, then CR LF; sent again until accepted, at most 4 times. A
+// stop ends the retries too: a silent boot loader would otherwise hold it for 15 s more.
+static bool BootSendRecord(const UpgradePlan *plan, const char *line)
 {
     char command[BOOT_LINE_MAX + 3];  // the longest line, CR LF and the terminator
     TextCopy(command, sizeof command, line);
     if (TextAppend(command, sizeof command, "\r\n") >= sizeof command) return false;  // never cut
-    for (int attempt = 0; attempt < BOOT_RECORD_SENDS; attempt++) {
+    for (int attempt = 0; attempt < BOOT_RECORD_SENDS && !BootStopRequested(plan); attempt++) {
         if (SendExpectOk(command)) return true;
     }
     return false;
@@ -232,7 +240,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
     file.f = fopen(e->path, "rb");
     file.at = file.count = 0;
     if (!file.f) return false;
-    bool ok = SelectSector(e->sector);
+    bool ok = !BootStopRequested(run->plan) && SelectSector(e->sector);
     char line[BOOT_LINE_SIZE];
     while (ok) {
         int n = BootReadLine(&file, line);
@@ -242,7 +250,8 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
         }
         run->charsRead = n > INT32_MAX - run->charsRead ? INT32_MAX : run->charsRead + n;
         // A NUL inside a record would cut it short on the wire: the record counts as failed.
-        if (line[0] == ':') ok = strlen(line) == (size_t)n && BootSendRecord(line);
+        if (line[0] == ':')
+            ok = strlen(line) == (size_t)n && BootSendRecord(run->plan, line);
         UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
     }
     fclose(file.f);
@@ -257,7 +266,8 @@ static bool BootProgram(BootRun *run)
         const LoadEntry *e = &run->entries[i];
         if (!BootProgrammed(e)) continue;
         if (!BootSendFile(run, e)) {
-            BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+            if (!BootStopRequested(run->plan))
+                BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;
         }
     }

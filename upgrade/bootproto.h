@@ -36,5 +36,8 @@ bool SelectSector(int32_t sector);
 // The worker: initialise the boot loader, erase the sectors of the chosen set's existing
 // entries that are not excluded (those the files list showed), program their files, restart
 // the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
-// restart. Returns plan->succeeded.
+// restart. Once plan->stopRequested is set it sends nothing more (it looks before the
+// attention byte, the initialise command, each erase, each file and each record, and before
+// each repeat of an unanswered one) and logs no error for the part left undone. Returns
+// plan->succeeded.
 bool RunUpgradeProcedure(UpgradePlan *plan);

@@ -10,12 +10,11 @@
 
 #include "common/texttab.h"
 #include "common/textutil.h"
-#include "common/ui.h"
+#include "link/ui.h"
 #include "link/connect.h"
 #include "link/ident.h"
 #include "link/link.h"
 #include "res/resource.h"
-#include "script/script.h"
 
 static const char UPGRADE_CAPTION[] = "Upgrade Firmware";
 
@@ -37,15 +36,6 @@ struct PollSuspension {
     PollSuspension(const PollSuspension &) = delete;
     PollSuspension &operator=(const PollSuspension &) = delete;
 };
-
-// A script left running would keep sending its lines on every timer tick, also from inside
-// the modal loops of this command, and so share the link with the identification and the
-// worker. It is paused the way Stop pauses it; the user can resume it afterwards.
-static void UpgradePauseScript()
-{
-    if (g_scriptRunner.state == Running) ScriptOnRun();
-    if (g_scriptRunner.state == StepRequested) g_scriptRunner.state = Idle;
-}
 
 // QVN73 and QVN44 instruments take new firmware over a serial link only. Checked after each
 // identification that succeeds, since the second one decides the link the worker uses.

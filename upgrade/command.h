@@ -5,12 +5,13 @@
 #pragma once
 #include <cstddef>
 
-#include "common/ui.h"
+#include "link/ui.h"
 #include "upgrade/upgrade.h"
 
 enum { UPGRADE_CHOOSER_SIZE = 256 };  // path buffer of the file choice
 
-// --- Seams the front end supplies (the window: upgrade_win.cpp and upgrade_dlg_win.cpp) ---
+// --- Seams the front end supplies (the window: app/file_dlg_win.cpp, app/console_win.cpp and
+// upgrade_dlg_win.cpp; the host tests: tests/support/fakeupgrade.cpp) ---
 
 // Asks for an upgrade descriptor or main HEX file. True with path (capacity cap) filled;
 // false when the user cancelled.
@@ -24,6 +25,12 @@ int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking);
 // on a worker and returns when the user has closed it, never before the worker has finished.
 // Returns 2, or -1 when it could not be shown.
 int RunUpgradeProgressDialog(UiOwner owner, UpgradePlan *plan);
+
+// Stops whatever else of the front end would use the link while the command runs: the
+// window pauses a running script, which would otherwise keep sending its lines on every timer
+// tick, also from inside the modal loops of the command, the way Stop pauses it (the user can
+// resume it afterwards). Called once the file is known, before the instrument is identified.
+void UpgradePauseScript();
 
 // --- The command ---
 

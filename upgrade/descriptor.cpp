@@ -159,16 +159,6 @@ static void DescLine(DescReader *r, const char *line)
     else if (DescHasKeyword(line, "LOAD", "load")) DescLoad(r, line, false);
 }
 
-// The folder is everything up to the last separator; '/' counts as one too, as it does
-// for Windows itself.
-static void DescFolder(const char *path, char *folder, size_t cap)
-{
-    const char *back = strrchr(path, '\\'), *slash = strrchr(path, '/');
-    const char *sep = back > slash ? back : slash;
-    size_t n = sep ? (size_t)(sep - path) + 1 : 0;
-    TextCopyN(folder, cap, path, n);
-}
-
 int ReadUpgradeDescriptor(const char *path, EntryTable *table, int limit, UpgradePlan *plan,
                           bool *blocking)
 {
@@ -184,7 +174,7 @@ int ReadUpgradeDescriptor(const char *path, EntryTable *table, int limit, Upgrad
     r.table = table;
     r.plan = plan;
     r.blocking = blocking;
-    DescFolder(path, r.folder, sizeof r.folder);
+    TextCopyN(r.folder, sizeof r.folder, path, TextFolderLength(path));
     char chunk[DESC_CHUNK_SIZE];
     while (!r.stop && table->counts[r.set] < limit && fgets(chunk, sizeof chunk, f)) {
         if (char *cr = strrchr(chunk, '\r')) *cr = '\0';

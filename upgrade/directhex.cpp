@@ -33,9 +33,8 @@ static void DirectHexCompanion(char *out, size_t cap, const char *folder, const 
 int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *blocking)
 {
     memset(table, 0, sizeof *table);
-    const char *back = strrchr(path, '\\'), *slash = strrchr(path, '/');
-    const char *sep = back > slash ? back : slash;
-    const char *name = sep ? sep + 1 : path;
+    size_t folderLength = TextFolderLength(path);
+    const char *name = path + folderLength;
     const unsigned char *n = (const unsigned char *)name;
     if (!isalpha(n[0]) || !isalnum(n[1]) || n[2] != '_') {
         UiMessage(owner, "Please choose the main hex file for the Instrument to upgrade",
@@ -43,7 +42,7 @@ int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *
         return -1;
     }
     char folder[UPGRADE_PATH_SIZE];
-    TextCopyN(folder, sizeof folder, path, sep ? (size_t)(sep - path) : 0);
+    TextCopyN(folder, sizeof folder, path, folderLength ? folderLength - 1 : 0);  // no separator
     const char *suffix = name + 2;
     // Generous buffer: a companion path that does not fit its entry is caught by the length check.
     char companion[2 * UPGRADE_PATH_SIZE];

@@ -24,6 +24,14 @@ bool LookupFileFacts(const char *path, FileFacts *out)
     if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // not a firmware file
+    // A device name ("aux.hex", "nul") can be found like a file, but the worker would read
+    // nothing from it, or wait on it for ever, after it had erased the sectors.
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    CloseHandle(file);
+    if (!disk) return false;
     out->attributes = found.dwFileAttributes;
     out->creationTime = FileTimeToUnixSeconds(found.ftCreationTime);
     out->accessTime = FileTimeToUnixSeconds(found.ftLastAccessTime);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/ui.h"
+#include "link/ui.h"
 
 enum {
     UPGRADE_MAX_ENTRIES = 50,   // slots of one target set
@@ -66,6 +66,9 @@ struct UpgradePlan {
     int32_t comparison[UPGRADE_SET_COUNT];  // ComparisonKind
     char warningText[UPGRADE_SET_COUNT][UPGRADE_WARNING_SIZE];
     LoadEntry *chosenEntries;  // first of the UPGRADE_MAX_ENTRIES slots of the chosen set
+    // Set by the front end from another thread (the headless runner's Ctrl-C): the worker
+    // sends nothing more once it sees it, but a command under way still gets its reply.
+    volatile uint8_t stopRequested;
 };
 
 // Reads an upgrade descriptor into table (zeroed first) and plan (comparisons set to none,
@@ -104,6 +107,11 @@ VersionVerdict CheckFirmwareVersion(const UpgradePlan *plan, const char *version
 // Returns the text, or an empty string when memory runs out.
 std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
                                    const char *targetModel, bool *blocking);
+
+// The proposed operation of BuildProposedOperation's richText as plain text, lines ending in
+// LF; what the rich text shows in red (a missing file, a sector out of range) stands in
+// square brackets: "[dsp_12.hex]", "[9],".
+std::string ProposedOperationText(const char *richText);
 
 // Integer reading shared by the upgrade readers: TextToInt, clamped to the signed 32-bit range.
 int32_t UpgradeTextToInt(const char *text);

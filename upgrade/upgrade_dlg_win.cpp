@@ -9,22 +9,23 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/ui.h"
+#include "common/textutil_win.h"
 #include "link/link.h"
+#include "link/ui.h"
 #include "res/resource.h"
 #include "upgrade/bootproto.h"
+#include "upgrade/command.h"
 #include "upgrade/notify.h"
-#include "upgrade/upgrade_win.h"
 
 enum { UPGRADE_POST_RETRY_MS = 10 };
 
-// The one active upgrade: the plan of the open progress dialog and its worker.
+// The progress dialog's state: its plan and its worker. It lives in RunUpgradeProgressDialog
+// and reaches the dialog through LPARAM, kept in DWLP_USER.
 struct UpgradeDialogState {
     UpgradePlan *plan;
     HANDLE worker;   // null until started; closed when the dialog ends
     bool finished;   // UPN_FINISHED has arrived: the worker no longer uses the plan or the link
 };
-static UpgradeDialogState s_active;
 
 // The progress position last posted; the worker's alone once started (reset before it starts).
 static intptr_t s_progressPosted = -1;
@@ -117,57 +118,54 @@ int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking)
 
 static void UpgradeAppendLog(HWND dlg, const char *text)
 {
-    HWND log = GetDlgItem(dlg, IDC_UPGRADE_LOG);
     size_t len = strlen(text);
     char *line = (char *)malloc(len + 3);
     if (!line) return;
     memcpy(line, text, len);
     memcpy(line + len, "\r\n", 3);
     // One insertion for the text and its line end: each one costs a redraw.
-    int end = GetWindowTextLengthA(log);
-    SendMessageA(log, EM_SETSEL, (WPARAM)end, (LPARAM)end);
-    SendMessageA(log, EM_REPLACESEL, FALSE, (LPARAM)line);
+    AppendEditText(GetDlgItem(dlg, IDC_UPGRADE_LOG), line);
     free(line);
 }
 
-static void UpgradeStart(HWND dlg)
+static void UpgradeStart(HWND dlg, UpgradeDialogState *state)
 {
-    if (s_active.worker) return;  // one worker per dialog
+    if (state->worker) return;  // one worker per dialog
     s_progressPosted = -1;
-    uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, s_active.plan, 0, NULL);
+    uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, state->plan, 0, NULL);
     if (!thread) {
         UiMessage(dlg, "Failed to start the firmware upgrade thread!", "Upgrade Firmware", UI_ICON_INFO, UI_OK);
         return;
     }
-    s_active.worker = (HANDLE)thread;
+    state->worker = (HANDLE)thread;
     EnableWindow(GetDlgItem(dlg, IDC_UPGRADE_START), FALSE);
     EnableWindow(GetDlgItem(dlg, IDCANCEL), FALSE);
 }
 
 // Cancel or Finished. While the worker runs, Escape or the close box must not end the dialog:
 // the plan and the entry table it reads live only as long as the dialog's caller.
-static void UpgradeClose(HWND dlg)
+static void UpgradeClose(HWND dlg, UpgradeDialogState *state)
 {
-    if (s_active.worker && !s_active.finished) return;
-    if (s_active.worker) {
+    if (state->worker && !state->finished) return;
+    if (state->worker) {
         // UPN_FINISHED is the worker's last post, but it still has to return from the procedure.
-        WaitForSingleObject(s_active.worker, INFINITE);
-        CloseHandle(s_active.worker);
-        s_active.worker = NULL;
+        WaitForSingleObject(state->worker, INFINITE);
+        CloseHandle(state->worker);
+        state->worker = NULL;
     }
-    if (s_active.plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
+    if (state->plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
         // The instrument restarted its network interface: the old connection is dead.
         CloseLink(&g_connection);
         OpenLink(&g_connection);
     }
-    s_active.plan->dialogWindow = NULL;
+    state->plan->dialogWindow = NULL;
     EndDialog(dlg, IDCANCEL);
 }
 
-static void UpgradeOnCommand(HWND dlg, int id, LPARAM lParam)
+static void UpgradeOnCommand(HWND dlg, UpgradeDialogState *state, int id, LPARAM lParam)
 {
     switch (id) {
-    case IDC_UPGRADE_START: UpgradeStart(dlg); break;
+    case IDC_UPGRADE_START: UpgradeStart(dlg, state); break;
     case UPN_PROGRESS: SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_SETPOS, (WPARAM)lParam, 0); break;
     case UPN_STATUS:
         SetDlgItemTextA(dlg, IDC_UPGRADE_STATUS, (const char *)lParam);
@@ -178,27 +176,28 @@ static void UpgradeOnCommand(HWND dlg, int id, LPARAM lParam)
         free((void *)lParam);
         break;
     case UPN_FINISHED:
-        s_active.finished = true;
+        state->finished = true;
         SetDlgItemTextA(dlg, IDCANCEL, "Finished");
         EnableWindow(GetDlgItem(dlg, IDCANCEL), TRUE);
         break;
-    case IDCANCEL: UpgradeClose(dlg); break;
+    case IDCANCEL: UpgradeClose(dlg, state); break;
     }
 }
 
 static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    UpgradeDialogState *state = (UpgradeDialogState *)GetWindowLongPtrA(dlg, DWLP_USER);
     switch (msg) {
     case WM_INITDIALOG:
-        s_active.plan = (UpgradePlan *)lParam;
-        s_active.worker = NULL;
-        s_active.finished = false;
-        s_active.plan->dialogWindow = dlg;
+        SetWindowLongPtrA(dlg, DWLP_USER, lParam);
+        state = (UpgradeDialogState *)lParam;
+        state->plan->dialogWindow = dlg;
         SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         PostMessageA(dlg, WM_COMMAND, IDC_UPGRADE_START, 0);
         return TRUE;
     case WM_COMMAND:
-        UpgradeOnCommand(dlg, LOWORD(wParam), lParam);
+        // Messages before WM_INITDIALOG (none are expected) find no state yet.
+        if (state) UpgradeOnCommand(dlg, state, LOWORD(wParam), lParam);
         return TRUE;
     }
     return FALSE;
@@ -207,8 +206,8 @@ static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPA
 int RunUpgradeProgressDialog(UiOwner owner, UpgradePlan *plan)
 {
     plan->succeeded = 0;
+    UpgradeDialogState state = {plan, NULL, false};
     INT_PTR result = DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_UPGRADE),
-                                     (HWND)owner, UpgradeDialogProc, (LPARAM)plan);
-    s_active = UpgradeDialogState();
+                                     (HWND)owner, UpgradeDialogProc, (LPARAM)&state);
     return (int)result;
 }

@@ -2,7 +2,8 @@
 # A user upgrades the instrument's firmware: Instrument / Upgrade Firmware..., an upgrade
 # descriptor chosen in the open dialog, Accept in the files list, and the progress dialog
 # runs to "Finished" with the log lines of a complete upgrade. The simulated boot loader's
-# flash must then hold the HEX data.
+# flash must then hold the HEX data. Then quillon2-run --upgrade with the same descriptor must
+# send the instrument exactly the bytes the window sent, connect sequence included.
 source "$(dirname "$0")/lib/common.sh"
 work=$(mktemp -d /tmp/quillon-e2e-upgrade.XXXXXX)
 trap 'e2e_stop; rm -rf "$work"' EXIT
@@ -40,3 +41,17 @@ q gone-dialog "Upgrade Firmware" 10000 || e2e_fail "progress dialog stayed open"
 r=$(sim boot flash-verify 0 "$work/main.hex"); [[ $r == ok* ]] || e2e_fail "sector 0: $r"
 r=$(sim boot flash-verify 2 "$work/dsp.hex"); [[ $r == ok* ]] || e2e_fail "sector 2: $r"
 e2e_log "upgrade: descriptor accepted, log complete, flash verified"
+
+window_wire=$(sim_wire serial)
+e2e_stop
+sim_ok transcript clear >/dev/null
+sim_ok boot clear >/dev/null
+wine "$E2E_BIN/run/quillon2-run.exe" --usb "$QSIM_COM" --upgrade "Z:${work//\//\\}\\fw.upg" --yes >"$work/run.txt" 2>&1 ||
+  e2e_fail "headless upgrade: exit $?: $(tail -n 3 "$work/run.txt")"
+run_wire=$(sim_wire serial)
+if [ "$run_wire" != "$window_wire" ]; then
+  diff <(fold -w 64 <<<"$window_wire") <(fold -w 64 <<<"$run_wire") | head -n 20
+  e2e_fail "the headless upgrade's bytes differ from the window's (< window, > quillon2-run)"
+fi
+r=$(sim boot flash-verify 0 "$work/main.hex"); [[ $r == ok* ]] || e2e_fail "headless: sector 0: $r"
+e2e_log "upgrade: quillon2-run sent the window's bytes, ${#run_wire} hex digits"

@@ -1,0 +1,189 @@
+// The command dispatcher of the main window, the routing table of the whole program: the
+// console's commands (send, history, recall, clear, Save to File, Convert Binary), connecting
+// and disconnecting, and the hand-over of the script, upgrade and About commands. UI thread
+// only.
+#include "app/console_win.h"
+
+#include <cstdio>
+
+#include "app/about_win.h"
+#include "app/connect_dlg_win.h"
+#include "app/console.h"
+#include "app/file_dlg_win.h"
+#include "app/info_panel_win.h"
+#include "app/main_window.h"
+#include "common/texttab.h"
+#include "common/textutil_win.h"
+#include "link/connect.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "script/script.h"
+#include "upgrade/command.h"
+
+static const char kSaveFailed[] = "Unable to create text file";
+
+// --- Commands -------------------------------------------------------------------------------
+
+static void PostFocusCommandLine(HWND hwnd) { PostMessageA(hwnd, WM_COMMAND, CMD_FOCUS_COMMAND_LINE, 0); }
+
+// Where the keyboard belongs: the command line, or the script list while the script pane
+// hides the command line (a hidden control with the focus would still take Enter).
+static HWND EntryControl(HWND hwnd)
+{
+    return GetDlgItem(hwnd, g_scriptRunner.state != NoScript ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE);
+}
+
+static void FocusCommandLine(HWND hwnd)
+{
+    HWND entry = EntryControl(hwnd);
+    SetFocus(entry);
+    if (entry == GetDlgItem(hwnd, IDC_COMMAND_LINE)) SendMessageA(entry, EM_SETSEL, 0, -1);
+}
+
+void EnableAllChildren(HWND mainWindow, bool enable)
+{
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        HWND child = GetDlgItem(mainWindow, MainLayoutRows[i].id);
+        if (child) EnableWindow(child, enable);
+    }
+}
+
+static void SendTypedCommand(HWND hwnd)
+{
+    HWND commandLine = GetDlgItem(hwnd, IDC_COMMAND_LINE);
+    // Behind the script pane the line still holds its last command: it must send nothing.
+    if (!(GetWindowLongA(commandLine, GWL_STYLE) & WS_VISIBLE)) return;
+    char text[260];
+    ReadWindowText(commandLine, text, sizeof text);
+    int result = ConsoleSendTyped(text);
+    if (result == CONSOLE_IDLE) return;
+    if (result == CONSOLE_SEND_FAILED) {
+        MessageBoxA(hwnd, AppTextTable[49], AppTextTable[0], MB_OK | MB_ICONINFORMATION);
+        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
+    }
+    PostFocusCommandLine(hwnd);
+}
+
+static void ShowHistoryText(HWND hwnd, bool back)
+{
+    std::string text;
+    bool changed = back ? HistoryBack(&g_commandHistory, &text) : HistoryForward(&g_commandHistory, &text);
+    if (!changed) return;
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
+    PostFocusCommandLine(hwnd);
+}
+
+static void RecallEchoLine(HWND hwnd)
+{
+    HWND results = GetDlgItem(hwnd, IDC_RESULTS);
+    DWORD start = 0, end = 0;
+    SendMessageA(results, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    LRESULT lineStart = SendMessageA(results, EM_LINEINDEX, (WPARAM)-1, 0);
+    std::string text;
+    if (lineStart < 0 || !RecallClickedLine(WindowTextOf(results), (size_t)lineStart, start != end, &text)) return;
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
+    PostFocusCommandLine(hwnd);
+}
+
+static void SaveResultsToFile(HWND hwnd)
+{
+    char path[260];
+    // A file that cannot be written is reported like a cancelled dialog: losing the text
+    // without a word would look like a successful save.
+    if (!ChooseSaveFile(hwnd, path, sizeof path) || WriteResultsFile(path) != RESULTS_FILE_OK)
+        MessageBoxA(hwnd, kSaveFailed, AppTextTable[0], MB_OK | MB_ICONINFORMATION);
+}
+
+static void SetUpgradeMenuEnabled(HWND hwnd, bool enable)
+{
+    EnableMenuItem(GetMenu(hwnd), IDM_UPGRADE_FIRMWARE, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+    DrawMenuBar(hwnd);
+}
+
+static void Connect(HWND hwnd, LPARAM lParam)
+{
+    if (lParam == 0) {
+        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
+        RunConnectDialog(hwnd);
+    } else {
+        g_connection.connected = ConnectAndIdentify(hwnd, &g_connection, false) ? 1 : 0;
+    }
+    PostMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
+    ReplyPollReset();
+    // Cancel after an unanswered Connect, or a reconnect nobody answered, leaves no link open:
+    // an open COM port is locked for every other program.
+    if (!g_connection.connected) {
+        CloseLink(&g_connection);
+        return;
+    }
+    RefreshInfoPanel(hwnd);
+    g_connection.pollEnabled = 1;
+    SetUpgradeMenuEnabled(hwnd, true);
+    char startupTitle[TITLE_SIZE], title[TITLE_SIZE];
+    BuildStartupTitle(startupTitle, sizeof startupTitle);
+    BuildConnectedTitle(title, sizeof title, startupTitle, g_connection.interfaceKind, g_connection.idnText);
+    SetWindowTextA(hwnd, title);
+}
+
+static void Disconnect(HWND hwnd, LPARAM lParam)
+{
+    SetUpgradeMenuEnabled(hwnd, false);
+    CloseLink(&g_connection);
+    g_connection.pollEnabled = 0;
+    g_connection.connected = 0;
+    EnableAllChildren(hwnd, false);
+    if (lParam != 0 &&
+        MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
+        PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 1);
+    RefreshInfoPanel(hwnd);
+}
+
+static void ToggleConvertBinary(HWND hwnd)
+{
+    ConsoleHandlePosted(IDM_CONVERT_BINARY);
+    CheckMenuItem(GetMenu(hwnd), IDM_CONVERT_BINARY, MF_BYCOMMAND | (ConvertBinary ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// The window's side of the upgrade command (upgrade/command.h): a script left running would
+// keep sending on the link the command uses.
+void UpgradePauseScript()
+{
+    if (g_scriptRunner.state == Running) ScriptOnRun();
+    if (g_scriptRunner.state == StepRequested) g_scriptRunner.state = Idle;
+}
+
+LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
+{
+    int id = LOWORD(wParam);
+    switch (id) {
+    case IDM_ABOUT: ShowAboutBox(hwnd); break;
+    case CMD_APPLY_CONNECTED_STATE:
+        EnableAllChildren(hwnd, g_connection.connected != 0);
+        UpdateScriptButtons();  // a run still going keeps Step and Close disabled
+        SetFocus(EntryControl(hwnd));
+        break;
+    case CMD_FOCUS_COMMAND_LINE: FocusCommandLine(hwnd); break;
+    case CMD_RECALL_CLICKED_LINE: RecallEchoLine(hwnd); break;
+    case CMD_HISTORY_BACK: ShowHistoryText(hwnd, true); break;
+    case CMD_HISTORY_FORWARD: ShowHistoryText(hwnd, false); break;
+    case IDM_SAVE_TO_FILE: SaveResultsToFile(hwnd); break;
+    case IDC_SEND: SendTypedCommand(hwnd); break;
+    case IDC_SCRIPT_RUN:
+    case IDC_SCRIPT_STEP:
+    case IDC_SCRIPT_CLOSE:
+    case IDM_SCRIPT: ScriptHandleCommand(id); break;
+    case IDM_CONNECTION: Connect(hwnd, lParam); break;
+    case IDM_CLEAR_RESULTS:
+        ConsoleHandlePosted(id);
+        PostFocusCommandLine(hwnd);
+        break;
+    case IDM_UPGRADE_FIRMWARE:
+        RunFirmwareUpgrade(hwnd);
+        PostFocusCommandLine(hwnd);
+        break;
+    case IDM_DISCONNECT: Disconnect(hwnd, lParam); break;
+    case IDM_CONVERT_BINARY: ToggleConvertBinary(hwnd); break;
+    default: return DefWindowProcA(hwnd, WM_COMMAND, wParam, lParam);
+    }
+    return 0;
+}

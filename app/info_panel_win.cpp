@@ -1,0 +1,38 @@
+// Renders the information panel's styled runs into its rich-edit control: plain, bold, or
+// bold red, each appended at the end and scrolled into view. The content itself is built by
+// the portable BuildPanelRuns. UI thread only.
+#include "app/info_panel_win.h"
+
+#include <richedit.h>
+
+#include "app/info_panel.h"
+#include "link/link.h"
+#include "res/resource.h"
+
+static void AppendRun(HWND panel, const PanelRun &run)
+{
+    SendMessageA(panel, EM_SETSEL, (WPARAM)-2, (LPARAM)-1);
+    CHARFORMATA format = {};
+    format.cbSize = sizeof format;
+    SendMessageA(panel, EM_GETCHARFORMAT, SCF_DEFAULT, (LPARAM)&format);
+    format.dwMask |= CFM_BOLD | CFM_COLOR;
+    format.dwEffects &= ~(CFE_BOLD | CFE_AUTOCOLOR);
+    if (run.style != PANEL_PLAIN) format.dwEffects |= CFE_BOLD;
+    if (run.style == PANEL_WARNING)
+        format.crTextColor = RGB(255, 40, 40);
+    else
+        format.dwEffects |= CFE_AUTOCOLOR;
+    SendMessageA(panel, EM_SETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
+    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)run.text.c_str());
+    SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+void RefreshInfoPanel(HWND mainWindow)
+{
+    HWND panel = GetDlgItem(mainWindow, IDC_INFO_PANEL);
+    if (!panel) return;
+    SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    for (const PanelRun &run : BuildPanelRuns(g_connection, today.wYear, today.wMonth, today.wDay)) AppendRun(panel, run);
+}

@@ -1,0 +1,354 @@
+// The main window: start-up, the eight children, the layout pass, the subclassed command
+// line and results window, the 1 ms timer that drives the reply poll and the script runner,
+// the message loop and shutdown; and the window's side of the seams through which the
+// portable layers reach it (app/shell.h: the results window and the command queue;
+// script/script_host.h: the script pane). UI thread only.
+#include "app/main_window_win.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+#include <richedit.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/console.h"
+#include "app/console_win.h"
+#include "app/info_panel_win.h"
+#include "app/main_window.h"
+#include "app/settings_win.h"
+#include "app/shell.h"
+#include "common/texttab.h"
+#include "common/textutil.h"
+#include "common/textutil_win.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "script/script.h"
+#include "script/script_host.h"
+
+// The main window, for the seams below, which have no window to be given (null before it
+// exists and after it is destroyed).
+static HWND s_hwndMain;
+
+static const char kClassName[] = "VDQuillonWClass";
+static const char kDebugFile[] = "c:\\tmp\\quillon2.dbg";
+
+enum FontChoice { FONT_GUI, FONT_GUI_BOLD, FONT_FIXED };
+
+// What Win32 needs beyond the layout table: class, styles, text and font of each row.
+struct ChildClass {
+    const char *className;
+    DWORD exStyle;
+    DWORD style;
+    const char *text;
+    FontChoice font;
+};
+
+static const ChildClass kChildren[LAYOUT_ROWS] = {
+    {"Edit", WS_EX_CLIENTEDGE,
+     WS_BORDER | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL, "", FONT_FIXED},
+    {"RichEdit20A", 0, WS_BORDER | WS_GROUP | ES_MULTILINE | ES_READONLY | ES_NOHIDESEL | ES_SAVESEL, "", FONT_GUI},
+    {"Edit", WS_EX_CLIENTEDGE, WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN, "", FONT_GUI},
+    {"Button", 0, WS_TABSTOP | BS_PUSHBUTTON, nullptr, FONT_GUI_BOLD},  // "Send"
+    {"Listbox", WS_EX_CLIENTEDGE, WS_BORDER | WS_VSCROLL | WS_TABSTOP | LBS_NOINTEGRALHEIGHT, "", FONT_GUI},
+    {"Button", 0, WS_TABSTOP | BS_PUSHBUTTON, nullptr, FONT_GUI_BOLD},  // "Run"
+    {"Button", 0, WS_TABSTOP | BS_PUSHBUTTON, nullptr, FONT_GUI_BOLD},  // "Step"
+    {"Button", 0, WS_TABSTOP | BS_PUSHBUTTON, nullptr, FONT_GUI_BOLD},  // "Close"
+};
+
+static HFONT g_fonts[3];
+static WNDPROC g_editProc;  // the standard edit procedure, shared by both subclassed edits
+static LayoutMode g_layoutMode = LAYOUT_CONSOLE;
+static LayoutSize g_designOuter;
+static UINT_PTR g_timer;
+
+static const char *ChildText(int row)
+{
+    switch (MainLayoutRows[row].id) {
+    case IDC_SEND: return AppTextTable[4];
+    case IDC_SCRIPT_RUN: return AppTextTable[54];
+    case IDC_SCRIPT_STEP: return AppTextTable[55];
+    case IDC_SCRIPT_CLOSE: return AppTextTable[56];
+    }
+    return kChildren[row].text;
+}
+
+static void LayoutPass(HWND hwnd)
+{
+    RECT outer, client;
+    GetWindowRect(hwnd, &outer);
+    GetClientRect(hwnd, &client);
+    LayoutRect rects[LAYOUT_ROWS];
+    LayoutSize now = {outer.right - outer.left, outer.bottom - outer.top};
+    LayoutCompute(MainLayoutRows, LAYOUT_ROWS, g_layoutMode, now, g_designOuter, client.right, client.bottom, rects);
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        HWND child = GetDlgItem(hwnd, MainLayoutRows[i].id);
+        if (LayoutRowMoves(MainLayoutRows[i]) && child) MoveWindow(child, rects[i].x, rects[i].y, rects[i].w, rects[i].h, TRUE);
+    }
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        HWND child = GetDlgItem(hwnd, MainLayoutRows[i].id);
+        if (MainLayoutRows[i].anchor != ANCHOR_NONE && child) InvalidateRect(child, NULL, FALSE);
+    }
+}
+
+// Shows the console or the script layout for a script state (0 = no script) and lays out.
+static void SwitchLayout(HWND hwnd, int scriptState)
+{
+    HWND focus = GetFocus();
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        HWND child = GetDlgItem(hwnd, MainLayoutRows[i].id);
+        if (child) ShowWindow(child, LayoutRowVisible(i, scriptState) ? SW_SHOW : SW_HIDE);
+    }
+    // A hidden control keeps the keyboard focus (and would take Enter): hand it on.
+    if (focus && GetParent(focus) == hwnd && !(GetWindowLongA(focus, GWL_STYLE) & WS_VISIBLE))
+        SetFocus(GetDlgItem(hwnd, scriptState != 0 ? IDC_SCRIPT_LIST : IDC_COMMAND_LINE));
+    g_layoutMode = LayoutModeForState(scriptState);
+    LayoutPass(hwnd);
+}
+
+// Enter sends, Up and Down walk the history, a click on the results may recall an echo line.
+// The commands are posted so that they run after the control has finished the key or click.
+static LRESULT CALLBACK EditSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    int id = GetDlgCtrlID(hwnd);
+    HWND main = GetParent(hwnd);
+    if (id == IDC_COMMAND_LINE) {
+        if (msg == WM_CHAR && wParam == '\r') {
+            PostMessageA(main, WM_COMMAND, IDC_SEND, 0);
+            return 0;
+        }
+        if (msg == WM_KEYUP && wParam == VK_UP) PostMessageA(main, WM_COMMAND, CMD_HISTORY_BACK, 0);
+        if (msg == WM_KEYUP && wParam == VK_DOWN) PostMessageA(main, WM_COMMAND, CMD_HISTORY_FORWARD, 0);
+    } else if (id == IDC_RESULTS && msg == WM_LBUTTONUP) {
+        PostMessageA(main, WM_COMMAND, CMD_RECALL_CLICKED_LINE, 0);
+    }
+    return CallWindowProcA(g_editProc, hwnd, msg, wParam, lParam);
+}
+
+static void CreateFonts()
+{
+    LOGFONTA gui, fixed;
+    GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
+    GetObjectA(GetStockObject(ANSI_FIXED_FONT), sizeof fixed, &fixed);
+    gui.lfWeight = FW_NORMAL;
+    g_fonts[FONT_GUI] = CreateFontIndirectA(&gui);
+    gui.lfWeight = FW_BOLD;
+    g_fonts[FONT_GUI_BOLD] = CreateFontIndirectA(&gui);
+    fixed.lfWeight = FW_NORMAL;
+    g_fonts[FONT_FIXED] = CreateFontIndirectA(&fixed);
+}
+
+static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create)
+{
+    s_hwndMain = hwnd;
+    g_layoutMode = LAYOUT_CONSOLE;
+    LoadLibraryA("riched32.dll");  // the rich-edit classes of the panel and the files list
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&icc);
+    HWND children[LAYOUT_ROWS];
+    for (int i = 0; i < LAYOUT_ROWS; i++) {
+        const LayoutRect &r = MainLayoutRows[i].design;
+        children[i] = CreateWindowExA(kChildren[i].exStyle, kChildren[i].className, ChildText(i),
+                                      WS_CHILD | kChildren[i].style, r.x, r.y, r.w, r.h, hwnd,
+                                      (HMENU)(INT_PTR)MainLayoutRows[i].id, create->hInstance, NULL);
+    }
+    HWND results = GetDlgItem(hwnd, IDC_RESULTS), commandLine = GetDlgItem(hwnd, IDC_COMMAND_LINE);
+    g_editProc = (WNDPROC)SetWindowLongPtrA(commandLine, GWLP_WNDPROC, (LONG_PTR)EditSubclassProc);
+    SetWindowLongPtrA(results, GWLP_WNDPROC, (LONG_PTR)EditSubclassProc);
+    CreateFonts();
+    for (int i = 0; i < LAYOUT_ROWS; i++) SendMessageA(children[i], WM_SETFONT, (WPARAM)g_fonts[kChildren[i].font], FALSE);
+    EnableAllChildren(hwnd, false);
+    for (int i = 0; i < LAYOUT_ROWS; i++) ShowWindow(children[i], i < 4 ? SW_SHOW : SW_HIDE);
+    SendMessageA(results, EM_LIMITTEXT, 0, 0);
+    SendMessageA(commandLine, EM_LIMITTEXT, 256, 0);
+    SetFocus(commandLine);
+    g_timer = SetTimer(hwnd, IDT_MAIN_TIMER, 1, NULL);
+    PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 0);
+    RefreshInfoPanel(hwnd);
+    return TRUE;
+}
+
+static void OnSize(HWND hwnd, UINT state, int, int)
+{
+    if (state != SIZE_MINIMIZED) LayoutPass(hwnd);
+}
+
+static void OnPaint(HWND hwnd)
+{
+    PAINTSTRUCT ps;
+    BeginPaint(hwnd, &ps);
+    EndPaint(hwnd, &ps);
+}
+
+static void OnGetMinMaxInfo(HWND, LPMINMAXINFO info)
+{
+    LayoutSize min = LayoutMinTrackSize(g_designOuter);
+    info->ptMinTrackSize.x = min.w;
+    info->ptMinTrackSize.y = min.h;
+}
+
+static void OnTimer(HWND, UINT)
+{
+    if (g_connection.connected && g_connection.pollEnabled) ReplyPoll();
+    ScriptTick();
+}
+
+static void OnDestroy(HWND hwnd)
+{
+    HistoryRelease(&g_commandHistory);
+    SaveWindowSize(hwnd);
+    if (g_timer) KillTimer(hwnd, g_timer);
+    g_timer = 0;
+    CloseLink(&g_connection);
+    s_hwndMain = NULL;
+    PostQuitMessage(0);
+}
+
+static LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+        HANDLE_MSG(hwnd, WM_CREATE, OnCreate);
+        HANDLE_MSG(hwnd, WM_SIZE, OnSize);
+        HANDLE_MSG(hwnd, WM_PAINT, OnPaint);
+        HANDLE_MSG(hwnd, WM_GETMINMAXINFO, OnGetMinMaxInfo);
+        HANDLE_MSG(hwnd, WM_TIMER, OnTimer);
+        HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
+    case WM_COMMAND:
+        return DispatchCommand(hwnd, wParam, lParam);
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void HandleCommandLine(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if ((arg[0] == '-') && (arg[1] == 'd' || arg[1] == 'D') && arg[2] == '1') DeleteFileA(kDebugFile);
+    }
+}
+
+static void RegisterMainClass(HINSTANCE instance)
+{
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
+    wc.hIconSm = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 16, 16, 0);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+    wc.lpszClassName = kClassName;
+    RegisterClassExA(&wc);
+}
+
+HWND CreateMainWindow(HINSTANCE instance, int showCommand)
+{
+    RegisterMainClass(instance);
+    SavedWindowSize saved = LocateSettingsFile();
+    g_designOuter = LayoutDesignOuterSize(GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME));
+    char title[TITLE_SIZE];
+    BuildStartupTitle(title, sizeof title);
+    int width = saved.width > 0 ? saved.width : g_designOuter.w;
+    int height = saved.height > 0 ? saved.height : g_designOuter.h;
+    HWND hwnd = CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                width, height, NULL, NULL, instance, NULL);
+    if (!hwnd) return NULL;
+    ShowWindow(hwnd, showCommand);
+    UpdateWindow(hwnd);
+    return hwnd;
+}
+
+int RunMainWindow(HINSTANCE instance, int showCommand)
+{
+    HandleCommandLine(__argc, __argv);
+    HWND hwnd = CreateMainWindow(instance, showCommand);
+    if (!hwnd) return 0;
+    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINMENU));
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        if (TranslateAcceleratorA(hwnd, accelerators, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return (int)msg.wParam;
+}
+
+// --- The seams: the results window, the command queue and the script pane ------------------
+
+static HWND MainChild(int id) { return GetDlgItem(s_hwndMain, id); }
+
+void ShellAppendResults(const char *text)
+{
+    if (s_hwndMain && *text) AppendEditText(MainChild(IDC_RESULTS), text);
+}
+
+void ShellClearResults()
+{
+    if (s_hwndMain) SetWindowTextA(MainChild(IDC_RESULTS), "");
+}
+
+std::string ShellResultsText()
+{
+    return s_hwndMain ? WindowTextOf(MainChild(IDC_RESULTS)) : std::string();
+}
+
+void ShellPostCommand(int id, intptr_t lParam)
+{
+    if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, (WPARAM)id, (LPARAM)lParam);
+}
+
+UiOwner ScriptHostOwner() { return (UiOwner)s_hwndMain; }
+
+static HWND ScriptList() { return MainChild(IDC_SCRIPT_LIST); }
+
+int ScriptHostListCount()
+{
+    LRESULT n = SendMessageA(ScriptList(), LB_GETCOUNT, 0, 0);
+    return n == LB_ERR ? 0 : (int)n;
+}
+
+// Read through the wide messages: Wine's ANSI-to-wide mapping of LB_GETTEXT copies the
+// item into a fixed 512-character stack buffer, so a longer script line overran the stack.
+size_t ScriptHostListText(int index, char *buf, size_t cap)
+{
+    buf[0] = '\0';
+    if (index < 0) return 0;
+    LRESULT len = SendMessageW(ScriptList(), LB_GETTEXTLEN, (WPARAM)index, 0);
+    if (len == LB_ERR) return 0;
+    std::vector<wchar_t> wide(len + 1);
+    LRESULT got = SendMessageW(ScriptList(), LB_GETTEXT, (WPARAM)index, (LPARAM)wide.data());
+    if (got == LB_ERR || got > len) return 0;
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, NULL, 0, NULL, NULL);
+    std::vector<char> text(bytes + 1);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, text.data(), bytes, NULL, NULL);
+    text[bytes] = '\0';
+    TextCopy(buf, cap, text.data());
+    return (size_t)bytes;
+}
+
+int ScriptHostListSelection()
+{
+    LRESULT sel = SendMessageA(ScriptList(), LB_GETCURSEL, 0, 0);
+    return sel == LB_ERR ? -1 : (int)sel;
+}
+
+void ScriptHostListSelect(int index) { SendMessageA(ScriptList(), LB_SETCURSEL, (WPARAM)index, 0); }
+
+void ScriptHostListClear() { SendMessageA(ScriptList(), LB_RESETCONTENT, 0, 0); }
+
+void ScriptHostListAdd(const char *text) { SendMessageA(ScriptList(), LB_ADDSTRING, 0, (LPARAM)text); }
+
+void ScriptHostSetRunCaption(const char *caption) { SetWindowTextA(MainChild(IDC_SCRIPT_RUN), caption); }
+
+void ScriptHostEnableStepClose(bool enable)
+{
+    EnableWindow(MainChild(IDC_SCRIPT_STEP), enable);
+    EnableWindow(MainChild(IDC_SCRIPT_CLOSE), enable);
+}
+
+void ScriptHostSwitchLayout(int32_t state)
+{
+    if (s_hwndMain) SwitchLayout(s_hwndMain, state);
+}

@@ -1,0 +1,41 @@
+// The settings file Quilloner.ini in <local app data>\Vendrel\Quilloner: its location and its
+// "Connect" section, read by both programs, and what only the window writes (the "Created"
+// stamp, the main window's saved size, "Save as Default"). UI thread only.
+#pragma once
+#include <windows.h>
+
+#include "link/link.h"
+
+enum { SETTINGS_PATH_SIZE = 260 };
+
+// Where the settings file lives: its maker and product folders and the file itself.
+struct SettingsPaths {
+    char makerFolder[SETTINGS_PATH_SIZE];
+    char folder[SETTINGS_PATH_SIZE];
+    char file[SETTINGS_PATH_SIZE];
+};
+
+// The paths under the local application-data folder, or under the working directory when
+// that folder cannot be determined. Nothing is created.
+void SettingsLocate(SettingsPaths *out);
+
+// Reads the "Connect" section of file into rec's link settings: Interface, ComPort, BaudRate
+// and IPAddr (at most 15 characters kept). Keys that are missing read as 0 or empty.
+void SettingsReadConnect(const char *file, ConnectionRecord *rec);
+
+// Saved outer size of the main window; a field is -1 when no valid size was stored.
+struct SavedWindowSize {
+    int width, height;
+};
+
+// The window's start: finds (or creates, writing "Created") the settings file, reads the
+// "Connect" section into g_connection and returns the saved window size checked against the
+// screen. The path is kept for the writes below.
+SavedWindowSize LocateSettingsFile();
+
+// Writes the window's outer size as MainWindowWidth/Height when it is in range and differs
+// from the stored value (shutdown).
+void SaveWindowSize(HWND hwnd);
+
+// Writes the connection settings of g_connection to the "Connect" section ("Save as Default").
+void SaveConnectSettings();

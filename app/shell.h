@@ -1,0 +1,16 @@
+// The seam between the portable console and whatever shows it: the main window
+// (app/main_window_win.cpp) or the headless runner (run/run_host.cpp, standard output). The
+// portable layers reach the results window and the main window's command queue only
+// through these; each program's front end supplies them.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Appends text at the end of the results window.
+void ShellAppendResults(const char *text);
+// Empties the results window.
+void ShellClearResults();
+// The whole text of the results window.
+std::string ShellResultsText();
+// Posts a command (WM_COMMAND id, lParam) to the main window; it runs after the current message.
+void ShellPostCommand(int id, intptr_t lParam);

@@ -1,9 +1,0 @@
-// Process entry point of quillon2.exe: hands over to the main window module.
-#include <windows.h>
-
-#include "app/main_window.h"
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
-{
-    return RunMainWindow(instance, showCommand);
-}

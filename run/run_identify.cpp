@@ -1,0 +1,162 @@
+// --identify and --find: what the window's information panel and its LAN search chooser show,
+// as lines of text or as JSON objects, one a line. The facts are the panel's
+// (ReadPanelFacts), the search and the probe of its responders the Connect dialog's.
+// Main thread only.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/info_panel.h"
+#include "app/lan_find.h"
+#include "common/texttab.h"
+#include "link/connect.h"
+#include "link/lan_find.h"
+#include "link/link.h"
+#include "run/run.h"
+
+// A reply without the line end an instrument that ends its lines with LF alone leaves on it.
+static std::string ReplyText(const char *reply, size_t cap)
+{
+    std::string text(reply, strnlen(reply, cap));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// A JSON string: UTF-8, with quotes, backslashes and control characters escaped.
+static std::string JsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (unsigned char c : RunUtf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+// Builds one JSON object a member at a time, or the same facts as "label: value" lines.
+struct Report {
+    bool json;
+    std::string text;
+};
+
+// A member whose JSON value is written as it is; a line only where label is not empty.
+static void ReportAddRaw(Report *r, const char *key, const char *label, const std::string &json,
+                         const std::string &text)
+{
+    if (r->json) r->text += std::string(r->text.empty() ? "{" : ",") + JsonString(key) + ":" + json;
+    else if (*label) r->text += std::string(label) + ": " + text + "\n";
+}
+
+// A text member: an absent one (null) is null in JSON and no line in text. A fact taken from
+// the end of a reply keeps the LF of an instrument that ends its lines with LF alone.
+static void ReportAdd(Report *r, const char *key, const char *label, const std::string *value)
+{
+    std::string text = value ? ReplyText(value->c_str(), value->size()) : std::string();
+    ReportAddRaw(r, key, value ? label : "", value ? JsonString(text) : "null", text);
+}
+
+static void ReportWrite(Report *r)
+{
+    if (r->json) r->text += "}\n";
+    RunWriteLines(r->text.c_str());
+}
+
+// The panel's facts of a recognised instrument; for an unrecognised one the panel says only
+// "Unknown Instrument", and the texts it would show are absent (null in JSON).
+static void ReportFacts(Report *r, const ConnectionRecord &rec)
+{
+    bool known = rec.modelCode != 0;
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    PanelFacts f = known ? ReadPanelFacts(rec, today.wYear, today.wMonth, today.wDay) : PanelFacts();
+    ReportAdd(r, "interface", "Interface", known ? &f.interfaceName : nullptr);
+    ReportAdd(r, "address", "Address", known ? &f.address : nullptr);
+    // The members are the same for every instrument: what does not apply is null.
+    std::string baud = std::to_string(f.baudRate);
+    bool serial = known && f.serial;
+    ReportAddRaw(r, "baudRate", serial ? "Baudrate" : "", serial ? baud : "null", baud);
+    ReportAdd(r, "model", "Model", known ? &f.model : nullptr);
+    ReportAdd(r, "serialNumber", "Serial No", known ? &f.serialNumber : nullptr);
+    ReportAdd(r, "type", "Type", known ? &f.type : nullptr);
+    ReportAdd(r, "mainRelease", "Main release", known ? &f.mainRelease : nullptr);
+    ReportAdd(r, "fpgaRelease", "FPGA release", known ? &f.fpgaRelease : nullptr);
+    ReportAdd(r, "dspRelease", "DSP release", known ? &f.dspRelease : nullptr);
+    ReportAdd(r, "bootRelease", "BOOT release", known ? &f.bootRelease : nullptr);
+    const std::string &local = f.localCalibration;
+    ReportAdd(r, "localCalibration", "Last local calibration", local.empty() ? nullptr : &local);
+    std::string maker = f.makerCalibration.substr(0, f.makerCalibration.find_last_not_of(' ') + 1);
+    ReportAdd(r, "makerCalibration", "Last VDL calibration", maker.empty() ? nullptr : &maker);
+    bool warn = f.calibrationWarning;
+    ReportAddRaw(r, "calibrationWarning", known ? ">18 months since VDL Calibration" : "",
+                 !known ? "null" : warn ? "true" : "false", warn ? "yes" : "no");
+}
+
+int RunIdentify(bool json)
+{
+    const ConnectionRecord &rec = g_connection;
+    bool known = rec.modelCode != 0;
+    // The connect sequence asks for the three texts only of a recognised model.
+    std::string idn = ReplyText(ConnectIdentityReply(), CONNECT_REPLY_SIZE);
+    std::string cal = ReplyText(rec.calibrationText, sizeof rec.calibrationText);
+    std::string calVersion = ReplyText(rec.calVersionText, sizeof rec.calVersionText);
+    std::string version = ReplyText(rec.versionText, sizeof rec.versionText);
+    Report r = {json, std::string()};
+    ReportAdd(&r, "idn", "*IDN?", &idn);
+    ReportAdd(&r, "calstr", "calstr?", known ? &cal : nullptr);
+    ReportAdd(&r, "calver", "calver?", known ? &calVersion : nullptr);
+    ReportAdd(&r, "version", "version?", known ? &version : nullptr);
+    std::string code = std::to_string(rec.modelCode);
+    ReportAddRaw(&r, "modelCode", "Model code", code, code + (known ? " (recognised)" : " (not recognised)"));
+    ReportAddRaw(&r, "recognised", "", known ? "true" : "false", "");
+    ReportFacts(&r, rec);
+    ReportWrite(&r);
+    return RUN_EXIT_PASSED;
+}
+
+struct FoundRows {
+    const FoundInstrument *list;
+    bool json;
+};
+
+// One row of the chooser: the address and the identification, or why there is none.
+static void PrintFoundRow(void *context, int index, const char *note)
+{
+    const FoundRows *rows = (const FoundRows *)context;
+    const FoundInstrument *entry = &rows->list[index];
+    if (!rows->json) {
+        RunWriteLines((std::string(entry->ipText) + "\t" + note + "\n").c_str());
+        return;
+    }
+    Report r = {true, std::string()};
+    std::string address = entry->ipText, text = note;
+    bool identified = note == entry->reply;
+    ReportAdd(&r, "address", "", &address);
+    ReportAdd(&r, "identification", "", identified ? &text : nullptr);
+    if (!identified) ReportAdd(&r, "failure", "", &text);
+    ReportWrite(&r);
+}
+
+int RunFind(bool json)
+{
+    static FoundInstrument list[LAN_FIND_MAX];
+    memset(list, 0, sizeof list);
+    int found = FindLanInstruments(list);
+    if (RunInterrupted()) return RUN_EXIT_INTERRUPTED;
+    if (found == 0) {
+        RunWriteError(LinkTextTable[30]);  // "No Instruments found on this subnet"
+        return RUN_EXIT_NONE_FOUND;
+    }
+    FoundRows rows = {list, json};
+    LanProbeAll(list, PrintFoundRow, &rows);
+    return RunInterrupted() ? RUN_EXIT_INTERRUPTED : RUN_EXIT_PASSED;
+}

@@ -1,0 +1,381 @@
+// The main window and its command console, in this process, against the simulated
+// instrument: children and layout, typing and sending, replies, history, link failures,
+// the settings file, the title and the information panel.
+#include <windows.h>
+#include <commdlg.h>
+#include <richedit.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "app/main_window_win.h"
+#include "apphost.h"
+#include "app/console.h"
+#include "common/texttab.h"
+#include "link/link.h"
+#include "res/resource.h"
+#include "simctl.h"
+
+namespace {
+
+std::string ReadFileText(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+RECT ChildRect(int id)
+{
+    RECT r;
+    GetWindowRect(AppChild(id), &r);
+    MapWindowPoints(NULL, AppWindow(), (POINT *)&r, 2);
+    return r;
+}
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SimOk("reset");
+        AppSeedSettings(IFACE_USB, SimComPort(), 19200, SimLanAddress());
+    }
+    void TearDown() override { AppClose(); }
+
+    void StartConnected(int interfaceIndex)
+    {
+        AppStart();
+        ASSERT_TRUE(AppConnectWithDialog(interfaceIndex, interfaceIndex == 1 ? SimLanAddress() : SimComPort()));
+        SimOk("transcript clear");
+    }
+    bool ResultsContain(const std::string &text)
+    {
+        return AppPumpUntil([&] { return AppText(IDC_RESULTS).find(text) != std::string::npos; }, 5000);
+    }
+};
+
+TEST_F(Console, ChildrenStartDisabledAndFollowTheLayout)
+{
+    AppStart();
+    static const int shown[] = {IDC_RESULTS, IDC_INFO_PANEL, IDC_COMMAND_LINE, IDC_SEND};
+    static const int hidden[] = {IDC_SCRIPT_LIST, IDC_SCRIPT_RUN, IDC_SCRIPT_STEP, IDC_SCRIPT_CLOSE};
+    for (int id : shown) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(AppChild(id));
+        EXPECT_TRUE(IsWindowVisible(AppChild(id)));
+        EXPECT_FALSE(IsWindowEnabled(AppChild(id)));
+    }
+    for (int id : hidden) EXPECT_FALSE(IsWindowVisible(AppChild(id))) << id;
+    EXPECT_EQ(nullptr, AppChild(18004));
+    EXPECT_EQ("Send", AppText(IDC_SEND));
+
+    char cls[32];
+    GetClassNameA(AppChild(IDC_INFO_PANEL), cls, sizeof cls);
+    EXPECT_STREQ("RichEdit20A", cls);
+    EXPECT_EQ("No connection", AppText(IDC_INFO_PANEL));
+
+    for (int grow : {0, 150}) {
+        SCOPED_TRACE(grow);
+        RECT outer;
+        GetWindowRect(AppWindow(), &outer);
+        MoveWindow(AppWindow(), outer.left, outer.top, outer.right - outer.left + grow, outer.bottom - outer.top + grow, TRUE);
+        AppPumpFor(50);
+        RECT client, results = ChildRect(IDC_RESULTS), panel = ChildRect(IDC_INFO_PANEL);
+        RECT line = ChildRect(IDC_COMMAND_LINE), send = ChildRect(IDC_SEND);
+        GetClientRect(AppWindow(), &client);
+        EXPECT_EQ(6, results.left);
+        EXPECT_EQ(6, results.top);
+        EXPECT_EQ(client.right - 6, panel.right);
+        EXPECT_EQ(results.right + 2, panel.left);
+        EXPECT_EQ(client.bottom - 6, line.bottom);
+        EXPECT_EQ(client.right - 6, send.right);
+        EXPECT_EQ(client.bottom - 6, send.bottom);
+        EXPECT_EQ(75, send.right - send.left);
+    }
+}
+
+TEST_F(Console, TypedCommandIsSentEchoedAndAnswered)
+{
+    StartConnected(0);
+    AppTypeAndSend("*IDN?");
+    ASSERT_TRUE(ResultsContain("Vendrel,RZT7680,12345,1.23\r\n"));
+    EXPECT_EQ("> *IDN?\r\nVendrel,RZT7680,12345,1.23\r\n", AppText(IDC_RESULTS));
+    EXPECT_EQ("*IDN?\n", SimTranscript("serial"));
+    EXPECT_EQ("*IDN?", g_commandHistory.slots[0]);
+    // The command stays in the line, selected, and no line break was added to it.
+    AppPumpFor(50);
+    EXPECT_EQ("*IDN?", AppText(IDC_COMMAND_LINE));
+    DWORD start = 1, end = 0;
+    SendMessageA(AppChild(IDC_COMMAND_LINE), EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    EXPECT_EQ(0u, start);
+    EXPECT_EQ(5u, end);
+}
+
+TEST_F(Console, CaretNotationAndPackedRepliesOnLan)
+{
+    StartConnected(1);
+    SimOk("reply " + Hex("\x03") + " " + Hex(std::string("V=\x82\x30\x20\x20\r\n")));
+    AppTypeAndSend("^c");
+    ASSERT_TRUE(ResultsContain("V=3.01575E\r\n"));
+    EXPECT_EQ(std::string("\x03\n\0", 3), SimTranscript("lan"));
+    EXPECT_EQ("> ^c\r\nV=3.01575E\r\n", AppText(IDC_RESULTS));
+
+    // Convert Binary off: the raw bytes are shown.
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_CONVERT_BINARY, 0);
+    EXPECT_EQ((UINT)MF_UNCHECKED, GetMenuState(GetMenu(AppWindow()), IDM_CONVERT_BINARY, MF_BYCOMMAND) & MF_CHECKED);
+    AppTypeAndSend("^c");
+    ASSERT_TRUE(ResultsContain("V=\x82\x30"));
+}
+
+TEST_F(Console, HistoryAndRecallOfAClickedEchoLine)
+{
+    StartConnected(0);
+    for (const char *cmd : {"meas:volt?", "meas:curr?", "*IDN?"}) {
+        AppTypeAndSend(cmd);
+        AppPumpFor(80);
+    }
+    ASSERT_TRUE(ResultsContain("Vendrel"));
+    HWND line = AppChild(IDC_COMMAND_LINE);
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_HISTORY_BACK, 0);
+    EXPECT_EQ("meas:curr?", AppText(IDC_COMMAND_LINE));
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_HISTORY_FORWARD, 0);
+    EXPECT_EQ("*IDN?", AppText(IDC_COMMAND_LINE));
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_HISTORY_FORWARD, 0);  // past the newest: the oldest
+    EXPECT_EQ("meas:volt?", AppText(IDC_COMMAND_LINE));
+    // The Up key's release reaches the history through the subclass.
+    SendMessageA(line, WM_KEYUP, VK_UP, 0);
+    AppPumpFor(30);
+    EXPECT_EQ("*IDN?", AppText(IDC_COMMAND_LINE));
+
+    // Clicking on the echo line of "meas:curr?" (the third line) recalls it.
+    HWND results = AppChild(IDC_RESULTS);
+    LRESULT third = SendMessageA(results, EM_LINEINDEX, 2, 0);
+    ASSERT_EQ('>', AppText(IDC_RESULTS)[third]);
+    SendMessageA(results, EM_SETSEL, third + 4, third + 4);
+    SendMessageA(results, WM_LBUTTONUP, 0, 0);  // through the subclass
+    AppPumpFor(30);
+    EXPECT_EQ(AppText(IDC_RESULTS).substr(third + 2, 10), AppText(IDC_COMMAND_LINE));
+    // A click on a reply line, or with a selection, recalls nothing.
+    SetWindowTextA(line, "unchanged");
+    LRESULT reply = SendMessageA(results, EM_LINEINDEX, 1, 0);
+    SendMessageA(results, EM_SETSEL, reply, reply);
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_RECALL_CLICKED_LINE, 0);
+    SendMessageA(results, EM_SETSEL, third, third + 5);
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_RECALL_CLICKED_LINE, 0);
+    EXPECT_EQ("unchanged", AppText(IDC_COMMAND_LINE));
+}
+
+TEST_F(Console, NotConnectedSendDoesNothing)
+{
+    AppStart();
+    SetWindowTextA(AppChild(IDC_COMMAND_LINE), "*IDN?");
+    SendMessageA(AppWindow(), WM_COMMAND, IDC_SEND, 0);
+    AppPumpFor(100);
+    EXPECT_EQ("", AppText(IDC_RESULTS));
+    EXPECT_EQ("", g_commandHistory.slots[0]);
+    EXPECT_EQ("", SimTranscript("serial"));
+}
+
+TEST_F(Console, SendFailureOnADroppedLanLinkDisconnectsWithoutAQuestion)
+{
+    StartConnected(1);
+    // With the reply poll on, the reset would be found by its read first (the reconnect
+    // question): keep it off, so that the send is what finds the link gone.
+    g_connection.pollEnabled = 0;
+    SimOk("drop lan");
+    AppPumpFor(100);
+    // The first send after a reset may still be accepted by the socket; the next fails.
+    for (int i = 0; i < 10 && g_connection.connected; i++) {
+        AppTypeAndSend("*IDN?");
+        AppPumpFor(100);
+    }
+    EXPECT_FALSE(g_connection.connected);
+    EXPECT_FALSE(g_connection.pollEnabled);
+    ASSERT_FALSE(g_seenBoxes.empty());
+    EXPECT_EQ("Comms Failed - the connection will be closed", g_seenBoxes.back().text);
+    EXPECT_EQ("Quillon2", g_seenBoxes.back().caption);
+    for (const SeenBox &box : g_seenBoxes) EXPECT_NE(AppTextTable[65], box.text);
+    EXPECT_FALSE(IsWindowEnabled(AppChild(IDC_COMMAND_LINE)));
+    EXPECT_EQ("No connection", AppText(IDC_INFO_PANEL));
+    EXPECT_EQ((UINT)MF_GRAYED, GetMenuState(GetMenu(AppWindow()), IDM_UPGRADE_FIRMWARE, MF_BYCOMMAND) & MF_GRAYED);
+}
+
+TEST_F(Console, ReadFailureAsksToReconnect)
+{
+    StartConnected(0);
+    AppExpect("Quillon2", AppAnswer(IDNO));
+    SimOk("drop serial");
+    ASSERT_TRUE(AppPumpUntil([] { return !g_connection.connected; }, 5000));
+    AppPumpFor(100);
+    ASSERT_FALSE(g_seenBoxes.empty());
+    EXPECT_EQ(AppTextTable[65], g_seenBoxes.back().text);
+    EXPECT_FALSE(g_connection.isOpen);
+
+    // Yes reconnects with the same settings and no dialog; the simulator's new port works.
+    ASSERT_TRUE(AppConnectWithDialog(0, SimComPort()));
+    AppExpect("Quillon2", AppAnswer(IDYES));
+    size_t boxes = g_seenBoxes.size();
+    SimOk("drop serial");
+    ASSERT_TRUE(AppPumpUntil([&] { return g_seenBoxes.size() > boxes; }, 5000));
+    EXPECT_EQ(AppTextTable[65], g_seenBoxes.back().text);
+    ASSERT_TRUE(AppPumpUntil([] { return g_connection.connected && g_connection.pollEnabled; }, 10000));
+    SimOk("transcript clear");
+    AppTypeAndSend("*IDN?");
+    EXPECT_TRUE(ResultsContain("Vendrel,RZT7680"));
+}
+
+TEST_F(Console, TitleMenuAndPanelAfterConnecting)
+{
+    StartConnected(0);
+    char title[256];
+    GetWindowTextA(AppWindow(), title, sizeof title);
+    EXPECT_STREQ("Quillon2 v1_3     USB,RZT7680,12345,1.23", title);
+    EXPECT_EQ(0u, GetMenuState(GetMenu(AppWindow()), IDM_UPGRADE_FIRMWARE, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(IsWindowEnabled(AppChild(IDC_COMMAND_LINE)));
+
+    std::string panel = AppText(IDC_INFO_PANEL);
+    EXPECT_NE(std::string::npos, panel.find("Connection Info.")) << panel;
+    EXPECT_NE(std::string::npos, panel.find("  Model:  RZT7680")) << panel;
+    EXPECT_NE(std::string::npos, panel.find("  Serial No:  12345")) << panel;
+    // The simulator's maker calibration is years old: the red, bold warning is shown.
+    size_t warn = panel.find(">18 months since VDL Calibration");
+    ASSERT_NE(std::string::npos, warn) << panel;
+    HWND rich = AppChild(IDC_INFO_PANEL);
+    FINDTEXTA find = {{0, -1}, ">18 months"};
+    LRESULT at = SendMessageA(rich, EM_FINDTEXT, FR_DOWN, (LPARAM)&find);
+    ASSERT_GE(at, 0);
+    SendMessageA(rich, EM_SETSEL, at + 1, at + 2);
+    CHARFORMATA format = {};
+    format.cbSize = sizeof format;
+    SendMessageA(rich, EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
+    EXPECT_TRUE(format.dwEffects & CFE_BOLD);
+    EXPECT_EQ(RGB(255, 40, 40), format.crTextColor);
+    // Plain text is neither bold nor red.
+    find.lpstrText = "Serial No";
+    at = SendMessageA(rich, EM_FINDTEXT, FR_DOWN, (LPARAM)&find);
+    SendMessageA(rich, EM_SETSEL, at, at + 1);
+    SendMessageA(rich, EM_GETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
+    EXPECT_FALSE(format.dwEffects & CFE_BOLD);
+
+    // Disconnect by menu: no question, the title stays.
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_DISCONNECT, 0);
+    EXPECT_EQ("No connection", AppText(IDC_INFO_PANEL));
+    GetWindowTextA(AppWindow(), title, sizeof title);
+    EXPECT_STREQ("Quillon2 v1_3     USB,RZT7680,12345,1.23", title);
+    EXPECT_TRUE(g_seenBoxes.size() <= 1);  // only the connect result
+}
+
+TEST_F(Console, ClearAndSaveResults)
+{
+    StartConnected(0);
+    AppTypeAndSend("*IDN?");
+    ASSERT_TRUE(ResultsContain("Vendrel"));
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string path = std::string(folder) + "quillon_results.txt";
+    DeleteFileA(path.c_str());
+    AppExpect("Save As", [path](HWND dlg) {
+        SetDlgItemTextA(dlg, 0x47c /* file name combo */, path.c_str());
+        SetDlgItemTextA(dlg, 0x480 /* file name edit */, path.c_str());
+        AppPress(dlg, IDOK);
+    });
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_SAVE_TO_FILE, 0);
+    EXPECT_EQ("> *IDN?\r\nVendrel,RZT7680,12345,1.23\r\n", ReadFileText(path));
+    // Cancelling the dialog is reported.
+    AppExpect("Save As", AppAnswer(IDCANCEL));
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_SAVE_TO_FILE, 0);
+    ASSERT_FALSE(g_seenBoxes.empty());
+    EXPECT_EQ("Unable to create text file", g_seenBoxes.back().text);
+
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_CLEAR_RESULTS, 0);
+    EXPECT_EQ("", AppText(IDC_RESULTS));
+}
+
+TEST(Settings, FirstStartCreatesTheFileAndExitWritesChangedSizesOnly)
+{
+    std::string path = AppSettingsPath();
+    DeleteFileA(path.c_str());
+    AppStart();
+    std::string created = ReadFileText(path);
+    EXPECT_TRUE(std::regex_search(created, std::regex("\\[Init\\]\r\nCreated=\\d\\d:\\d\\d:\\d\\d \\d{1,2}/\\d{1,2}/\\d{4}\r\n")))
+        << created;
+    RECT outer;
+    GetWindowRect(AppWindow(), &outer);
+    AppClose();
+    char width[16], height[16];
+    GetPrivateProfileStringA("Init", "MainWindowWidth", "", width, sizeof width, path.c_str());
+    GetPrivateProfileStringA("Init", "MainWindowHeight", "", height, sizeof height, path.c_str());
+    EXPECT_EQ(outer.right - outer.left, atoi(width));
+    EXPECT_EQ(outer.bottom - outer.top, atoi(height));
+
+    // Same size again: the file is not rewritten.
+    std::string before = ReadFileText(path);
+    WritePrivateProfileStringA(NULL, NULL, NULL, path.c_str());  // flush the profile cache
+    AppStart();
+    AppClose();
+    EXPECT_EQ(before, ReadFileText(path));
+
+    // A stored width beyond the screen is ignored and replaced at exit.
+    WritePrivateProfileStringA("Init", "MainWindowWidth", "5000", path.c_str());
+    AppStart();
+    GetWindowRect(AppWindow(), &outer);
+    EXPECT_EQ(atoi(width), outer.right - outer.left);
+    AppClose();
+    GetPrivateProfileStringA("Init", "MainWindowWidth", "", width, sizeof width, path.c_str());
+    EXPECT_EQ(outer.right - outer.left, atoi(width));
+}
+
+// Minimised, the outer rectangle is the icon's (160 x 24); maximised, the screen's.
+TEST(Settings, ExitSavesTheRestoredSize)
+{
+    std::string path = AppSettingsPath();
+    for (int show : {SW_MINIMIZE, SW_MAXIMIZE}) {
+        SCOPED_TRACE(show);
+        WritePrivateProfileStringA("Init", "MainWindowWidth", NULL, path.c_str());
+        WritePrivateProfileStringA("Init", "MainWindowHeight", NULL, path.c_str());
+        AppStart();
+        SetWindowPos(AppWindow(), NULL, 0, 0, 700, 500, SWP_NOMOVE | SWP_NOZORDER);
+        ShowWindow(AppWindow(), show);
+        AppPumpFor(100);
+        AppClose();
+        EXPECT_EQ(700, (int)GetPrivateProfileIntA("Init", "MainWindowWidth", -1, path.c_str()));
+        EXPECT_EQ(500, (int)GetPrivateProfileIntA("Init", "MainWindowHeight", -1, path.c_str()));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandLine, OnlyMinusDOneDeletesTheDebugFile)
+{
+    CreateDirectoryA("c:\\tmp", NULL);
+    static const struct { const char *arg; bool deletes; } cases[] = {
+        {"-d1", true}, {"-D1", true}, {"-d1x", true}, {"-d", false}, {"-d2", false}, {"d1", false}, {"-x1", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arg);
+        FILE *f = fopen("c:\\tmp\\quillon2.dbg", "w");
+        ASSERT_TRUE(f);
+        fclose(f);
+        char program[] = "quillon2.exe";
+        char arg[16];
+        strcpy(arg, c.arg);
+        char *argv[] = {program, arg, nullptr};
+        HandleCommandLine(2, argv);
+        EXPECT_EQ(c.deletes, GetFileAttributesA("c:\\tmp\\quillon2.dbg") == INVALID_FILE_ATTRIBUTES);
+    }
+    // The program name itself is never taken for the switch.
+    char program[] = "-d1";
+    char *argv[] = {program, nullptr};
+    HandleCommandLine(1, argv);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("c:\\tmp\\quillon2.dbg"));
+    DeleteFileA("c:\\tmp\\quillon2.dbg");
+}
+
+}  // namespace

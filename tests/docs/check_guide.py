@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""Checks that docs/user-guide.md covers what the program accepts and shows.
+
+The lists come from the program's own source, not from a copy kept here: the script
+directive table, the calculator's operations and test words, the upgrade descriptor's
+keywords, comparisons and file endings, the main HEX file's companions, the settings file's
+sections and keys, the upgrade worker's status and log lines, every message box text and
+numbered text, the menus and dialog captions, and the files of examples/. Sources are found by
+what they contain, not by their path, so moving files does not break the check; a list that
+comes out (nearly) empty means the source changed shape, and fails the check too.
+
+Terms the user writes (directives, operations, keywords, keys) must appear in the guide's code
+(inline code or code blocks); texts the program shows must appear anywhere in it, where a
+printf field (%d, %s) stands for any text.
+Usage: check_guide.py SOURCE_ROOT   (exit status 0 complete, 1 something missing)
+"""
+import pathlib
+import re
+import sys
+
+ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else '.').resolve()
+PRODUCT_DIRS = ('app', 'common', 'link', 'script', 'upgrade', 'run', 'res')
+
+
+def strip_comments(text):
+    text = re.sub(r'/\*.*?\*/', ' ', text, flags=re.S)
+    text = re.sub(r'(?m)^\s*#\s*include.*$', '', text)
+    return re.sub(r'(?m)//.*$', '', text)
+
+
+SOURCES = {}
+for folder in PRODUCT_DIRS:
+    for path in sorted((ROOT / folder).rglob('*')):
+        if path.suffix in ('.cpp', '.h', '.rc'):
+            SOURCES[path] = strip_comments(path.read_text(errors='replace'))
+
+
+def files_with(pattern):
+    return [text for text in SOURCES.values() if re.search(pattern, text)]
+
+
+def joined_literals(args):
+    """Adjacent string literals of an argument text, joined as the compiler joins them."""
+    return ''.join(re.findall(r'"((?:[^"\\]|\\.)*)"', args))
+
+
+def split_args(args):
+    """An argument list split at its top-level commas."""
+    out, depth, i, start = [], 0, 0, 0
+    while i < len(args):
+        c = args[i]
+        if c == '"':
+            i += 1
+            while i < len(args) and args[i] != '"':
+                i += 2 if args[i] == '\\' else 1
+        elif c in '([{':
+            depth += 1
+        elif c in ')]}':
+            depth -= 1
+        elif c == ',' and depth == 0:
+            out.append(args[start:i])
+            start = i + 1
+        i += 1
+    out.append(args[start:])
+    return [a.strip() for a in out]
+
+
+def call_args(text, name):
+    """Argument texts of every call of name in text (balanced parentheses)."""
+    out = []
+    for m in re.finditer(r'\b' + re.escape(name) + r'\s*\(', text):
+        depth, i = 1, m.end()
+        while i < len(text) and depth:
+            c = text[i]
+            if c == '"':
+                i += 1
+                while i < len(text) and text[i] != '"':
+                    i += 2 if text[i] == '\\' else 1
+            elif c == '(':
+                depth += 1
+            elif c == ')':
+                depth -= 1
+            i += 1
+        out.append(text[m.end():i - 1])
+    return out
+
+
+# --- What the source defines -------------------------------------------------------------------
+
+def directives():
+    found = set()
+    for text in files_with(r'DIR_BEEP'):
+        found.update(re.findall(r'\{\s*"([a-z]+)"\s*,\s*DIR_[A-Z_]+\s*\}', text))
+    return sorted(found)
+
+
+def calculator():
+    found = set()
+    for text in files_with(r'\bRpnEvaluate\s*\([^;{]*\)\s*\{'):
+        for a, b in re.findall(r'\bis\(\s*"([^"]+)"(?:\s*,\s*"([^"]+)")?\s*\)', text):
+            found.update(x for x in (a, b) if x)
+        found.update(re.findall(r'\bstrn?cmp\(\s*text\s*,\s*"([^"]+)"', text))
+        found.update('test,' + w for w in re.findall(r'\bstrcmp\(\s*word\s*,\s*"([^"]+)"\s*\)', text))
+        if re.search(r"text\[0\]\s*==\s*'\['", text):
+            found.add('[')
+    return sorted(found)
+
+
+def descriptor_terms():
+    found = set()
+    for text in files_with(r'\bReadUpgradeDescriptor\s*\([^;{]*\)\s*\{'):
+        for upper, lower in re.findall(
+                r'DescHasKeyword\(\s*\w+\s*,\s*"([A-Z]+)"\s*,\s*(?:"([a-z]+)"|nullptr)\s*\)', text):
+            found.update(x for x in (upper, lower) if x)
+        found.update(re.findall(r'\{\s*"([a-z]+)"\s*,\s*COMPARE_[A-Z]+\s*\}', text))
+    for text in files_with(r'\bending\b'):
+        found.update('.' + e for e in re.findall(r'TextEqualNoCase\(\s*ending\s*,\s*"(\w+)"\s*\)', text))
+    for text in files_with(r'\bReadDirectHexFile\s*\([^;{]*\)\s*\{'):
+        for args in call_args(text, 'DirectHexCompanion'):
+            found.update(re.findall(r'"([A-Z]{2,})"', args))
+        found.update(re.findall(r'TextStartsWithNoCase\(\s*name\s*,\s*"([A-Z]+)"\s*\)', text))
+    return sorted(found)
+
+
+def settings():
+    """Sections and keys of every private-profile call; a key passed through a helper's
+    parameter is taken from the literals that the helper's callers pass."""
+    sections, keys = set(), set()
+    call = re.compile(r'(?:Get|Write)PrivateProfile(?:Int|String)A\(\s*"(\w+)"\s*,\s*(?:"(\w+)"|(\w+))')
+    for text in files_with(r'PrivateProfile'):
+        for m in call.finditer(text):
+            sections.add(m.group(1))
+            if m.group(2):
+                keys.add(m.group(2))
+                continue
+            # The enclosing function: the last definition header before the call.
+            heads = list(re.finditer(r'(?m)^[A-Za-z_][\w \t\*&:<>]*?\b(\w+)\s*\(([^()]*)\)\s*$', text[:m.start()]))
+            if not heads or not re.search(r'\b' + re.escape(m.group(3)) + r'\b', heads[-1].group(2)):
+                keys.add('?' + m.group(3))  # shape unknown: reported as missing
+                continue
+            helper = heads[-1].group(1)
+            for args in call_args(text, helper):
+                keys.update(re.findall(r'^\s*"(\w+)"', args))
+    return sorted(sections), sorted(keys)
+
+
+def constants(text):
+    """Named text constants of a file: NAME -> value (adjacent literals joined)."""
+    return {name: joined_literals(body) for name, body in re.findall(
+        r'\bconst\s+char\s+(\w+)\s*\[\s*\]\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);', text)}
+
+
+def rtf_texts(literals):
+    """The words a rich-text template shows: control words, groups of tables and braces removed."""
+    rtf = ''.join(literals)
+    rtf = re.sub(r'\{\\\\(?:fonttbl|colortbl)(?:[^{}]|\{[^{}]*\})*\}', '', rtf)
+    rtf = re.sub(r'\\\\[a-z]+-?\d* ?', '\n', rtf)
+    return [t.strip() for t in re.split(r'[{}\n]|%[-0-9.]*[ds]', rtf) if re.search('[A-Za-z]{2}', t)]
+
+
+def shown_texts():
+    """Texts the program shows: numbered texts, message boxes and their captions, results
+    lines, dialog and panel texts, the upgrade's status and log lines, version messages, the
+    files list's headings, menus, dialog captions and buttons."""
+    found = set()
+    for text in files_with(r'TextTable\s*\[\s*\w+\s*\]\s*=\s*\{'):
+        for body in re.findall(r'TextTable\s*\[\s*\w+\s*\]\s*=\s*\{(.*?)\};', text, flags=re.S):
+            found.update(t for t in re.findall(r'"((?:[^"\\]|\\.)*)"', body) if t.strip())
+    for path, text in SOURCES.items():
+        if path.parent.name == 'run':
+            continue  # the command-line companion's texts belong to its own document
+        named = constants(text)
+        # A phrase kept in a constant is there to be shown (markup and paths have no blank
+        # or carry escaped backslashes and braces).
+        found.update(v for v in named.values() if ' ' in v and '\\\\' not in v and '{' not in v)
+
+        def value(arg):
+            return joined_literals(arg) if arg.startswith('"') else named.get(arg)
+        for name, positions in (('UiMessage', (1, 2)), ('MessageBoxA', (1, 2)), ('ShellAppendResults', (0,)),
+                                ('SetDlgItemTextA', (2,)), ('BootPost', (2,))):
+            for args in call_args(text, name):
+                parts = split_args(args)
+                for i in positions:
+                    v = value(parts[i]) if i < len(parts) else None
+                    if v:
+                        found.add(v)
+        for args in call_args(text, 'BootPost'):
+            found.update(re.findall(r'"((?:[^"\\]|\\.)*)"', args))
+        found.update(joined_literals(m) for m in re.findall(r'lpstrTitle\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);', text))
+        found.update(joined_literals(m) for m in re.findall(r'return\s*\{\s*-1\s*,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)', text))
+        found.update(joined_literals(m) for m in re.findall(r'snprintf\(\s*text\s*,[^,]+,\s*((?:"(?:[^"\\]|\\.)*"\s*)+)', text))
+        if re.search(r'\bBuildPanelRuns\s*\([^;{]*\)\s*\{', text):
+            found.update(t.strip() for t in re.findall(r'"((?:[^"\\]|\\.)*)"', text)
+                         if re.search('[A-Za-z]{3}', t))
+        if re.search(r'\bBuildProposedOperation\s*\([^;{]*\)\s*\{', text):
+            found.update(rtf_texts(re.findall(r'"((?:[^"\\]|\\.)*)"', text)))
+        if path.suffix == '.rc':
+            for kind in ('MENUITEM', 'POPUP', 'CAPTION', 'PUSHBUTTON', 'DEFPUSHBUTTON'):
+                found.update(t.replace('&', '') for t in re.findall(r'\b' + kind + r'\s+"([^"]+)"', text))
+    return sorted(t for t in found if re.search('[A-Za-z]{2}', t))
+
+
+def example_files():
+    folder = ROOT / 'examples'
+    return sorted(p.name for p in folder.rglob('*') if p.is_file()) if folder.is_dir() else []
+
+
+# --- What the guide says -------------------------------------------------------------------------
+
+GUIDE = (ROOT / 'docs' / 'user-guide.md').read_text()
+CODE = '\n'.join(re.findall(r'(?ms)^```[^\n]*\n(.*?)^```', GUIDE) +
+                 re.findall(r'`([^`\n]+)`', re.sub(r'(?ms)^```.*?^```', '', GUIDE)))
+PROSE = re.sub(r'\s+', ' ', GUIDE)
+
+
+def in_code(term, prefix='', whole=True):
+    tail = r'(?![A-Za-z0-9_])' if whole and re.match(r'.*\w$', term) else ''
+    return re.search(r'(?<![A-Za-z0-9_])' + re.escape(prefix + term) + tail, CODE) is not None
+
+
+def shown(text):
+    """The text appears in the guide; printf fields match any text, line ends any blank."""
+    text = re.sub(r'^(\\[rn])+|(\\[rn]|\s|:)+$', '', text)
+    pattern = ''
+    for piece in re.split(r'(%[-0-9.]*[ds]|\\[rnt]|\s+)', text):
+        if not piece:
+            continue
+        if re.fullmatch(r'%[-0-9.]*[ds]', piece):
+            pattern += r'.+?'
+        elif re.fullmatch(r'\\[rnt]|\s+', piece):
+            pattern += r'\s*'
+        else:
+            pattern += re.escape(piece.replace('\\"', '"').replace('\\\\', '\\'))
+    return re.search(pattern, PROSE) is not None
+
+
+def main():
+    missing, problems = [], []
+    groups = []
+    d = directives()
+    groups.append(('directive', d, 12, lambda t: in_code(t, '#')))
+    c = calculator()
+    groups.append(('calculator line', c, 22,
+                   lambda t: in_code(t, '=', whole=t not in ('[', 'test,'))))
+    groups.append(('descriptor term', descriptor_terms(), 16, lambda t: in_code(t, whole=not t.isupper() or len(t) > 3)))
+    sections, keys = settings()
+    groups.append(('settings section', sections, 2, lambda t: in_code(t)))
+    groups.append(('settings key', keys, 7, lambda t: not t.startswith('?') and in_code(t)))
+    groups.append(('shown text', shown_texts(), 80, shown))
+    groups.append(('example file', example_files(), 5, lambda t: t in GUIDE))
+    for name, items, least, ok in groups:
+        if len(items) < least:
+            problems.append(f'only {len(items)} {name}s found in the source (at least {least} expected): '
+                            f'the source changed shape; update {pathlib.Path(__file__).name}')
+        for item in items:
+            if not ok(item):
+                missing.append(f'{name}: {item}')
+        print(f'{len(items):4d} {name}s')
+    for line in problems + missing:
+        print('MISSING ' + line if line in missing else 'PROBLEM ' + line)
+    if missing or problems:
+        print(f'docs/user-guide.md is incomplete: {len(missing)} missing, {len(problems)} problem(s)')
+        return 1
+    print('docs/user-guide.md covers every item')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

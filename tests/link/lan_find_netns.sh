@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The LAN search end to end. The search broadcasts to 255.255.255.255, so everything runs in
+# network namespaces made here: one for the application (Wine and test_lan_find_win.exe, with a
+# wineserver of its own started inside it), three for simulated instruments (the third can
+# also answer from sixteen more addresses), all joined by veth pairs to a bridge in a hub
+# namespace. Then quillon2-run.exe --find runs there, against two of the instruments: the
+# example of docs/quillon2-run.md, and a search that finds none. Nothing is left behind,
+# whatever happens.
+# Usage: lan_find_netns.sh <win32 build folder>
+set -euo pipefail
+bin=$(cd "$1" && pwd)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+sim=${QUILLON_SIM:-$src/build/host/sim/quillon-sim}
+controlPort=${QLANFIND_CONTROL_PORT:-10120}
+subnet=10.231.77
+tag=qlf$$
+hub=${tag}hub
+app=${tag}app
+instruments=("${tag}i1" "${tag}i2" "${tag}i3")
+addresses=("$subnet.11" "$subnet.12" "$subnet.13")
+work=$(mktemp -d "/tmp/$tag.XXXXXX")
+prefix=$work/prefix
+madeNamespaces=()
+simPids=()
+testPid=
+
+cleanup() {
+    set +e
+    if [ -n "$testPid" ]; then
+        kill "$testPid" 2>/dev/null
+        tail -n 40 "$work/test.log" 2>/dev/null
+    fi
+    if [ -d "$prefix" ] && ip netns list | grep -qw "$app"; then
+        WINEPREFIX=$prefix ip netns exec "$app" wineserver -k >/dev/null 2>&1
+    fi
+    for pid in "${simPids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${simPids[@]}"; do wait "$pid" 2>/dev/null; done
+    for ns in "${madeNamespaces[@]}"; do ip netns del "$ns" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Namespaces of earlier runs that were killed before their trap could run (their script is
+# gone): stop what this script started in them and remove them.
+for ns in $(ip netns list | awk '{print $1}' | grep -E '^qlf[0-9]+(hub|app|i[0-9])$' || true); do
+    owner=${ns#qlf}
+    owner=${owner%%[a-z]*}
+    kill -0 "$owner" 2>/dev/null && continue
+    for pid in $(ip netns pids "$ns"); do kill "$pid" 2>/dev/null; done
+    ip netns del "$ns"
+done
+for dir in /tmp/qlf[0-9]*.*; do
+    [ -d "$dir" ] || continue
+    owner=${dir#/tmp/qlf}
+    kill -0 "${owner%%.*}" 2>/dev/null || rm -rf "$dir"
+done
+
+[ -x "$sim" ] || { echo "no simulator at $sim" >&2; exit 1; }
+[ -f "$bin/test_lan_find_win.exe" ] || { echo "no $bin/test_lan_find_win.exe" >&2; exit 1; }
+[ -n "${WINEPREFIX:-}" ] || { echo "WINEPREFIX is not set" >&2; exit 1; }
+
+newNamespace() {
+    ip netns add "$1"
+    madeNamespaces+=("$1")
+    ip -n "$1" link set lo up
+}
+
+# Joins namespace $1 to the hub's bridge as eth0 with address $2; the veth pair is made
+# inside the hub, so no device ever exists in the machine's own namespace.
+joinHub() {
+    local port=p${#madeNamespaces[@]}
+    ip -n "$hub" link add "$port" type veth peer name eth0 netns "$1"
+    ip -n "$hub" link set "$port" master br0 up
+    ip -n "$1" addr add "$2/24" dev eth0
+    ip -n "$1" link set eth0 up
+}
+
+newNamespace "$hub"
+ip -n "$hub" link add br0 type bridge forward_delay 0
+ip -n "$hub" link set br0 up
+newNamespace "$app"
+joinHub "$app" "$subnet.1"
+ip -n "$app" route add 255.255.255.255/32 dev eth0  # limited broadcast leaves by the bridge
+for i in 0 1 2; do
+    newNamespace "${instruments[$i]}"
+    joinHub "${instruments[$i]}" "${addresses[$i]}"
+    ip netns exec "${instruments[$i]}" "$sim" --lan "${addresses[$i]}:10001" \
+        --control "${addresses[$i]}:$controlPort" --ready-file "$work/ready$i" --udp none \
+        >"$work/sim$i.log" 2>&1 &
+    simPids+=($!)
+done
+# Sixteen more responders: addresses of the third instrument's namespace, from which its
+# simulator answers when told to ("udp from").
+many=()
+for n in $(seq 21 36); do
+    ip -n "${instruments[2]}" addr add "$subnet.$n/24" dev eth0
+    many+=("$subnet.$n")
+done
+# The proof the tests ask for before they broadcast: a token only this namespace can answer,
+# on the instrument port, where quillon2-run --lan 127.0.0.1 reads it too.
+token="lanfind-$$-$RANDOM$RANDOM"
+ip netns exec "$app" "$sim" --lan "127.0.0.1:10001" --control 127.0.0.1:0 \
+    --ready-file "$work/ready3" --idn "$token" >"$work/sim3.log" 2>&1 &
+simPids+=($!)
+for i in 0 1 2 3; do
+    for _ in $(seq 100); do [ -s "$work/ready$i" ] && break; sleep 0.05; done
+    [ -s "$work/ready$i" ] || { echo "simulator $i did not start:" >&2; tail -5 "$work/sim$i.log" >&2; exit 1; }
+done
+
+# A prefix of our own. Wine makes sockets in its wineserver, in the wineserver's namespace:
+# a server already running for the shared prefix outside would send the broadcasts from the
+# machine's namespace. With a fresh prefix the test's wineserver starts in here.
+cp -a "$WINEPREFIX" "$prefix"
+ip netns exec "$app" env WINEPREFIX="$prefix" QUILLON_BUILD="$bin" \
+    QLANFIND_TOKEN="$token" QLANFIND_TOKEN_PORT=10001 \
+    QLANFIND_SIMS="$(IFS=,; echo "${addresses[*]}")" QLANFIND_CONTROL_PORT="$controlPort" \
+    QLANFIND_MANY="$(IFS=,; echo "${many[*]}")" \
+    wine "$bin/test_lan_find_win.exe" --gtest_brief=1 ${QLANFIND_FILTER:+--gtest_filter=$QLANFIND_FILTER} \
+    >"$work/test.log" 2>&1 &
+testPid=$!
+# wait, unlike a foreground command, lets INT and TERM reach the trap at once.
+set +e
+wait "$testPid"
+status=$?
+testPid=
+tail -n 200 "$work/test.log"
+
+# --- quillon2-run --find ----------------------------------------------------------------------
+runFailed() { echo "FAIL: $*"; status=1; }
+# One control command to instrument $1 (0, 1, 2), from its own namespace.
+simAt() {
+    ip netns exec "${instruments[$1]}" bash -c 'exec 3<>"/dev/tcp/$0/$1"; echo "$2" >&3; head -1 <&3' \
+        "${addresses[$1]}" "$controlPort" "$2"
+}
+# Runs a command line of the document's form (build/win32/run/quillon2-run.exe ...) in the
+# application's namespace.
+runInApp() {
+    ip netns exec "$app" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+        bash -c "${1//build\/win32\/run\/quillon2-run.exe/\"$bin/run/quillon2-run.exe\"}" 2>&1 | tr -d '\r'
+}
+for i in 0 1 2; do simAt "$i" reset >/dev/null; done
+for i in 0 1; do
+    simAt "$i" "set idn Vendrel,RZT7680,1001$((i + 1)),1.23" >/dev/null
+    simAt "$i" "udp 30718" >/dev/null
+done
+runInApp 'wine build/win32/run/quillon2-run.exe --lan 127.0.0.1 --identify' >"$work/identify.txt"
+if ! grep -qx "\*IDN?: $token" "$work/identify.txt"; then
+    runFailed "quillon2-run's sockets are not inside the test namespace, no search run: $(cat "$work/identify.txt")"
+else
+    # Each typed line of the document's --find example against what the document shows after
+    # it; the two instruments answer in either order.
+    doc=$src/docs/quillon2-run.md
+    awk -v dir="$work" '/^\$ .*--find/ { n++; print substr($0, 3) > (dir "/find.cmd." n); want = dir "/find.want." n;
+                                          printf "" > want; next }
+                       /^\$ |^```/ { want = ""; next }
+                       want { print > want }' "$doc"
+    [ -f "$work/find.cmd.1" ] || runFailed "no --find example in $doc"
+    for cmd in "$work"/find.cmd.*; do
+        runInApp "$(cat "$cmd")" | sort >"$work/find.got"
+        sort "${cmd/.cmd./.want.}" >"$work/find.sorted"
+        diff -u "$work/find.sorted" "$work/find.got" || runFailed "example: $(cat "$cmd")"
+    done
+    for i in 0 1; do simAt "$i" "udp none" >/dev/null; done
+    got=$(runInApp 'wine build/win32/run/quillon2-run.exe --find; echo "exit code $?"')
+    [ "$got" = $'quillon2-run: No Instruments found on this subnet\nexit code 1' ] || runFailed "no instrument: $got"
+fi
+exit "$status"

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# quillon2-run --identify against an instrument that ends its reply lines with LF alone, as
+# USB and serial instruments may: no fact keeps that line end, in the text or in the JSON.
+# Usage: headless_identify.sh WIN32_BUILD_FOLDER
+source "$(dirname "$0")/data/lib.sh" "$1"
+
+sim_ok reset
+sim_ok set eol lf
+runq --usb "$QSIM_COM" --identify --json
+expect_rc "LF, JSON" 0
+expect_grep "LF, JSON" out.txt '"dspRelease":"90","bootRelease":"Unknown","localCalibration":"10 06 2021","makerCalibration"'
+grep -qF '\u000a' out.txt && fail "LF, JSON: a line end inside a value"
+runq --usb "$QSIM_COM" --identify
+expect_rc "LF, text" 0
+tr -d '\r' <out.txt | grep -qx '' && fail "LF, text: an empty line in the report"
+tr -d '\r' <err.txt | grep -qx '' && fail "LF, text: an empty line on standard error"
+expect_grep "LF, text" out.txt "DSP release: 90"
+
+sim_ok reset
+finish

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# quillon2-run --upgrade against the simulated boot loader: a complete upgrade over LAN with the
+# flash verified; each refusal (model, version, blocked list, QVN73 over LAN) with exit 4, its
+# reason, and nothing sent to the boot loader; a refused record (exit 2); Ctrl-C while
+# programming (exit 130, nothing sent after the record under way, no restart).
+# Usage: headless_upgrade.sh WIN32_BUILD_FOLDER
+source "$(dirname "$0")/data/lib.sh" "$1"
+
+# NAME ADDRESS RECORDS: a HEX file of 16-byte data records from ADDRESS and its end record.
+hexfile() {
+  python3 - "$@" <<'EOF'
+import sys
+name, address, count = sys.argv[1], int(sys.argv[2], 0), int(sys.argv[3])
+with open(name, 'w', newline='\r\n') as f:
+    for i in range(count):
+        a = address + 16 * i
+        record = bytes([16, a >> 8 & 0xFF, a & 0xFF, 0]) + bytes((a + k) & 0xFF for k in range(16))
+        f.write(':%s%02X\n' % (record.hex().upper(), -sum(record) & 0xFF))
+    f.write(':00000001FF\n')
+EOF
+}
+hexfile main.hex 0x0000 200
+hexfile dsp.hex 0x4000 8
+printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,2,dsp.hex\r\n' >fw.upg
+printf 'TARGET,RZT4600\r\nLOAD,0,main.hex\r\n' >other.upg
+printf 'TARGET,RZT7680,2000,gteq\r\nLOAD,0,main.hex\r\n' >newer.upg
+printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,1,gone.hex\r\n' >missing.upg
+
+# --- A complete upgrade over LAN --------------------------------------------------------------
+sim_ok reset
+runq --lan "$QSIM_LAN" --upgrade fw.upg --yes
+expect_rc "LAN upgrade" 0
+printf 'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK\n' >want.log
+grep -E 'OK.?$|^ERROR' out.txt | tr -d '\r' >got.log
+expect_eq "LAN upgrade: log lines" want.log got.log
+expect_grep "LAN upgrade: proposed operation" out.txt "2    2      dsp.hex"
+expect_grep "LAN upgrade: progress" err.txt "100% Finished"
+for s in "0 main.hex" "2 dsp.hex"; do
+  r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")
+  [[ $r == ok* ]] || fail "LAN upgrade: sector ${s% *}: $r"
+done
+
+# --- Refusals: exit 4, the reason, and not one byte for the boot loader ------------------------
+while IFS='|' read -r name setup args reason shown; do
+  sim_ok reset
+  [ -n "$setup" ] && sim_ok $setup
+  # shellcheck disable=SC2086
+  runq $args
+  expect_rc "$name" 4
+  expect_grep "$name" err.txt "$reason"
+  [ -n "$shown" ] && expect_grep "$name" out.txt "$shown"
+  transcript serial >wire.txt; transcript lan >>wire.txt
+  grep -qF '\x19' wire.txt && fail "$name: the boot loader was called"
+done <<EOF
+model, no --yes||--usb $QSIM_COM --upgrade other.upg|upgrade refused: "The upgrade file is for a RZT4600. You are connected to a RZT7680 Please ensure
+version||--usb $QSIM_COM --upgrade newer.upg --yes|upgrade refused: the check "The connected instrument is incompatible with the selected firmware"
+blocked list||--usb $QSIM_COM --upgrade missing.upg --yes|upgrade refused: the proposed operation cannot be accepted|[gone.hex]
+QVN73 over LAN|set idn Vendrel,QVN7300,12345,1.23|--lan $QSIM_LAN --upgrade fw.upg --yes|serial connection
+EOF
+
+# --- A record the boot loader refuses four times: exit 2, no restart ---------------------------
+sim_ok reset
+sim_ok boot bad-replies 4
+runq --usb "$QSIM_COM" --upgrade fw.upg --yes
+expect_rc "refused record" 2
+expect_grep "refused record" out.txt "ERROR: Failed to send file main.hex"
+transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
+
+# --- Ctrl-C while programming: the record under way is answered, then nothing more -------------
+sim_ok reset
+sim_ok delay 40
+runq_bg --usb "$QSIM_COM" --upgrade fw.upg --yes
+sim_ok wait-rx serial 2500 60000
+records() { local r; r=$(sim boot state | grep -o 'records=[0-9,]*'); r=${r#records=}; echo $((${r//,/+})); }
+before=$(records)
+kill -INT "$pid"
+wait "$pid"; rc=$?
+expect_rc "ctrl-c" 130
+sleep 0.5
+after=$(records)
+sent=$(transcript serial | grep -c '^:')
+[ "$sent" = "$after" ] || fail "ctrl-c: $sent records sent, $after answered"
+[ "$after" -le $((before + 2)) ] || fail "ctrl-c: $before records before the signal, $after after it"
+[ "$after" -lt 200 ] || fail "ctrl-c: the upgrade ran to its end"
+transcript serial | grep -qE '^z$|\\x15' && fail "ctrl-c: restart sent"
+expect_grep "ctrl-c" err.txt "the upgrade stopped after the command under way"
+
+sim_ok reset
+finish

@@ -1,0 +1,658 @@
+// The script runner driven tick by tick with a fake clock, the fake link and the fake
+// window seams: results text and wire bytes of every kind of line, reply waits and
+// timeouts, pacing, pauses and stops, the state table, and loading script files.
+// Posted commands are delivered between ticks, as the main window's queue would.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/console.h"
+#include "common/texttab.h"
+#include "common/tick.h"
+#include "fakelink.h"
+#include "fakescripthost.h"
+#include "fakeui.h"
+#include "res/resource.h"
+#include "script/script.h"
+
+static const char TIMEOUT_TEXT[] = "TIMEOUT\r\n";
+static const char INVALID_PRINT[] = "!!Invalid file location in script!!";
+
+class ScriptRunnerTest : public ::testing::Test {
+protected:
+    std::vector<int> delivered;  // every posted command, in delivery order
+    std::vector<uint32_t> lineTimes;  // ticks at which a line ran
+    std::function<void(uint32_t)> beforeTick;  // the instrument's side of a tick
+    std::string dir;
+
+    void SetUp() override
+    {
+        FakeLinkReset();
+        FakeUiReset();
+        FakeScriptHostReset();
+        ReplyPollReset();
+        ScriptRunnerInit(&g_scriptRunner);
+        g_connection.connected = 1;
+        g_connection.isOpen = 1;
+        ConvertBinary = true;
+        ReceivedCharCount = 0;
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+
+    // A loaded script: Idle, nothing selected, as after a successful load.
+    void Load(const std::vector<std::string> &lines)
+    {
+        g_host.lines = lines;
+        g_host.selection = -1;
+        g_scriptRunner.state = Idle;
+    }
+
+    void Deliver()
+    {
+        std::vector<std::pair<int, long>> posted;
+        posted.swap(g_ui.posted);
+        for (const auto &p : posted) {
+            delivered.push_back(p.first);
+            if (!ScriptHandleCommand(p.first)) ConsoleHandlePosted(p.first);
+        }
+    }
+
+    // One WM_TIMER: the reply poll, then the script tick; then the queued commands.
+    int Tick(uint32_t now)
+    {
+        g_host.now = now;
+        if (beforeTick) beforeTick(now);
+        ReplyPoll();
+        int result = ScriptTick();
+        if (result != SCRIPT_TICK_NOTHING) lineTimes.push_back(now);
+        Deliver();
+        return result;
+    }
+
+    // Clicks Run at start and ticks every millisecond until the run has stopped or paused.
+    void RunFrom(uint32_t start, uint32_t limitMs = 60000)
+    {
+        ScriptOnRun();
+        for (uint32_t t = start; t - start < limitMs && g_scriptRunner.state == Running; t++) Tick(t);
+    }
+
+    // Step: one line on the next tick.
+    int StepAt(uint32_t now)
+    {
+        ScriptOnStep();
+        return Tick(now);
+    }
+
+    int Count(int id) const
+    {
+        int n = 0;
+        for (int d : delivered) n += d == id;
+        return n;
+    }
+
+    std::string TempDir()
+    {
+        if (dir.empty()) {
+            // Unique per process and fixture; std::filesystem works on both builds.
+            static int serial = 0;
+            dir = testing::TempDir() + "scriptrunner_" + std::to_string(getpid()) + "_" + std::to_string(++serial);
+            std::filesystem::create_directories(dir);
+        }
+        return dir;
+    }
+
+    std::string WriteFile(const char *name, const std::string &bytes)
+    {
+        std::string path = TempDir() + "/" + name;
+        FILE *f = fopen(path.c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+        return path;
+    }
+
+    static std::string ReadFile(const std::string &path)
+    {
+        std::string text;
+        FILE *f = fopen(path.c_str(), "rb");
+        if (!f) return "<missing>";
+        int c;
+        while ((c = fgetc(f)) != EOF) text += (char)c;
+        fclose(f);
+        return text;
+    }
+};
+
+TEST_F(ScriptRunnerTest, CommandsEchoSendAndEndTheRun)
+{
+    // Started long after boot: a fresh run's time of 0 is still due at once.
+    Load({"\"*RST", "\"", "\"^c", "\"MEAS? X"});
+    RunFrom(0x90000000u);
+    EXPECT_EQ("*RST\n\n\x03\nMEAS? X\n", g_fake.sent);
+    EXPECT_EQ("> *RST\r\n> \r\n> ^c\r\n> MEAS? X\r\n", g_ui.results);
+    EXPECT_EQ((std::vector<uint32_t>{0x90000000u, 0x900000FAu, 0x900001F4u, 0x900002EEu}), lineTimes);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ("Run", g_host.runCaption);
+    EXPECT_TRUE(g_host.stepCloseEnabled);
+    EXPECT_FALSE(g_scriptRunner.awaitingReply);  // "MEAS? X" is not a query
+}
+
+TEST_F(ScriptRunnerTest, QueryConsumesFollowingReplyLine)
+{
+    Load({"\"*IDN?", "#REPLY,3", "\"X"});
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1000 + 250 + 3000}), lineTimes);
+    EXPECT_EQ("*IDN?\nX\n", g_fake.sent);
+    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, RemarkBetweenQueryAndReplyLineBreaksThePair)
+{
+    Load({"\"*IDN?", ";note", "#reply,3", "\"X"});
+    RunFrom(1000);
+    // Query waits 5 s; the remark takes the delay; "#reply" waits on its own.
+    EXPECT_EQ((std::vector<uint32_t>{1000, 6250, 6500, 9750}), lineTimes);
+    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, ReplyTextEndsTheWaitAndEveryLaterLinePushesIt)
+{
+    Load({"\"*IDN?", "\"X"});
+    beforeTick = [](uint32_t now) {
+        if (now == 1100) g_fake.input += "Vendrel,RZT\r\n";
+        if (now == 1300) g_fake.input += "more\n";  // before the 1350 deadline: moves it on
+    };
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1550}), lineTimes);
+    EXPECT_EQ("> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, OneCharacterLineAfterAReplyIsNoTimeout)
+{
+    Load({"\"*OPC?", "\"X"});
+    beforeTick = [](uint32_t now) {
+        if (now == 1100) g_fake.input += "1\r\n";
+        if (now == 1200) g_fake.input += "0\r\n";  // one character: still reply text
+    };
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1450}), lineTimes);
+    EXPECT_EQ("> *OPC?\r\n1\r\n0\r\n> X\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, EmptyReplyLineDoesNotEndTheWait)
+{
+    Load({"\"*IDN?", "\"X"});
+    beforeTick = [](uint32_t now) {
+        if (now == 1100) g_fake.input += "\r\n";
+    };
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 6250}), lineTimes);
+    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, QueryAsLastLineStopsAtOnceAndTimesOutInTheNextFreshRun)
+{
+    Load({"\"*IDN?"});
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000}), lineTimes);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ("> *IDN?\r\n", g_ui.results);
+    EXPECT_TRUE(g_scriptRunner.awaitingReply);
+
+    RunFrom(9000);
+    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> *IDN?\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, SteppingPastAQueryTimesOutWithoutWaiting)
+{
+    Load({"\"*IDN?", "\"X"});
+    EXPECT_EQ(SCRIPT_TICK_LINE, StepAt(1000));
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);
+    EXPECT_EQ(SCRIPT_TICK_NOTHING, Tick(1001));  // Idle: nothing runs
+    EXPECT_EQ(SCRIPT_TICK_LINE, StepAt(1002));   // no deadline in step mode
+    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+    EXPECT_TRUE(delivered.empty());
+}
+
+TEST_F(ScriptRunnerTest, FailedSendReportsAndStopsTheRun)
+{
+    Load({"\"A", "\"B"});
+    g_fake.sendResult = -1;
+    RunFrom(1000);
+    EXPECT_EQ("> AERROR SENDING THIS COMMAND\r\n", g_ui.results);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);  // Run continues with B
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(1, g_scriptRunner.sendFailuresTotal);
+    EXPECT_TRUE(g_ui.messages.empty());
+
+    // A step with a failed send just ends in Idle on the next line.
+    Load({"\"A", "\"B"});
+    EXPECT_EQ(SCRIPT_TICK_SEND_FAILED, StepAt(2000));
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);
+}
+
+// After Disconnect a COM port reports its writes as done: the run must not believe it.
+TEST_F(ScriptRunnerTest, CommandWhileDisconnectedIsASendFailure)
+{
+    g_connection.connected = 0;
+    Load({"#echo,a", "\"meas:volt?", "\"B"});
+    RunFrom(1000);
+    EXPECT_EQ("a\r\n> meas:volt?ERROR SENDING THIS COMMAND\r\n", g_ui.results);
+    EXPECT_EQ("", g_fake.sent);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(2, g_host.selection);
+}
+
+// The tick count wraps every 49.7 days. Ticks come every 16 ms, as a real timer delivers them.
+TEST_F(ScriptRunnerTest, PacingAcrossTheTickCountWrap)
+{
+    static const struct { uint32_t now, deadline; bool reached; } cases[] = {
+        {0xFFFFFFF0u, 0x00000010u, false},  // the deadline's sum wrapped: not due yet
+        {0x00000010u, 0x00000010u, true},
+        {0x00000004u, 0xFFFFFFFAu, true},   // due just before the wrap, seen just after it
+        {0x7FFFFFFFu, 0x00000000u, true},
+        {0x00000000u, 0x00000001u, false},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.reached, TickReached(c.now, c.deadline)) << std::hex << c.now << " " << c.deadline;
+    EXPECT_EQ(0x14, TickSince(0x00000004u, 0xFFFFFFF0u));
+
+    for (uint32_t start : {0xFFFFFF00u, 0xFFFFFF80u}) {
+        SCOPED_TRACE(start);
+        lineTimes.clear();
+        Load({";a", ";b", ";c"});
+        ScriptOnRun();
+        for (uint32_t t = start; t - start < 2000 && g_scriptRunner.state == Running; t += 16) Tick(t);
+        ASSERT_EQ(3u, lineTimes.size());
+        // A fresh run starts at once; every later line waits its 250 ms, wrap or no wrap.
+        EXPECT_EQ(start, lineTimes[0]);
+        EXPECT_EQ(256, TickSince(lineTimes[1], lineTimes[0]));
+        EXPECT_EQ(256, TickSince(lineTimes[2], lineTimes[1]));
+    }
+}
+
+TEST_F(ScriptRunnerTest, WaitPausesARunButNotAStep)
+{
+    Load({"#wait", "\"A", "#wait,Check probe"});
+    RunFrom(1000);
+    EXPECT_EQ(std::string(AppTextTable[63]) + "\r\n", g_ui.results);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+
+    // Run continues from the selection; the last line's wait asks for the only stop.
+    g_scriptRunner.stackX = 42;
+    RunFrom(5000);
+    EXPECT_EQ(std::string(AppTextTable[63]) + "\r\n> A\r\nCheck probe\r\n", g_ui.results);
+    EXPECT_EQ(42, g_scriptRunner.stackX);  // no fresh run
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(2, Count(IDC_SCRIPT_RUN));
+
+    g_ui.results.clear();
+    delivered.clear();
+    Load({"#WAIT", "\"A"});
+    StepAt(9000);
+    EXPECT_EQ(std::string(AppTextTable[63]) + "\r\n", g_ui.results);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);
+    EXPECT_TRUE(delivered.empty());
+}
+
+TEST_F(ScriptRunnerTest, EchoTimeBeepAndClear)
+{
+    g_ui.results = "old\r\n";
+    g_host.clock = {9, 5, 3, 7};
+    Load({"#echo,hello, world", "#ECHO", "#time", "#beep", "#clear", "#echo,after"});
+    for (uint32_t t = 1; g_host.selection != -1 || t == 1; t++) StepAt(t);
+    EXPECT_EQ("after\r\n", g_ui.results);
+    EXPECT_EQ(1, g_host.beeps);
+    EXPECT_EQ(1, Count(IDM_CLEAR_RESULTS));
+
+    g_ui.results.clear();
+    Load({"#echo,hello, world", "#ECHO", "#time"});
+    RunFrom(100);
+    EXPECT_EQ("hello, world\r\n\r\ntime: 09:05:03:007\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, BinconSetsOrTogglesTheOption)
+{
+    static const struct { const char *line; bool before, after; int posts; } cases[] = {
+        {"#bincon", true, false, 1},     {"#bincon", false, true, 1},
+        {"#bincon,ON", false, true, 1},  {"#bincon,on", true, true, 1},
+        {"#bincon,off", true, false, 1}, {"#bincon,of", false, false, 1},
+        {"#bincon,xyz", true, false, 1}, {"#bincon,", true, true, 0},
+        {"#bincon,", false, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.line) + (c.before ? " from on" : " from off"));
+        delivered.clear();
+        ConvertBinary = c.before;
+        Load({c.line});
+        StepAt(1);
+        EXPECT_EQ(c.after, ConvertBinary);
+        EXPECT_EQ(c.posts, Count(IDM_CONVERT_BINARY));
+    }
+}
+
+TEST_F(ScriptRunnerTest, PrintWritesTheResultsWithCrLf)
+{
+    std::string path = TempDir() + "/out.txt";
+    WriteFile("out.txt", "an older and much longer content that must go");
+    g_ui.results = "> *IDN?\r\nreply\r\nbare\nlast";
+    Load({"#print," + path});
+    StepAt(1);
+    EXPECT_EQ("> *IDN?\r\nreply\r\nbare\r\nlast", ReadFile(path));
+    EXPECT_EQ("> *IDN?\r\nreply\r\nbare\nlast", g_ui.results);  // nothing appended
+
+    g_ui.results.clear();
+    Load({"#print," + TempDir() + "/empty.txt"});
+    StepAt(2);
+    EXPECT_EQ("", ReadFile(TempDir() + "/empty.txt"));
+}
+
+TEST_F(ScriptRunnerTest, PrintFailuresAreReportedWithoutLineEnd)
+{
+    const std::string missingFolder = "#print," + TempDir() + "/no/such/folder/x.txt";
+    for (const std::string &line : {std::string("#print"), std::string("#print,"), missingFolder}) {
+        SCOPED_TRACE(line);
+        g_ui.results = "x";
+        Load({line});
+        StepAt(1);
+        EXPECT_EQ(std::string("x") + INVALID_PRINT, g_ui.results);
+    }
+}
+
+TEST_F(ScriptRunnerTest, PacingFollowsTheDelayDirectivesAndPauses)
+{
+    Load({"#fast", ";a", "#slow", "b", "#normal", " c", "#pause,2", "#pause", "#Slowly", "d"});
+    RunFrom(1000);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1050, 1100, 1600, 2100, 2350, 2600, 4850, 6100, 6600}),
+              lineTimes);
+    EXPECT_EQ(500, g_scriptRunner.lineDelayMs);
+
+    // The delay survives the end of the run, Close, and the next script's fresh run.
+    ScriptOnClose();
+    Load({";x", ";y"});
+    lineTimes.clear();
+    RunFrom(10000);
+    EXPECT_EQ((std::vector<uint32_t>{10000, 10500}), lineTimes);
+}
+
+TEST_F(ScriptRunnerTest, ReplyDirectiveArmsAWait)
+{
+    Load({"#reply,2", "\"X", "#reply", "\"Y"});
+    beforeTick = [](uint32_t now) {
+        if (now == 4000) g_fake.input += "late\n";
+    };
+    RunFrom(1000);
+    // The 2 s wait times out; the argument-less one would wait 1 s, but text came at 4000.
+    EXPECT_EQ((std::vector<uint32_t>{1000, 3250, 3500, 4250}), lineTimes);
+    EXPECT_EQ("TIMEOUT\r\n> X\r\nlate\r\n> Y\r\n", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, FailedTestUnderStopOnFailPausesOnThatLine)
+{
+    Load({"=2", "=3", "=test,hi", "=stop,onfail", "\"A", "=1", "=cleartest", "=5"});
+    RunFrom(1000);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(4, g_host.selection);
+    EXPECT_EQ("", g_fake.sent);
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+
+    // failCount stays: the command runs, then the next '=' line pauses again.
+    RunFrom(5000);
+    EXPECT_EQ("A\n", g_fake.sent);
+    EXPECT_EQ(6, g_host.selection);
+    EXPECT_EQ(2, Count(IDC_SCRIPT_RUN));
+
+    // "cleartest" does not pause; the run then ends normally.
+    RunFrom(9000);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(3, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(0, g_scriptRunner.failCount);
+    EXPECT_EQ(1, g_scriptRunner.testsFailedTotal);
+}
+
+TEST_F(ScriptRunnerTest, FailingLastLineStopsOnceAndStepsDoNotPost)
+{
+    Load({"=stop,onfail", "=2", "=1", "=test,lo"});
+    RunFrom(1000);
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(-1, g_host.selection);
+
+    delivered.clear();
+    Load({"=stop,onfail", "=2", "=1", "=test,lo", "=3"});
+    for (uint32_t t = 1; t <= 5; t++) StepAt(t);
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(3, g_scriptRunner.stackX);  // a step still runs the line that fails the check
+}
+
+TEST_F(ScriptRunnerTest, StepOnLastLineThenFreshRun)
+{
+    Load({"=1", "=2"});
+    StepAt(1);
+    StepAt(2);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(2, g_scriptRunner.stackX);
+    EXPECT_EQ(1, g_scriptRunner.stackY);
+    g_scriptRunner.failCount = 3;
+    g_scriptRunner.stopOnFail = true;
+    g_scriptRunner.lineDelayMs = 50;
+
+    StepAt(3);  // fresh run from line 0
+    EXPECT_EQ(1, g_scriptRunner.stackX);
+    EXPECT_EQ(0, g_scriptRunner.stackY);
+    EXPECT_EQ(0, g_scriptRunner.failCount);
+    EXPECT_FALSE(g_scriptRunner.stopOnFail);
+    EXPECT_EQ(50, g_scriptRunner.lineDelayMs);
+    EXPECT_EQ(1, g_host.selection);
+}
+
+TEST_F(ScriptRunnerTest, ClickedLineRunsNextWhileRunning)
+{
+    Load({"\"0", "\"1", "\"2", "\"3"});
+    ScriptOnRun();
+    Tick(1000);
+    g_host.selection = 3;  // the user clicks line 3 during the delay
+    for (uint32_t t = 1001; g_scriptRunner.state == Running; t++) Tick(t);
+    EXPECT_EQ("0\n3\n", g_fake.sent);
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1250}), lineTimes);
+}
+
+TEST_F(ScriptRunnerTest, ButtonStateTable)
+{
+    ScriptOnRun();  // no script: nothing
+    EXPECT_EQ(NoScript, g_scriptRunner.state);
+    ScriptOnStep();
+    EXPECT_EQ(NoScript, g_scriptRunner.state);
+
+    Load({";a", ";b"});
+    EXPECT_TRUE(ScriptHandleCommand(IDC_SCRIPT_RUN));
+    EXPECT_EQ(Running, g_scriptRunner.state);
+    EXPECT_EQ("Stop", g_host.runCaption);
+    EXPECT_FALSE(g_host.stepCloseEnabled);
+    ScriptHandleCommand(IDC_SCRIPT_STEP);  // ignored while running
+    EXPECT_EQ(Running, g_scriptRunner.state);
+    ScriptHandleCommand(IDC_SCRIPT_RUN);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ("Run", g_host.runCaption);
+    EXPECT_TRUE(g_host.stepCloseEnabled);
+    ScriptHandleCommand(IDC_SCRIPT_STEP);
+    EXPECT_EQ(StepRequested, g_scriptRunner.state);
+    ScriptHandleCommand(IDC_SCRIPT_STEP);
+    EXPECT_EQ(StepRequested, g_scriptRunner.state);
+    Tick(1);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_TRUE(ScriptHandleCommand(IDC_SCRIPT_CLOSE));
+    EXPECT_EQ(NoScript, g_scriptRunner.state);
+    EXPECT_EQ((std::vector<int32_t>{NoScript}), g_host.layouts);
+    Deliver();
+    EXPECT_EQ(1, Count(CMD_FOCUS_COMMAND_LINE));
+    EXPECT_FALSE(ScriptHandleCommand(IDC_SEND));
+}
+
+TEST_F(ScriptRunnerTest, MenuScriptIgnoredWhileBusyOrDisconnected)
+{
+    g_host.chooseResult = true;
+    g_host.choosePath = WriteFile("s.txt", "\"A\r\n");
+    for (ScriptState busy : {Running, StepRequested}) {
+        g_scriptRunner.state = busy;
+        ScriptHandleCommand(IDM_SCRIPT);
+        EXPECT_EQ(busy, g_scriptRunner.state);
+    }
+    g_scriptRunner.state = NoScript;
+    g_connection.connected = 0;
+    ScriptHandleCommand(IDM_SCRIPT);
+    EXPECT_EQ(0, g_host.chooseCalls);
+    EXPECT_TRUE(g_host.layouts.empty());
+    EXPECT_TRUE(g_ui.posted.empty());
+}
+
+TEST_F(ScriptRunnerTest, MenuScriptLoadsCancelsAndRejects)
+{
+    // Cancel with nothing loaded: console layout, focus to the entry line.
+    ScriptOnMenuScript();
+    EXPECT_EQ(NoScript, g_scriptRunner.state);
+    EXPECT_EQ((std::vector<int32_t>{NoScript}), g_host.layouts);
+    Deliver();
+    EXPECT_EQ(1, Count(CMD_FOCUS_COMMAND_LINE));
+
+    // A script loads: Idle, script layout, nothing selected, path kept.
+    g_host.chooseResult = true;
+    g_host.choosePath = WriteFile("good.txt", "\"*RST\r\n#wait\r\n");
+    g_host.selection = 0;
+    ScriptOnMenuScript();
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(Idle, g_host.layouts.back());
+    EXPECT_EQ((std::vector<std::string>{"\"*RST", "#wait"}), g_host.lines);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(g_host.choosePath, g_scriptRunner.scriptPath);
+    EXPECT_TRUE(g_ui.messages.empty());
+
+    // A rejected and an unreadable choice while a script is loaded: the state stays Idle, the
+    // message comes twice (test, then reload), and the list is reloaded from the chosen file:
+    // the non-script's lines, or nothing for the unreadable one.
+    const std::string rejected = WriteFile("notes.txt", "=1\r\nplain\r\n");
+    const std::string missing = TempDir() + "/missing.txt";
+    static const struct { bool readable; const char *text; std::vector<std::string> lines; } cases[] = {
+        {true, " does not appear to be a script file", {"=1", "plain"}},
+        {false, "Unable to read file ", {}},
+    };
+    for (const auto &c : cases) {
+        const std::string path = c.readable ? rejected : missing;
+        const std::string text = c.readable ? path + c.text : c.text + path;
+        SCOPED_TRACE(path);
+        g_ui.messages.clear();
+        g_host.choosePath = path;
+        ScriptOnMenuScript();
+        ASSERT_EQ(2u, g_ui.messages.size());
+        for (const auto &m : g_ui.messages) {
+            EXPECT_EQ(text, m.text);
+            EXPECT_EQ("Quillon2", m.caption);
+            EXPECT_EQ(UI_ICON_INFO, m.icon);
+        }
+        EXPECT_EQ(Idle, g_scriptRunner.state);
+        EXPECT_EQ(c.lines, g_host.lines);
+        EXPECT_EQ(path, g_scriptRunner.scriptPath);
+    }
+
+    // Rejected with nothing loaded: the state stays NoScript.
+    ScriptOnClose();
+    g_host.choosePath = rejected;
+    ScriptOnMenuScript();
+    EXPECT_EQ(NoScript, g_scriptRunner.state);
+    EXPECT_EQ(NoScript, g_host.layouts.back());
+}
+
+TEST_F(ScriptRunnerTest, LoadKeepsFileOrderAndSkipsUnlistableLines)
+{
+    const std::string long2047 = "\"" + std::string(2046, 'a');
+    const std::string long2048 = "\"" + std::string(2047, 'b');
+    const std::string file = "\"*RST\r\n\r\n\x1a\"skipped\r\n" + long2048 + "\r\n" + long2047 +
+                             "\n=1\r\n; remark\r\n  \r\n" + std::string(5000, '#') + "\r\nno end";
+    std::string path = WriteFile("mixed.txt", file);
+    g_host.lines = {"stale"};
+    g_host.selection = 0;
+    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
+    // A line beyond the reading buffer arrives in pieces: 4095 characters, then the rest.
+    EXPECT_EQ((std::vector<std::string>{"\"*RST", long2047, "=1", "; remark", "  ",
+                                        std::string(905, '#'), "no end"}),
+              g_host.lines);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_TRUE(g_ui.messages.empty());
+}
+
+TEST_F(ScriptRunnerTest, OnlyOverlongQualifyingLinesGiveAnEmptyScript)
+{
+    std::string path = WriteFile("long.txt", "\"" + std::string(3000, 'x') + "\r\n=1\r\n");
+    EXPECT_TRUE(ScriptFileTest(path.c_str()));
+    g_host.lines = {"stale"};
+    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
+    EXPECT_EQ((std::vector<std::string>{"=1"}), g_host.lines);
+
+    path = WriteFile("longonly.txt", "\"" + std::string(3000, 'x') + "\r\n");
+    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
+    EXPECT_TRUE(g_host.lines.empty());
+    g_scriptRunner.state = Idle;
+    RunFrom(1000);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(-1, g_host.selection);
+    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ("", g_fake.sent);
+    EXPECT_EQ("", g_ui.results);
+}
+
+TEST_F(ScriptRunnerTest, UnreadableOrNonScriptFileFailsTheTest)
+{
+    std::string notScript = WriteFile("plain.txt", "=1\r\n;x\r\n \"indented\r\n");
+    EXPECT_FALSE(ScriptFileTest(notScript.c_str()));
+    std::string missing = TempDir() + "/none.txt";
+    EXPECT_FALSE(LoadScriptList(missing.c_str(), true));
+    ASSERT_EQ(2u, g_ui.messages.size());
+    EXPECT_EQ(notScript + " does not appear to be a script file", g_ui.messages[0].text);
+    EXPECT_EQ("Unable to read file " + missing, g_ui.messages[1].text);
+    EXPECT_TRUE(g_host.lines.empty());
+}
+
+// A run begun by Step has no deadline of its own, and a stopped run keeps its last one; once
+// that time lies more than 24.8 days back (the tick count read as signed), Run must still go
+// on at once rather than wait for the count to come round again.
+TEST_F(ScriptRunnerTest, RunAfterAStepOrALongStopGoesOnAtOnce)
+{
+    Load({"=1", "=2", "=3"});
+    StepAt(0x90000000u);  // 28 days after boot
+    RunFrom(0x90000001u, 2000);
+    EXPECT_EQ((std::vector<uint32_t>{0x90000000u, 0x90000001u, 0x900000FBu}), lineTimes);
+
+    lineTimes.clear();
+    Load({"=1", "#pause,3", "=3", "=4"});
+    ScriptOnRun();
+    for (uint32_t t = 1000; g_host.selection != 2; t++) Tick(t);
+    ScriptOnRun();  // Stop during the pause ...
+    RunFrom(1400, 4000);  // ... and Run at once: the pause is still served
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1250, 4500, 4750}), lineTimes);
+    lineTimes.clear();
+    Load({"=1", "#pause,3", "=3", "=4"});
+    ScriptOnRun();
+    for (uint32_t t = 1000; g_host.selection != 2; t++) Tick(t);
+    ScriptOnRun();
+    RunFrom(0x90000000u, 2000);  // Run again four weeks later
+    EXPECT_EQ((std::vector<uint32_t>{1000, 1250, 0x90000000u, 0x900000FAu}), lineTimes);
+}
