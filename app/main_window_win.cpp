@@ -352,3 +352,6 @@ void ScriptHostSwitchLayout(int32_t state)
 {
     if (s_hwndMain) SwitchLayout(s_hwndMain, state);
 }
+
+// Lines run on the window's timer messages, about 10 ms apart: GetTickCount's step will do.
+uint32_t ScriptHostTickCount() { return GetTickCount(); }

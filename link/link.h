@@ -52,6 +52,9 @@ struct ConnectionRecord {
     // What the open transport was opened with (OpenLink): the settings fields above may have
     // been changed in the connect dialog since.
     LinkSettings openedWith;
+    // Signalled when the LAN reply wait's own receive completes. Null while no LAN link is
+    // open.
+    LinkHandle lanWaitEvent;
 };
 
 // The one link of the process (the console, the script runner, the connect dialog and the

@@ -153,8 +153,10 @@ static int OpenLanSocket(ConnectionRecord *rec)
         rec->socketHandle = LINK_INVALID_SOCKET;
         return -1;
     }
-    u_long blocking = 0;
-    ioctlsocket(s, FIONBIO, &blocking);
+    // The socket stays non-blocking: ReadByte receives straight away, where asking first
+    // whether anything is there would cost a second system call for every reply, and
+    // SendLine waits for room itself. The reply wait's own receive signals this event.
+    rec->lanWaitEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     return 0;
 }
 
@@ -175,24 +177,58 @@ static int OpenLan(ConnectionRecord *rec)
 
 static int ReadByteLan(ConnectionRecord *rec)
 {
-    // While the ring holds bytes they are handed out first, so polling the socket again
-    // would only cost a system call per byte; the order of bytes is the same either way.
-    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, 0)) {
+    // While the ring holds bytes they are handed out first, so reading byte by byte costs no
+    // system call; only an empty ring asks the socket, with one receive of what is there.
+    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET) {
         unsigned char chunk[255];
         int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
         int got = recv(SocketOf(rec), (char *)chunk, room, 0);
         if (got > 0) RingPut(rec, chunk, got);
-        // Readable yet nothing to read: the instrument closed the connection (0) or it was
-        // reset (an error). Like a failing COM port, that is a read error.
+        // The instrument closed the connection (0) or it was reset (an error other than "would
+        // block"): like a failing COM port, that is a read error.
         else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
     }
     return RingTake(rec);
 }
 
+// The pause of the reply wait while nothing has come since missedAt: a receive of its own
+// that the instrument's data completes, waited for in pauses of LAN_PAUSE_MS until it does
+// or the reply timeout has passed. The wait so ends as soon as data arrives, with the data
+// already taken. (Under Wine a select is slow to wake, and an event that the socket sets for
+// all arriving data costs every exchange, waited for or not.) What the receive took goes to
+// the ring. False when the timeout passed with nothing.
+static bool WaitLanData(ConnectionRecord *rec, DWORD missedAt)
+{
+    SOCKET s = SocketOf(rec);
+    if (!rec->lanWaitEvent) {
+        WaitSocket(s, true, false, LAN_PAUSE_MS);
+        return true;
+    }
+    char chunk[255];
+    WSABUF buffer = {sizeof chunk, chunk};
+    WSAOVERLAPPED overlapped;
+    memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = (HANDLE)rec->lanWaitEvent;
+    DWORD got = 0, flags = 0;
+    if (WSARecv(s, &buffer, 1, &got, &flags, &overlapped, NULL) != 0) {
+        // Failed at once (a connection closed or reset): the next ReadByte says so.
+        if (WSAGetLastError() != WSA_IO_PENDING) return true;
+        while (!HasOverlappedIoCompleted(&overlapped) &&
+               TickSince(GetTickCount(), missedAt) < (int64_t)lanReplyTimeoutMs)
+            WaitForSingleObject(overlapped.hEvent, LAN_PAUSE_MS);
+        // Nothing may be left pending on the buffer: a receive the timeout ended is
+        // cancelled, and what it still took is kept.
+        if (!HasOverlappedIoCompleted(&overlapped)) CancelIo((HANDLE)s);
+        if (!WSAGetOverlappedResult(s, &overlapped, &got, TRUE, &flags)) got = 0;
+    }
+    RingPut(rec, (const unsigned char *)chunk, (int)got);
+    return got > 0 || TickSince(GetTickCount(), missedAt) < (int64_t)lanReplyTimeoutMs;
+}
+
 static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
 {
     int n = 0;
-    bool missing = false, readable = false;
+    bool missing = false;
     DWORD missedAt = 0;
     for (;;) {
         int c = ReadByteLan(rec);
@@ -203,18 +239,39 @@ static int ReceiveLineLan(char *buf, int size, ConnectionRecord *rec)
             } else if (TickSince(GetTickCount(), missedAt) >= (int64_t)lanReplyTimeoutMs) {
                 return -1;
             }
-            // Wakes as soon as data arrives; the timeout still bounds the gap between bytes. A
-            // socket that showed readable and then gave nothing has been closed by the peer:
-            // pause rather than spin on it until the timeout.
-            if (readable || SocketOf(rec) == INVALID_SOCKET) Sleep(LAN_PAUSE_MS);
-            readable = SocketOf(rec) != INVALID_SOCKET && WaitSocket(SocketOf(rec), true, false, LAN_PAUSE_MS);
+            // The timeout bounds the gap between bytes. A connection the instrument closed or
+            // reset would end every wait at once: pause instead of spinning on it.
+            if (c == -1 || SocketOf(rec) == INVALID_SOCKET)
+                Sleep(LAN_PAUSE_MS);
+            else if (!WaitLanData(rec, missedAt))
+                return -1;
             continue;
         }
-        missing = readable = false;
+        missing = false;
         if (c == '\r') continue;
         if (c == '\n') return n;
         if (n < size - 1) buf[n++] = (char)c;  // the rest of an over-long line is consumed
     }
+}
+
+// One send of the text and its NUL, as a blocking socket would make it: when the socket has
+// no room the rest goes once there is, but an instrument that takes nothing for the reply
+// timeout fails the send instead of holding the caller for ever.
+static int SendLan(const char *text, int len, ConnectionRecord *rec)
+{
+    SOCKET s = SocketOf(rec);
+    if (s == INVALID_SOCKET) return -1;
+    int sent = 0;
+    while (sent < len) {
+        int n = send(s, text + sent, len - sent, 0);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+        if (!WaitSocket(s, false, true, (long)lanReplyTimeoutMs)) return -1;
+    }
+    return 0;
 }
 
 // --- Operations ---------------------------------------------------------------------------
@@ -254,6 +311,8 @@ int CloseLink(ConnectionRecord *rec)
         shutdown(SocketOf(rec), SD_SEND);
         closesocket(SocketOf(rec));
         rec->socketHandle = LINK_INVALID_SOCKET;
+        if (rec->lanWaitEvent) CloseHandle((HANDLE)rec->lanWaitEvent);
+        rec->lanWaitEvent = NULL;
         WSACleanup();  // the start this link's open made
         if (winsockStarted > 0) winsockStarted--;
     }
@@ -271,8 +330,7 @@ int SendLine(const char *text, ConnectionRecord *rec)
     size_t len = strlen(text);
     if (rec->interfaceKind == IFACE_LAN) {
         // The terminating NUL goes out too: LAN instruments get it after every line.
-        if (SocketOf(rec) == INVALID_SOCKET) return -1;
-        return send(SocketOf(rec), text, (int)len + 1, 0) == SOCKET_ERROR ? -1 : 0;
+        return SendLan(text, (int)len + 1, rec);
     }
     if (PortOf(rec) == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;

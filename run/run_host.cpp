@@ -1,11 +1,12 @@
 // The headless runner's front end: its side of the seams of link/ui.h, app/shell.h and
-// script/script_host.h (the clock and beep come from script_host_win.cpp, as in the window;
+// script/script_host.h (its own clock; the local time and beep come from script_host_win.cpp;
 // the upgrade's seams are run_upgrade.cpp). Message boxes become lines on standard error,
 // questions get the answer the command line chose, the results window becomes standard
 // output plus a text kept for "print", the script list lives in memory.
 // Main thread only, except the output, which the upgrade worker writes while the main thread
 // waits for it.
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdio>
 #include <cstring>
@@ -185,6 +186,12 @@ void ScriptHostListAdd(const char *text) { s_lines.push_back(text); }
 void ScriptHostSetRunCaption(const char *) {}
 void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
+
+// The same milliseconds since start as GetTickCount, but to the millisecond while the run
+// holds a 1 ms timer resolution: GetTickCount moves in steps of 10 to 16 ms (under Wine only
+// when the process happens to call the wineserver, which a COM poll does not), and that step
+// would stretch every 50 ms line delay to the next step after it.
+uint32_t ScriptHostTickCount() { return timeGetTime(); }
 
 bool ChooseScriptFile(char *path, size_t cap)
 {

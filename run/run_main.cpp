@@ -5,6 +5,7 @@
 // message queue would. The console control handler runs on a thread of its own, and so does
 // the connect sequence, while the main thread watches for Ctrl-C.
 #include <windows.h>
+#include <mmsystem.h>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -313,7 +314,10 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
 // A script run over the identified link; returns its exit code.
 static int RunScriptForm(const RunOptions *opt)
 {
+    // The loop's sleeps and the script's clock need 1 ms, not the system's default step.
+    timeBeginPeriod(LOOP_PERIOD_MS);
     int code = RunScript(opt->replyLimitS);
+    timeEndPeriod(LOOP_PERIOD_MS);
     if (code == RUN_EXIT_TEST_FAILED) {
         char text[64];
         snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);

@@ -1,10 +1,9 @@
-// The script runner's clock and beep on Windows, the same for the window and the headless
-// runner: the tick count, the local time of day and the alert beep (script_host.h).
+// The script runner's local time and beep on Windows, the same for the window and the headless
+// runner (script_host.h). The tick count is each front end's: the runner's loop needs a finer
+// one than the window's timer messages do.
 #include <windows.h>
 
 #include "script/script_host.h"
-
-uint32_t ScriptHostTickCount() { return GetTickCount(); }
 
 ScriptClock ScriptHostLocalTime()
 {

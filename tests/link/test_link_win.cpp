@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "link/link.h"
 #include "simctl.h"
@@ -337,6 +338,37 @@ TEST(LinkLan, PeerThatClosesOrResetsTheConnectionMakesReadByteFail)
         EXPECT_EQ(c.before, got);
         CloseLink(&rec);
     }
+}
+
+// An instrument that stops taking data (the simulator reads no more than it can pace at 10
+// baud): a send that cannot go out within the reply timeout fails instead of holding the
+// caller for ever.
+TEST(LinkLan, SendTheInstrumentNeverTakesFails)
+{
+    SimOk("reset");
+    ConnectionRecord rec;
+    InitConnectionRecord(&rec);
+    rec.interfaceKind = IFACE_LAN;
+    strcpy(rec.ipAddress, SimLanAddress());
+    ASSERT_EQ(0, OpenLink(&rec));
+    SimOk("baud lan 10");
+    lanReplyTimeoutMs = 500;
+    std::string text(16 << 20, 'x');  // more than both sides' socket buffers hold
+    int result = 0;
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread sender([&] {
+        result = SendLine(text.c_str(), &rec);
+        SetEvent(done);
+    });
+    bool returned = WaitForSingleObject(done, 20000) == WAIT_OBJECT_0;
+    // Frees a sender still blocked, and spares the simulator the megabytes already sent.
+    SimOk("drop lan");
+    sender.join();
+    CloseHandle(done);
+    lanReplyTimeoutMs = 5000;
+    CloseLink(&rec);
+    EXPECT_TRUE(returned) << "SendLine still blocked after 20 s";
+    EXPECT_EQ(-1, result);
 }
 
 TEST(LinkLan, RefusedConnectionFailsAtOnce)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillon2-run.exe against the simulated instrument: what standard output shows and what
-# crosses the wire for a script with every kind of line (USB) and for LAN, and a reply still
-# arriving after the last line. Usage: headless_script.sh WIN32_BUILD_FOLDER
+# crosses the wire for a script with every kind of line (USB) and for LAN, a reply still
+# arriving after the last line, and the pace of "#fast" lines on both.
+# Usage: headless_script.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
 cp "$data"/*.txt .
 
@@ -61,6 +62,19 @@ expect_rc "reply without line end" 0
 printf '> meas:freq?\n50.0\n' >want.out
 visible <out.txt >got.out
 expect_eq "reply without line end: output" want.out got.out
+
+# "#fast" paces lines 50 ms apart over USB as over LAN (the times the lines print), not
+# stretched to the next step of a coarse system tick after the delay.
+{ echo '#fast'; for _ in $(seq 30); do echo '#time'; done; } >fast.txt
+for link in "--usb $QSIM_COM" "--lan $QSIM_LAN"; do
+  sim_ok reset
+  runq $link fast.txt
+  expect_rc "fast pacing $link" 0
+  mean=$(perl -ne '$t = (($1 * 60 + $2) * 60 + $3) * 1000 + $4 if /^time: (\d+):(\d+):(\d+):(\d+)/;
+                   push @d, $t - $p if defined $p && defined $t; $p = $t; undef $t;
+                   END { my $s = 0; $s += $_ for @d; printf "%.0f", @d ? $s / @d : 0 }' out.txt)
+  [ "$mean" -ge 49 ] && [ "$mean" -le 55 ] || fail "fast pacing $link: lines $mean ms apart on average, not 50"
+done
 
 sim_ok reset
 finish

@@ -260,6 +260,20 @@ TEST_F(BootProcedure, LongestRecordSentWhole)
     EXPECT_EQ(atEnd + "\r\n", texts[6]);
 }
 
+// A file longer than the reader's buffer, with a CR LF split by the buffer's edge: every line
+// still goes out as read with CR LF as one LF.
+TEST_F(BootProcedure, LineEndAcrossTheReadBufferIsOneLf)
+{
+    std::string content = "; " + std::string(180, 'x') + "\r\n";  // puts record 300's CR at byte 4095
+    for (int i = 0; i < 400; i++) content += ":02000004BB\r\n";
+    ASSERT_EQ('\r', content[4095]);
+    AddFile("a.hex", 0, content);
+    Finish(true);
+    std::vector<std::string> texts = loader.Texts();
+    ASSERT_EQ(4u + 1 + 400 + 2, texts.size());
+    EXPECT_EQ(400, std::count(texts.begin(), texts.end(), ":02000004BB\n\r\n"));
+}
+
 TEST_F(BootProcedure, InitialiseRetriedOnce)
 {
     AddFile("a.hex", 0, HEX_B);
