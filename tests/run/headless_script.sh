@@ -64,7 +64,8 @@ visible <out.txt >got.out
 expect_eq "reply without line end: output" want.out got.out
 
 # "#fast" paces lines 50 ms apart over USB as over LAN (the times the lines print), not
-# stretched to the next step of a coarse system tick after the delay.
+# stretched to the next step of a coarse system tick after the delay (about 65 ms over USB).
+# The margin above 50 is for a loaded machine.
 { echo '#fast'; for _ in $(seq 30); do echo '#time'; done; } >fast.txt
 for link in "--usb $QSIM_COM" "--lan $QSIM_LAN"; do
   sim_ok reset
@@ -73,7 +74,7 @@ for link in "--usb $QSIM_COM" "--lan $QSIM_LAN"; do
   mean=$(perl -ne '$t = (($1 * 60 + $2) * 60 + $3) * 1000 + $4 if /^time: (\d+):(\d+):(\d+):(\d+)/;
                    push @d, $t - $p if defined $p && defined $t; $p = $t; undef $t;
                    END { my $s = 0; $s += $_ for @d; printf "%.0f", @d ? $s / @d : 0 }' out.txt)
-  [ "$mean" -ge 49 ] && [ "$mean" -le 55 ] || fail "fast pacing $link: lines $mean ms apart on average, not 50"
+  [ "$mean" -ge 49 ] && [ "$mean" -le 58 ] || fail "fast pacing $link: lines $mean ms apart on average, not 50"
 done
 
 sim_ok reset
