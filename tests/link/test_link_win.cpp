@@ -235,6 +235,19 @@ INSTANTIATE_TEST_SUITE_P(Transports, LinkTest,
                              return std::string(param.param.kind == IFACE_LAN ? "Lan" : "Com");
                          });
 
+// A record for the simulated instrument over the given kind of link, the simulator reset.
+ConnectionRecord SimRecord(int kind)
+{
+    SimOk("reset");
+    ConnectionRecord rec;
+    InitConnectionRecord(&rec);
+    rec.interfaceKind = kind;
+    strcpy(rec.portName, SimComPort());
+    strcpy(rec.ipAddress, SimLanAddress());
+    rec.baudRate = 19200;
+    return rec;
+}
+
 TEST(LinkCom, MissingPortFailsAndStaysClosed)
 {
     ConnectionRecord rec;
@@ -272,12 +285,7 @@ TEST(LinkCom, CloseOnANeverOpenedRecordIsHarmless)
 // send, not a send of nothing that leaves the caller waiting for a reply.
 TEST(LinkCom, DroppedSerialLinkMakesReadByteAndSendLineFail)
 {
-    SimOk("reset");
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_USB;
-    strcpy(rec.portName, SimComPort());
-    rec.baudRate = 19200;
+    ConnectionRecord rec = SimRecord(IFACE_USB);
     ASSERT_EQ(0, OpenLink(&rec));
     SimOk("drop serial");
     int c = -2;
@@ -293,11 +301,7 @@ TEST(LinkCom, DroppedSerialLinkMakesReadByteAndSendLineFail)
 
 TEST(LinkLan, SendFailsAfterTheInstrumentResetTheConnection)
 {
-    SimOk("reset");
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_LAN;
-    strcpy(rec.ipAddress, SimLanAddress());
+    ConnectionRecord rec = SimRecord(IFACE_LAN);
     ASSERT_EQ(0, OpenLink(&rec));
     SimOk("drop lan");
     int result = 0;
@@ -317,11 +321,7 @@ TEST(LinkLan, PeerThatClosesOrResetsTheConnectionMakesReadByteFail)
     static const struct { const char *how, *before; } cases[] = {{"lan close", "OK\n"}, {"drop lan", ""}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.how);
-        SimOk("reset");
-        ConnectionRecord rec;
-        InitConnectionRecord(&rec);
-        rec.interfaceKind = IFACE_LAN;
-        strcpy(rec.ipAddress, SimLanAddress());
+        ConnectionRecord rec = SimRecord(IFACE_LAN);
         ASSERT_EQ(0, OpenLink(&rec));
         EXPECT_EQ(-2, ReadByte(&rec));
         if (*c.before) SimOk("push lan " + Hex(c.before));
@@ -345,11 +345,7 @@ TEST(LinkLan, PeerThatClosesOrResetsTheConnectionMakesReadByteFail)
 // caller for ever.
 TEST(LinkLan, SendTheInstrumentNeverTakesFails)
 {
-    SimOk("reset");
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_LAN;
-    strcpy(rec.ipAddress, SimLanAddress());
+    ConnectionRecord rec = SimRecord(IFACE_LAN);
     ASSERT_EQ(0, OpenLink(&rec));
     SimOk("baud lan 10");
     lanReplyTimeoutMs = 500;
