@@ -14,7 +14,8 @@ enum InterfaceKind : int32_t {
 enum { LAN_RING_SIZE = 8192, LAN_PORT = 10001 };
 
 // Handle values as the Win32 link stores them: a SOCKET and a HANDLE, kept in portable types
-// of the same width so that the record is the same on every build.
+// of the same width (a pointer's, 64 bits on Win64). The record's layout therefore differs
+// between the 32-bit and 64-bit builds: it never goes to a file or the wire.
 typedef uintptr_t LinkSocket;
 typedef void *LinkHandle;
 #define LINK_INVALID_SOCKET ((LinkSocket)~(uintptr_t)0)

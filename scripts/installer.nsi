@@ -1,12 +1,21 @@
 ; The Quillon2 installer, built by scripts/package.sh with makensis:
-;   makensis -DVERSION=1.3.12 -DFILES=files.nsh -DSOURCE=<source tree> -DOUTFILE=setup.exe installer.nsi
+;   makensis -DVERSION=1.3.12 -DARCH=win64 -DFILES=files.nsh -DSOURCE=<source tree> -DOUTFILE=setup.exe installer.nsi
+; ARCH is win32 or win64: the 64-bit installer is itself a 64-bit program, so it installs into
+; the 64-bit Program Files and registers in the 64-bit view of the registry.
 ; FILES defines the macros QUILLON_INSTALL_FILES and QUILLON_REMOVE_FILES (made by package.sh from
 ; the release folder), so that the uninstaller removes exactly what was installed.
 ; Installs for the current user (%LOCALAPPDATA%\Programs\Quillon2, no administrator rights) or
 ; for all users (Program Files\Quillon2): chosen on a page, or with /CurrentUser or /AllUsers
 ; (with /S: silent). The user's settings file, %LOCALAPPDATA%\Vendrel\Quilloner\Quilloner.ini,
 ; belongs to the program, not to the installation: neither installing nor uninstalling touches it.
-Unicode true
+!if "${ARCH}" == "win64"
+  Target amd64-unicode
+  !define MULTIUSER_USE_PROGRAMFILES64
+!else if "${ARCH}" == "win32"
+  Unicode true
+!else
+  !error "ARCH must be win32 or win64"
+!endif
 SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillon2"
@@ -25,7 +34,11 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include "${FILES}"
 
-Name "Quillon2 ${VERSION}"
+!if "${ARCH}" == "win64"
+  Name "Quillon2 ${VERSION} (64-bit)"
+!else
+  Name "Quillon2 ${VERSION}"
+!endif
 OutFile "${OUTFILE}"
 BrandingText "Quillon2 ${VERSION}"
 !define MUI_ICON "${SOURCE}/res/app.ico"

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds Quillon2 and starts it under Wine, connected to the simulated instrument:
+# Builds Quillon2 and starts it under Wine, connected to the simulated instrument (the 32-bit
+# build where this machine can execute 32-bit code, the 64-bit build where it cannot;
+# QUILLON_TEST_ARCH=win32|win64 chooses):
 # the simulator's serial side appears as COM5 and its LAN side listens on 127.0.0.1:10001.
 # On first start the Connect dialog offers both; the settings are seeded so that it opens on
 # COM5 (USB). Uses an Xvfb display when none is set, and says so.
@@ -18,14 +20,18 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-bash scripts/setup.sh
-for preset in host win32; do
+bash scripts/setup.sh --packages
+read -r arch _ <<<"$(bash scripts/archs.sh)"
+bash scripts/setup.sh "$arch"
+for preset in host "$arch"; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target "$([ $preset = host ] && echo quillon-sim || echo quillon2)" >/dev/null
 done
-[ -z "$shot" ] || cmake --build --preset win32 --target qdrive >/dev/null
+[ -z "$shot" ] || cmake --build --preset "$arch" --target qdrive >/dev/null
 
-export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix=wineprefix; [ "$arch" = win64 ] && prefix=wineprefix64
+export WINEPREFIX="$root/build/$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PATH="$root/scripts/winebin:$PATH"
 export QSIM_COM=COM5 QSIM_CONTROL=127.0.0.1:10100 QSIM_LAN=127.0.0.1 QUILLON_TESTENV="$root/build/runenv"
 if [ -z "${DISPLAY:-}" ] || [ -n "$shot" ]; then
   export DISPLAY=:92
@@ -44,9 +50,9 @@ if [ ! -f "$ini" ]; then
   printf '[Init]\r\nCreated=00:00:00 1/1/2021\r\n[Connect]\r\nInterface=1\r\nComPort=COM5\r\nBaudRate=19200\r\nIPAddr=127.0.0.1\r\n' >"$ini"
 fi
 
-exe="$root/build/win32/quillon2.exe"
+exe="$root/build/$arch/quillon2.exe"
 if [ -z "$shot" ]; then
-  echo "run: starting Quillon2 (simulator: COM5 and 127.0.0.1:10001)"
+  echo "run: starting the $arch Quillon2 (simulator: COM5 and 127.0.0.1:10001)"
   wine "$exe"
 else
   bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script"

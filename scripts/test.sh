@@ -1,30 +1,36 @@
 #!/usr/bin/env bash
-# Builds everything (host, host with sanitizers, 32-bit Windows, fuzz targets) and runs every
-# test once (each fuzz target for FUZZ_SECONDS, default 30),
-# in one CTest run, so that the output ends with CTest's summary line.
+# Builds everything (host, host with sanitizers, 32-bit and 64-bit Windows, fuzz targets) and
+# runs every test once (each fuzz target for FUZZ_SECONDS, default 30) in one CTest run, so
+# that the output ends with CTest's summary line. The Windows tests run under Wine for each
+# architecture this machine can execute (scripts/archs.sh): both where it can execute 32-bit
+# code, the 64-bit ones alone where it cannot. QUILLON_TEST_ARCH=win32|win64|all forces it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-bash scripts/setup.sh
+bash scripts/setup.sh --packages
+read -r -a archs <<<"$(bash scripts/archs.sh)"
+bash scripts/setup.sh "${archs[@]}"
 
 jobs=$(nproc)
-for preset in host host-asan win32 fuzz; do
+for preset in host host-asan win32 win64 fuzz; do
   echo "== building $preset"
   # The Wine tests run against the simulator of the native tree, built first.
   extra=()
-  [ "$preset" = win32 ] && extra=(-DQUILLON_SIM="$root/build/host/sim/quillon-sim")
+  case "$preset" in win32|win64) extra=(-DQUILLON_SIM="$root/build/host/sim/quillon-sim");; esac
   cmake --preset "$preset" "${extra[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 
-# One umbrella directory whose test file pulls in the three build trees.
+# One umbrella directory whose test file pulls in the trees to test.
 mkdir -p build/all
-cat >build/all/CTestTestfile.cmake <<TXT
-subdirs("$root/build/host")
-subdirs("$root/build/host-asan")
-subdirs("$root/build/win32")
-subdirs("$root/build/fuzz")
-TXT
+{
+  for tree in host host-asan "${archs[@]}" fuzz; do echo "subdirs(\"$root/build/$tree\")"; done
+} >build/all/CTestTestfile.cmake
+for arch in win32 win64; do
+  [[ " ${archs[*]} " == *" $arch "* ]] && continue
+  why=$(bash scripts/archs.sh --why)
+  echo "test: the $arch programs were built but not run: ${why:-QUILLON_TEST_ARCH=${QUILLON_TEST_ARCH:-} leaves them out}"
+done
 export FUZZ_SECONDS=${FUZZ_SECONDS:-30}
-echo "== testing"
+echo "== testing ${archs[*]}"
 exec ctest --test-dir build/all --output-on-failure -j "$jobs" "$@"

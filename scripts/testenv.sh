@@ -11,6 +11,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${WINEPREFIX:=$root/build/wineprefix}" "${DISPLAY:=:93}" "${QSIM_COM:=COM5}" "${QSIM_CONTROL:=127.0.0.1:10100}"
 : "${QSIM_LAN:=127.0.0.1}" "${QUILLON_TESTENV:=$root/build/testenv}"
 export WINEPREFIX WINEDEBUG=-all
+# Wine through the loader that fits the prefix.
+case ":$PATH:" in *":$root/scripts/winebin:"*) ;; *) export PATH="$root/scripts/winebin:$PATH";; esac
 state="$QUILLON_TESTENV"
 mkdir -p "$state"
 

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# The installer, used as a user (or an administrator's script) would: built by
-# scripts/package.sh from this build, installed silently for the current user and for all
+# The installer of this build's architecture, used as a user (or an administrator's script)
+# would: built by scripts/package.sh from this build, installed silently for the current user and for all
 # users. Each time the installed programs run (quillon2-run.exe --help; quillon2.exe shows its
 # main window, whose About box gives the release's version), the uninstaller registered with
 # Windows is run silently, and afterwards the program's files, its Start-menu entries and its
 # registration are gone while the user's settings file is still there, unchanged.
 source "$(dirname "$0")/lib/common.sh"
-src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/quillon-e2e-setup.XXXXXX)
 # No Linux menu entries for the Start-menu shortcuts.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
@@ -44,10 +43,10 @@ run_registered() {
 trap cleanup EXIT
 remove_installations
 
-bash "$src/scripts/package.sh" --from "$E2E_BIN" --dist "$work" >"$work/package.log" 2>&1 \
-  || { cat "$work/package.log"; e2e_fail "package.sh failed"; }
-setup=$(ls "$work"/quillon2-*-setup.exe)
-version=$(basename "$setup"); version=${version#quillon2-}; version=${version%-setup.exe}
+e2e_package "$work"
+arch=${QUILLON_WINARCH:?}
+setup=$(ls "$work"/quillon2-*-"$arch"-setup.exe)
+version=$(basename "$setup"); version=${version#quillon2-}; version=${version%-"$arch"-setup.exe}
 
 e2e_seed 1 "$QSIM_COM" 19200 ""
 ini=$(e2e_ini)

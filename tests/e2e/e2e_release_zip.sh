@@ -1,31 +1,43 @@
 #!/usr/bin/env bash
-# The portable zip, used as a user would: built by scripts/package.sh from this build and
-# unpacked into a folder of its own. From there quillon2-run.exe runs an example script
-# against the instrument, and quillon2.exe connects to it through its Connect dialog. The
-# zip holds both programs, the user guide with its pictures, the runner's document and every
-# example, with Windows line ends in the text files.
+# The portable zips, used as a user would: built by scripts/package.sh from this build (and the
+# other architecture's beside it) and unpacked into folders of their own. Each zip holds both
+# programs of its architecture, the user guide with its pictures, the runner's document and
+# every example, with Windows line ends in the text files. From the folder of this build's
+# architecture quillon2-run.exe runs an example script against the instrument, and
+# quillon2.exe connects to it through its Connect dialog.
 source "$(dirname "$0")/lib/common.sh"
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/quillon-e2e-zip.XXXXXX)
 trap 'e2e_stop; rm -rf "$work"' EXIT
 
-bash "$src/scripts/package.sh" --from "$E2E_BIN" --dist "$work" >"$work/package.log" 2>&1 \
-  || { cat "$work/package.log"; e2e_fail "package.sh failed"; }
-zip=$(ls "$work"/quillon2-*-win32.zip)
-name=$(basename "$zip" -win32.zip)
-mkdir "$work/unpacked"
-unzip -q "$zip" -d "$work/unpacked"
-dir="$work/unpacked/$name"
-
-for f in quillon2.exe quillon2-run.exe docs/user-guide.md docs/quillon2-run.md \
-         $(grep -oE '\]\([a-z0-9-]+\.png\)' "$src/docs/user-guide.md" | tr -d '()]' | sed 's|^|docs/|'); do
-  [ -f "$dir/$f" ] || e2e_fail "$f is not in $(basename "$zip")"
+e2e_package "$work"
+arch=${QUILLON_WINARCH:?}
+zips=("$work"/quillon2-*-win*.zip)
+[ -f "$work"/quillon2-*-"$arch".zip ] || e2e_fail "no $arch zip among ${zips[*]##*/}"
+for zip in "${zips[@]}"; do
+  zarch=${zip##*-}; zarch=${zarch%.zip}
+  name=$(basename "$zip" "-$zarch.zip")
+  mkdir "$work/$zarch"
+  unzip -q "$zip" -d "$work/$zarch"
+  dir="$work/$zarch/$name"
+  for f in quillon2.exe quillon2-run.exe docs/user-guide.md docs/quillon2-run.md \
+           $(grep -oE '\]\([a-z0-9-]+\.png\)' "$src/docs/user-guide.md" | tr -d '()]' | sed 's|^|docs/|'); do
+    [ -f "$dir/$f" ] || e2e_fail "$f is not in $(basename "$zip")"
+  done
+  (cd "$src" && find examples -type f) | while read -r f; do
+    [ -f "$dir/$f" ] || e2e_fail "$f is not in $(basename "$zip")"
+  done
+  perl -ne 'exit 1 if /(?<!\r)\n/' "$dir/examples/measure.txt" "$dir/docs/user-guide.md" \
+    || e2e_fail "text files without Windows line ends in $(basename "$zip")"
+  # Each zip holds the programs of its own architecture.
+  want="PE32 executable"; [ "$zarch" = win64 ] && want="PE32+ executable"
+  for f in quillon2.exe quillon2-run.exe; do
+    [[ $(file -b "$dir/$f") == "$want"* ]] || e2e_fail "$(basename "$zip"): $f is $(file -b "$dir/$f")"
+  done
+  e2e_log "$(basename "$zip"): $(cd "$dir" && find . -type f | wc -l) files"
 done
-(cd "$src" && find examples -type f) | while read -r f; do
-  [ -f "$dir/$f" ] || e2e_fail "$f is not in $(basename "$zip")"
-done
-perl -ne 'exit 1 if /(?<!\r)\n/' "$dir/examples/measure.txt" "$dir/docs/user-guide.md" \
-  || e2e_fail "text files without Windows line ends"
+name=$(basename "$work"/quillon2-*-"$arch".zip "-$arch.zip")
+dir="$work/$arch/$name"
 
 # The runner, started from the unpacked folder with a relative script path.
 sim_ok reset >/dev/null
@@ -42,4 +54,4 @@ q wait-dialog Connect 30000 || e2e_fail "quillon2.exe from the zip shows no Conn
 q press Connect 112
 e2e_expect_box "Test Connection" "The connection was successful"
 q wait-title "Quillon2 v1_3     USB,RZT7680,12345,1.23" 10000 || e2e_fail "not connected: $(q title)"
-e2e_log "$name.zip: unpacked, quillon2-run.exe ran an example, quillon2.exe connected"
+e2e_log "$name-$arch.zip: unpacked, quillon2-run.exe ran an example, quillon2.exe connected"

@@ -60,7 +60,7 @@ protected:
 
     void Deliver()
     {
-        std::vector<std::pair<int, long>> posted;
+        decltype(g_ui.posted) posted;
         posted.swap(g_ui.posted);
         for (const auto &p : posted) {
             delivered.push_back(p.first);

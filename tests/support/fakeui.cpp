@@ -25,4 +25,4 @@ void UiEndWait(void *) { g_ui.waits--; }
 void ShellAppendResults(const char *text) { g_ui.results += text; }
 void ShellClearResults() { g_ui.results.clear(); }
 std::string ShellResultsText() { return g_ui.results; }
-void ShellPostCommand(int id, intptr_t lParam) { g_ui.posted.push_back({id, (long)lParam}); }
+void ShellPostCommand(int id, intptr_t lParam) { g_ui.posted.push_back({id, lParam}); }

@@ -1,6 +1,7 @@
 // Host stand-ins for the user-interface and shell seams: they record what the core showed,
 // appended and posted, and answer message boxes with a scripted answer.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,7 +16,7 @@ struct FakeUi {
     int answer = 1;                      // UiAnswer returned by every UiMessage
     int waits = 0;                       // wait cursors currently shown
     std::string results;                 // text appended to the results window
-    std::vector<std::pair<int, long>> posted;  // commands posted to the main window
+    std::vector<std::pair<int, intptr_t>> posted;  // commands posted to the main window
 };
 
 extern FakeUi g_ui;

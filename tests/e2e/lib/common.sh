@@ -1,8 +1,9 @@
 # Shared helpers of the end-to-end tests: the real quillon2.exe under Wine and Xvfb, driven
 # from outside with qdrive.exe (windows, texts, buttons) and xdotool (the keyboard), against
-# the simulated instrument. Sourced by tests/e2e/e2e_*.sh, which get the win32 build folder.
+# the simulated instrument. Sourced by tests/e2e/e2e_*.sh, which get the Windows build folder
+# (win32 or win64) whose programs they run.
 set -euo pipefail
-E2E_BIN=${1:?win32 build folder}
+E2E_BIN=${1:?Windows build folder}
 : "${WINEPREFIX:?}" "${DISPLAY:?}" "${QSIM_CONTROL:=127.0.0.1:10100}" "${QSIM_COM:=COM5}" "${QSIM_LAN:=127.0.0.1}"
 export WINEDEBUG=-all
 E2E_PID=""
@@ -48,6 +49,18 @@ e2e_start() {
   wine "$E2E_BIN/quillon2.exe" >/dev/null 2>&1 &
   E2E_PID=$!
   trap e2e_stop EXIT
+}
+# The release built by scripts/package.sh into folder $1, from this build folder and the other
+# architecture's beside it where that one is built too (scripts/test.sh builds both).
+e2e_package() {
+  local src froms=(--from "$E2E_BIN") other
+  src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
+  for other in "$E2E_BIN/../win32" "$E2E_BIN/../win64"; do
+    [ "$(cd "$other" 2>/dev/null && pwd)" != "$(cd "$E2E_BIN" && pwd)" ] || continue
+    [ -f "$other/quillon2.exe" ] && [ -f "$other/run/quillon2-run.exe" ] && froms+=(--from "$other")
+  done
+  bash "$src/scripts/package.sh" "${froms[@]}" --dist "$1" >"$1/package.log" 2>&1 \
+    || { cat "$1/package.log"; e2e_fail "package.sh failed"; }
 }
 e2e_stop() {
   if [ -n "$E2E_PID" ] && kill -0 "$E2E_PID" 2>/dev/null; then
