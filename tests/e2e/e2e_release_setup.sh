@@ -47,6 +47,9 @@ e2e_package "$work"
 arch=${QUILLON_WINARCH:?}
 setup=$(ls "$work"/quillon2-*-"$arch"-setup.exe)
 version=$(basename "$setup"); version=${version#quillon2-}; version=${version%-"$arch"-setup.exe}
+# The 64-bit installer is itself a 64-bit program (Program Files and the registry's 64-bit view).
+want="PE32 executable"; [ "$arch" = win64 ] && want="PE32+ executable"
+[[ $(file -b "$setup") == "$want"* ]] || e2e_fail "$(basename "$setup") is $(file -b "$setup")"
 
 e2e_seed 1 "$QSIM_COM" 19200 ""
 ini=$(e2e_ini)
