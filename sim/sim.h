@@ -82,6 +82,10 @@ struct SimBoot {
     int badReplies = 0;
     int dropAfter = -1;           // records still to answer before the link is dropped
     int silentAfter = -1;         // records still to answer before the loader goes quiet
+    int lateSkip = 0;             // records still to answer at once before the late ones
+    int lateCount = 0;            // records then answered lateMs late (later replies wait behind)
+    int lateMs = 0;
+    int refuseRecord = 0;         // the record (counted from 1) to answer "no"; 0 for none
     bool echo = false;
 };
 

@@ -111,9 +111,13 @@ void BootResetAll()
     g_sim.boot = SimBoot();
 }
 
-static void BootAnswer(SimEndpoint *ep, const std::string &echo, const char *answer)
+// lateMs on top of the reply delay; replies behind a late one leave after it, in order.
+static void BootAnswer(SimEndpoint *ep, const std::string &echo, const char *answer, int lateMs = 0)
 {
+    int delayMs = g_sim.cfg.delayMs;
+    g_sim.cfg.delayMs += lateMs;
     InstrReply(ep, (g_sim.boot.echo ? echo : std::string()) + answer, true);
+    g_sim.cfg.delayMs = delayMs;
 }
 
 static void BootErase(SimEndpoint *ep)
@@ -142,28 +146,36 @@ static void BootRecord(SimEndpoint *ep, const std::string &line)
     }
     if (b.dropAfter > 0) b.dropAfter--;
     if (b.silentAfter > 0) b.silentAfter--;
-    if (b.badReplies > 0) {
-        b.badReplies--;
-        BootAnswer(ep, line, "no");
+    int late = 0;
+    if (b.lateSkip > 0) {
+        b.lateSkip--;
+    } else if (b.lateCount > 0) {
+        b.lateCount--;
+        late = b.lateMs;
+    }
+    bool refused = b.refuseRecord > 0 && --b.refuseRecord == 0;
+    if (b.badReplies > 0 || refused) {
+        if (!refused) b.badReplies--;
+        BootAnswer(ep, line, "no", late);
         return;
     }
     HexRecordSim rec;
     if (b.sector < 0 || HexRecordParse(line, &rec) < 0) {
         g_sim.stats.bootBad++;
-        BootAnswer(ep, line, "err");
+        BootAnswer(ep, line, "err", late);
         return;
     }
     std::map<uint32_t, uint8_t> &img = b.flash[b.sector];
     size_t before = img.size();
     if (rec.type == 0 && b.flashBytes + rec.data.size() > SIM_FLASH_MAX) {
-        BootAnswer(ep, line, "err");
+        BootAnswer(ep, line, "err", late);
         return;
     }
     HexRecordApply(rec, &b.base, &img);
     b.flashBytes += img.size() - before;
     b.records[b.sector]++;
     g_sim.stats.bootRecords++;
-    BootAnswer(ep, line, "ok");
+    BootAnswer(ep, line, "ok", late);
 }
 
 static void BootLine(SimEndpoint *ep, const std::string &line)
@@ -355,6 +367,15 @@ std::string BootControl(const std::vector<std::string> &a)
     if (sub == "bad-replies" && ParseCount(a, 2, &v)) { b.badReplies = v < 0 ? 0 : v; return "ok"; }
     if (sub == "drop-after" && ParseCount(a, 2, &v)) { b.dropAfter = v; return "ok"; }
     if (sub == "silent-after" && ParseCount(a, 2, &v)) { b.silentAfter = v; return "ok"; }
+    if (sub == "refuse-record" && ParseCount(a, 2, &v)) { b.refuseRecord = v < 0 ? 0 : v; return "ok"; }
+    int skip = 0, ms = 0;
+    if (sub == "late-replies" && a.size() == 5 && ParseCount(a, 2, &skip) && ParseCount(a, 3, &v) &&
+        ParseCount(a, 4, &ms) && skip >= 0 && v >= 0 && ms >= 0 && ms <= 600000) {
+        b.lateSkip = skip;
+        b.lateCount = v;
+        b.lateMs = ms;
+        return "ok";
+    }
     if (sub == "echo" && a.size() == 3 && (a[2] == "on" || a[2] == "off")) {
         b.echo = a[2] == "on";
         return "ok";
@@ -368,5 +389,6 @@ std::string BootControl(const std::vector<std::string> &a)
         return "ok";
     }
     return "err usage: boot state|enter|leave|clear|flash-verify S FILE...|flash-dump S PATH|"
-           "refuse-init N|refuse-sector S|bad-replies N|drop-after N|silent-after N|echo on|off";
+           "refuse-init N|refuse-sector S|bad-replies N|refuse-record N|late-replies SKIP N MS|"
+           "drop-after N|silent-after N|echo on|off";
 }

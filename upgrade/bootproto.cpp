@@ -1,6 +1,7 @@
 // The boot-loader conversation (attention, initialise, select, erase, records, restart) and the
 // upgrade worker's procedure over it. Runs on the upgrade worker thread; every command waits
-// for its own "ok", and after any failure nothing more is sent to the instrument.
+// for its own "ok" (never one that answered an earlier send), and after any failure nothing
+// more is sent to the instrument.
 #include "upgrade/bootproto.h"
 
 #include <cstdarg>
@@ -51,14 +52,56 @@ bool ReplyIsOk(const char *reply)
     return len >= 2 && TextEqualNoCase(reply + len - 2, "ok");
 }
 
+// Replies the boot loader still owes: one for each send whose reply wait ended with nothing.
+// It answers every command line once, however late, so the next lines to arrive answer those
+// sends first. Worker thread only; BootBeginConversation starts it at 0.
+static int s_repliesOwed;
+static bool s_lineQuiet;  // drained until quiet since the last send
+
+void BootBeginConversation()
+{
+    s_repliesOwed = 0;
+    s_lineQuiet = false;
+    SetReplyTimeout(BOOT_REPLY_TIMEOUT_MS, &g_connection);
+}
+
+// Throws away what arrives until the line has been quiet for BOOT_LATE_QUIET_MS; each whole
+// line settles one owed reply.
+static void BootDiscardLateReplies()
+{
+    SetReplyTimeout(BOOT_LATE_QUIET_MS, &g_connection);
+    char line[BOOT_REPLY_SIZE];
+    for (int n = 0; n < BOOT_LATE_LINES_MAX; n++) {
+        ReceiveLine(line, BOOT_REPLY_SIZE - 1, &g_connection);
+        if (!line[0]) break;
+        if (s_repliesOwed > 0) s_repliesOwed--;
+    }
+    SetReplyTimeout(BOOT_REPLY_TIMEOUT_MS, &g_connection);
+    s_lineQuiet = true;
+}
+
 bool SendExpectOk(const char *text)
 {
+    if (s_repliesOwed > 0 && !s_lineQuiet) BootDiscardLateReplies();
     if (SendLine(text, &g_connection) < 0) return false;
+    s_lineQuiet = false;
     char reply[BOOT_REPLY_SIZE];
-    ReceiveLine(reply, BOOT_REPLY_SIZE - 1, &g_connection);
-    reply[BOOT_REPLY_SIZE - 1] = '\0';
-    // The text is judged, not the result: a LAN line cut short by the timeout may still end in ok.
-    return ReplyIsOk(reply);
+    for (;;) {
+        ReceiveLine(reply, BOOT_REPLY_SIZE - 1, &g_connection);
+        reply[BOOT_REPLY_SIZE - 1] = '\0';
+        if (!reply[0]) {
+            s_repliesOwed++;  // this send's reply may still come: it must not answer the next
+            return false;
+        }
+        // The text is judged, not the result: a LAN line cut short by the timeout may still end in ok.
+        if (s_repliesOwed == 0) return ReplyIsOk(reply);
+        s_repliesOwed--;  // the late answer to an earlier send
+    }
+}
+
+void BootQuietBeforeRepeat()
+{
+    if (!s_lineQuiet) BootDiscardLateReplies();
 }
 
 const char *SectorSelectCode(int32_t sector)
@@ -94,15 +137,35 @@ static void BootPost(UpgradePlan *plan, int code, const char *fmt, ...)
 // A stop asked for from outside is honoured before the next command, never inside one.
 static bool BootStopRequested(const UpgradePlan *plan) { return plan->stopRequested != 0; }
 
+// A command not accepted, sent once more after the line has been quiet; false, with nothing
+// sent, when a stop came first (also one that came during the quiet).
+static bool BootSendAgain(const UpgradePlan *plan, const char *text)
+{
+    if (BootStopRequested(plan)) return false;
+    BootQuietBeforeRepeat();
+    return !BootStopRequested(plan) && SendExpectOk(text);
+}
+
+// DrainInput for milliseconds in slices, so that a stop ends the pause within one slice.
+// False when a stop was asked for.
+static bool BootPause(const UpgradePlan *plan, uint32_t milliseconds)
+{
+    for (uint32_t done = 0; done < milliseconds; done += BOOT_DRAIN_SLICE_MS) {
+        if (BootStopRequested(plan)) return false;
+        uint32_t left = milliseconds - done;
+        DrainInput(&g_connection, left < BOOT_DRAIN_SLICE_MS ? left : (uint32_t)BOOT_DRAIN_SLICE_MS);
+    }
+    return !BootStopRequested(plan);
+}
+
 static bool BootInitialise(UpgradePlan *plan)
 {
     BootPost(plan, UPN_STATUS, "Initialising Instrument");
-    DrainInput(&g_connection, 1000);
-    if (BootStopRequested(plan)) return false;
+    if (!BootPause(plan, 1000)) return false;
     SendLine(BOOT_ATTENTION, &g_connection);
-    DrainInput(&g_connection, 5000);
-    if (BootStopRequested(plan)) return false;
-    bool ok = SendExpectOk(BOOT_INITIALISE) || (!BootStopRequested(plan) && SendExpectOk(BOOT_INITIALISE));
+    plan->stage = UPGRADE_STAGE_BOOT;
+    if (!BootPause(plan, 5000)) return false;
+    bool ok = SendExpectOk(BOOT_INITIALISE) || BootSendAgain(plan, BOOT_INITIALISE);
     if (!ok && BootStopRequested(plan)) return false;  // the second try was left undone
     BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
     return ok;
@@ -167,7 +230,10 @@ static bool BootErase(BootRun *run)
         bool skipped = BootSectorSkipped(run, sector);
         BootPost(run->plan, UPN_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
         UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->sectorCount, p + 1));
-        if (!skipped && !(SelectSector(sector) && SendExpectOk(BOOT_ERASE))) {
+        if (skipped) continue;
+        bool selected = SelectSector(sector);
+        if (selected) run->plan->stage = UPGRADE_STAGE_FLASH;
+        if (!(selected && SendExpectOk(BOOT_ERASE))) {
             BootPost(run->plan, UPN_LOG, "ERROR: Failed to erase sector %d", (int)sector);
             return false;
         }
@@ -227,8 +293,10 @@ static bool BootSendRecord(const UpgradePlan *plan, const char *line)
     char command[BOOT_LINE_MAX + 3];  // the longest line, CR LF and the terminator
     TextCopy(command, sizeof command, line);
     if (TextAppend(command, sizeof command, "\r\n") >= sizeof command) return false;  // never cut
-    for (int attempt = 0; attempt < BOOT_RECORD_SENDS && !BootStopRequested(plan); attempt++) {
-        if (SendExpectOk(command)) return true;
+    if (BootStopRequested(plan)) return false;
+    if (SendExpectOk(command)) return true;
+    for (int attempt = 1; attempt < BOOT_RECORD_SENDS && !BootStopRequested(plan); attempt++) {
+        if (BootSendAgain(plan, command)) return true;
     }
     return false;
 }
@@ -241,6 +309,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
     file.at = file.count = 0;
     if (!file.f) return false;
     bool ok = !BootStopRequested(run->plan) && SelectSector(e->sector);
+    if (ok) run->plan->stage = UPGRADE_STAGE_FLASH;  // an OVER sector changes without an erase
     char line[BOOT_LINE_SIZE];
     while (ok) {
         int n = BootReadLine(&file, line);
@@ -280,6 +349,7 @@ static void BootRestart(UpgradePlan *plan)
 {
     BootPost(plan, UPN_STATUS, "Restarting Instrument");
     SendLine(BOOT_RESTART, &g_connection);
+    plan->stage = UPGRADE_STAGE_RESTARTED;
     DrainInput(&g_connection, 500);
     SendLine(BOOT_RESTART_BYTE, &g_connection);
     DrainInput(&g_connection, 1000);
@@ -290,6 +360,8 @@ static void BootRestart(UpgradePlan *plan)
 bool RunUpgradeProcedure(UpgradePlan *plan)
 {
     plan->succeeded = 0;
+    plan->stage = UPGRADE_STAGE_NORMAL;
+    BootBeginConversation();
     BootRun run = {};
     run.plan = plan;
     run.entries = plan->chosenEntries;

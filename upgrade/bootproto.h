@@ -11,6 +11,12 @@ enum {
     BOOT_LINE_SIZE = 512,   // HEX line buffer: a line of at most 510 characters
     BOOT_LINE_MAX = 510,
     BOOT_RECORD_SENDS = 4,  // a record is sent at most this often before it counts as failed
+    BOOT_REPLY_TIMEOUT_MS = 5000,  // reply wait of every command
+    // Quiet that ends the discarding of late replies before a repeat or after a wait that
+    // ended with nothing; a late reply that comes after it is still recognised (SendExpectOk).
+    BOOT_LATE_QUIET_MS = 1000,
+    BOOT_LATE_LINES_MAX = 64,  // lines discarded at most in one go: a line that never stops
+    BOOT_DRAIN_SLICE_MS = 250, // the attention pauses look for a stop this often
 };
 
 // Progress position 0..100 for done of total: done*100/total + 1 (done/(total/100) + 1 from
@@ -22,9 +28,21 @@ int ProgressPercent(int32_t total, int32_t done);
 // any case.
 bool ReplyIsOk(const char *reply);
 
-// Sends text with SendLine and receives one reply; true when the reply is accepted.
+// Starts a conversation with the boot loader: sets the link's reply wait to
+// BOOT_REPLY_TIMEOUT_MS and forgets the replies owed to the sends of an earlier one.
+void BootBeginConversation();
+
+// Sends text with SendLine and receives its reply; true when the reply is accepted. Every
+// send whose wait ended with nothing leaves a reply owed: before the next send the line is
+// first drained until quiet, and any owed reply that still comes later is read and dropped
+// before the one that answers this send, so a reply is never paired with the wrong send.
 // A failed send (negative result) counts as not accepted without waiting for a reply.
 bool SendExpectOk(const char *text);
+
+// Before a command not accepted is sent again: discards what arrives until the line has been
+// quiet for BOOT_LATE_QUIET_MS (unless that was done since the last send), so that what
+// answered the earlier send cannot answer the repeat.
+void BootQuietBeforeRepeat();
 
 // The select code of sector ("C72Dy" ...), or null for sectors without one (only 0..14 have).
 const char *SectorSelectCode(int32_t sector);

@@ -57,6 +57,15 @@ struct EntryTable {
     int32_t counts[UPGRADE_SET_COUNT];
 };
 
+// How far the worker has taken the instrument (UpgradePlan::stage), for what a stopped or
+// failed upgrade leaves behind.
+enum UpgradeStage : uint8_t {
+    UPGRADE_STAGE_NORMAL = 0,     // nothing sent yet: the instrument runs its firmware as before
+    UPGRADE_STAGE_BOOT = 1,       // the attention byte went out: it waits in its boot loader
+    UPGRADE_STAGE_FLASH = 2,      // an erase went out: its firmware is incomplete until programmed
+    UPGRADE_STAGE_RESTARTED = 3,  // the restart went out after every file was programmed
+};
+
 // The upgrade the command has settled, handed to the progress dialog and its worker.
 struct UpgradePlan {
     void *dialogWindow;     // progress dialog (an HWND); set by the dialog when it opens
@@ -69,6 +78,7 @@ struct UpgradePlan {
     // Set by the front end from another thread (the headless runner's Ctrl-C): the worker
     // sends nothing more once it sees it, but a command under way still gets its reply.
     volatile uint8_t stopRequested;
+    volatile uint8_t stage;  // UpgradeStage; set by the worker, read by the front end after it
 };
 
 // Reads an upgrade descriptor into table (zeroed first) and plan (comparisons set to none,

@@ -49,6 +49,7 @@ int ReadByte(ConnectionRecord *)
 
 int ReceiveLine(char *buf, int size, ConnectionRecord *rec)
 {
+    if (g_fake.onReceive) g_fake.onReceive();
     memset(buf, 0, size);
     int n = 0;
     while (n < size - 1) {

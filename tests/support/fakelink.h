@@ -34,6 +34,8 @@ struct FakeLink {
     int readError = 0;                // ReadByte returns -1 once input is empty and this is set
     // Called after every SendLine with the text sent; may append to input (the instrument's answer).
     std::function<void(const std::string &)> onSend;
+    // Called as every ReceiveLine begins: may append to input (a reply arriving during the wait).
+    std::function<void()> onReceive;
     std::string drains;               // one letter per DrainInput ('d') or DrainUntilQuiet ('q') call
     unsigned lastDrainMs = 0;
     unsigned replyTimeoutMs = 5000;

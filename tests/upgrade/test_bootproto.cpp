@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,7 @@ TEST(BootReply, Accepted)
     };
     for (const auto &c : cases) {
         FakeLinkReset();
+        BootBeginConversation();
         g_fake.onSend = [&](const std::string &) { g_fake.input = std::string(c.reply) + "\r\n"; };
         EXPECT_EQ(c.ok, ReplyIsOk(c.reply)) << c.reply;
         EXPECT_EQ(c.ok, SendExpectOk("cmd\n")) << c.reply;
@@ -51,6 +53,7 @@ TEST(BootReply, Accepted)
 TEST(BootReply, LongReplyStaysBounded)
 {
     FakeLinkReset();
+    BootBeginConversation();
     g_fake.onSend = [](const std::string &) { g_fake.input = std::string(300, 'a') + "ok\r\n"; };
     EXPECT_FALSE(SendExpectOk("x"));  // only the first 126 characters are the reply
 }
@@ -58,6 +61,7 @@ TEST(BootReply, LongReplyStaysBounded)
 TEST(BootReply, FailedSendIsNoReply)
 {
     FakeLinkReset();
+    BootBeginConversation();
     g_connection.interfaceKind = IFACE_LAN;
     g_fake.sendResult = -1;
     g_fake.input = "ok\r\n";  // stale: must not count for a send that failed
@@ -71,6 +75,7 @@ TEST(BootSector, Codes)
                                         "B3E9y", "9BE3y", "E39By", "3E9By", "B93Ey"};
     for (int s = 0; s < 15; s++) {
         FakeLinkReset();
+        BootBeginConversation();
         g_fake.onSend = [](const std::string &) { g_fake.input = "ok\r\n"; };
         EXPECT_TRUE(SelectSector(s)) << s;
         EXPECT_EQ(std::string(codes[s]) + "\n", g_fake.sent) << s;
@@ -183,6 +188,8 @@ protected:
     }
 };
 
+static const size_t ATTENTION_DRAINS = (1000 + 5000) / 250;
+
 static const char HEX_A[] = ":10000000AA\r\n; a comment\r\n\r\n:00000001FF";  // no final line end
 static const char HEX_B[] = ":02000004BB\n";
 
@@ -205,15 +212,15 @@ TEST_F(BootProcedure, WholeRun)
         "z\n", "\x15",
     };
     EXPECT_EQ(want, loader.Texts());
-    // Attention between the 1000 ms and the 5000 ms drain; restart byte after the 500 ms one.
-    EXPECT_EQ(1u, loader.sent[0].drainsBefore);
-    EXPECT_EQ(1000u, loader.sent[0].lastDrainMs);
-    EXPECT_EQ(2u, loader.sent[1].drainsBefore);
-    EXPECT_EQ(5000u, loader.sent[1].lastDrainMs);
-    EXPECT_EQ(2u, loader.sent.end()[-2].drainsBefore);
-    EXPECT_EQ(3u, loader.sent.back().drainsBefore);
+    // Attention between the 1000 ms and the 5000 ms pause, each drained in slices of 250 ms
+    // (a stop ends them); restart byte after the 500 ms drain.
+    EXPECT_EQ(4u, loader.sent[0].drainsBefore);
+    EXPECT_EQ(250u, loader.sent[0].lastDrainMs);
+    EXPECT_EQ(ATTENTION_DRAINS, loader.sent[1].drainsBefore);
+    EXPECT_EQ(ATTENTION_DRAINS, loader.sent.end()[-2].drainsBefore);
+    EXPECT_EQ(ATTENTION_DRAINS + 1, loader.sent.back().drainsBefore);
     EXPECT_EQ(500u, loader.sent.back().lastDrainMs);
-    EXPECT_EQ("dddd", g_fake.drains);
+    EXPECT_EQ(std::string(ATTENTION_DRAINS + 2, 'd'), g_fake.drains);
     EXPECT_EQ(1000u, g_fake.lastDrainMs);
 
     std::vector<std::string> status = {
@@ -297,10 +304,62 @@ TEST_F(BootProcedure, InitialiseFailsTwice)
 TEST_F(BootProcedure, RecordAcceptedOnFourthSend)
 {
     AddFile("a.hex", 0, HEX_B);
-    loader.replies[":02000004BB\n\r\n"] = {"no", "", "o", "OK"};
+    loader.replies[":02000004BB\n\r\n"] = {"no", "err", "o", "OK"};
     Finish(true);
     std::vector<std::string> texts = loader.Texts();
     EXPECT_EQ(4, std::count(texts.begin(), texts.end(), ":02000004BB\n\r\n"));
+}
+
+// A boot loader that answers every line once and in order, some of the answers only after the
+// reply wait that should have read them has ended (at the next ReceiveLine), and that refuses
+// one send of a record. It stores a record only when it answers it "ok". Whatever the timing,
+// the upgrade ends with every record stored, or fails: never a success with a record missing.
+TEST_F(BootProcedure, LateRepliesAnswerOnlyTheirOwnSend)
+{
+    static const struct {
+        const char *what;
+        int lateFrom, lateCount;  // record sends (counted from 1) answered late
+        int refused;              // the record send answered "no"; 0 for none
+        bool succeeds;
+    } cases[] = {
+        {"one late reply, then a refusal", 3, 1, 6, true},
+        {"a refusal answered late", 3, 1, 3, true},
+        {"the first record answered late", 1, 1, 0, true},
+        {"every reply late from the third send", 3, 1000, 0, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        std::string content;
+        for (int i = 0; i < 8; i++) content += ":0" + std::to_string(i) + "\n";
+        AddFile("a.hex", 0, content);
+        std::deque<std::pair<int, std::string>> queued;  // reply and the ReceiveLine it is there for
+        std::set<std::string> stored;
+        int receives = 0, recordSends = 0;
+        g_fake.onSend = [&](const std::string &text) {
+            if (text == "\x19" || text == "z\n" || text == "\x15") return;
+            std::string reply = "ok";
+            if (text[0] == ':') {
+                recordSends++;
+                if (recordSends == c.refused) reply = "no";
+                else stored.insert(text);
+            }
+            bool late = text[0] == ':' && recordSends >= c.lateFrom && recordSends < c.lateFrom + c.lateCount;
+            queued.push_back({receives + (late ? 2 : 1), reply + "\r\n"});
+        };
+        g_fake.onReceive = [&]() {
+            receives++;
+            while (!queued.empty() && queued.front().first <= receives) {
+                g_fake.input += queued.front().second;
+                queued.pop_front();
+            }
+        };
+        Finish(c.succeeds);
+        if (c.succeeds) {
+            EXPECT_EQ(8u, stored.size());
+        }
+    }
 }
 
 // Each failure: its log line, and nothing at all sent after the failing command.
@@ -350,7 +409,7 @@ TEST_F(BootProcedure, FailuresStopEverything)
         std::vector<std::string> texts = loader.Texts();
         EXPECT_EQ(c.lastSentCount, std::count(texts.begin(), texts.end(), c.lastSent));
         EXPECT_EQ(std::string::npos, g_fake.sent.find("\x15"));
-        EXPECT_EQ("dd", g_fake.drains);  // the attention drains only: no restart
+        EXPECT_EQ(std::string(ATTENTION_DRAINS, 'd'), g_fake.drains);  // the attention's only: no restart
     }
 }
 
@@ -370,11 +429,18 @@ TEST_F(BootProcedure, EmptyTotalKeepsProgressInRange)
 // left unanswered is not sent again either.
 TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
 {
-    static const struct { const char *what; std::string stopAt; int occurrence; const char *reply; } cases[] = {
-        {"during the erase", "x", 1, "ok"},
-        {"during a record", ":02000004BB\n\r\n", 2, "ok"},
-        {"during an unanswered record", ":02000004BB\n\r\n", 1, ""},
-        {"during an unanswered initialise", "C7D2z\n", 1, ""},
+    static const struct {
+        const char *what;
+        std::string stopAt;
+        int occurrence;
+        const char *reply;
+        UpgradeStage stage;  // what the instrument is left in
+    } cases[] = {
+        {"during the attention pause", "\x19", 1, "", UPGRADE_STAGE_BOOT},
+        {"during the erase", "x", 1, "ok", UPGRADE_STAGE_FLASH},
+        {"during a record", ":02000004BB\n\r\n", 2, "ok", UPGRADE_STAGE_FLASH},
+        {"during an unanswered record", ":02000004BB\n\r\n", 1, "", UPGRADE_STAGE_FLASH},
+        {"during an unanswered initialise", "C7D2z\n", 1, "", UPGRADE_STAGE_BOOT},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -394,5 +460,7 @@ TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
         EXPECT_EQ(c.stopAt, texts.back());
         EXPECT_EQ(c.occurrence, std::count(texts.begin(), texts.end(), c.stopAt));
         for (const std::string &line : log) EXPECT_EQ(std::string::npos, line.find("ERROR")) << line;
+        EXPECT_EQ(c.stage, plan.stage);
+        EXPECT_LE(g_fake.lastDrainMs, 250u);  // no pause runs on for long after the stop
     }
 }
