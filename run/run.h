@@ -39,6 +39,7 @@ struct RunOptions {
     uint32_t replyLimitS;  // --reply-limit: longest a reply wait may be kept alive by replies
     bool json;             // --json: the identification or search results as JSON
     bool yes;              // --yes: the upgrade's questions answered Yes / OK, its list accepted
+    bool allowModelMismatch;  // --allow-model-mismatch: the upgrade's model warning answered OK
     bool timestamps;       // --timestamps: every standard-output line stamped hh:mm:ss.mmm
     std::string scriptPath;
     std::string upgradePath;  // --upgrade FILE
@@ -86,9 +87,9 @@ void RunSetTimestamps(bool on);
 // Text in the ANSI code page as UTF-8.
 std::string RunUtf8(const std::string &text);
 
-// How UiMessage answers the questions nobody is there to answer: No / Cancel, or with --yes
-// Yes / OK (never once Ctrl-C has come).
-void RunSetAnswerYes(bool yes);
+// How UiMessage answers the questions nobody is there to answer: No / Cancel, or when yes
+// Yes / OK, naming option after the answer (never once Ctrl-C has come).
+void RunSetAnswerYes(bool yes, const char *option = "--yes");
 // The last message UiMessage showed since RunForgetMessage: its text on one line, and for a
 // question the answer given (null for a plain message).
 struct RunMessage {
@@ -116,8 +117,9 @@ int RunIdentify(bool json);
 int RunFind(bool json);
 // --upgrade FILE over the identified link (run_upgrade.cpp): the window's upgrade command with
 // its dialogs played on the console; yes accepts the proposed operation unless it is blocked
-// (the questions follow RunSetAnswerYes). Returns the exit code and says why it was not 0.
-int RunUpgrade(const char *path, bool yes);
+// (the questions follow RunSetAnswerYes), but only allowModelMismatch answers the model
+// warning OK. Returns the exit code and says why it was not 0.
+int RunUpgrade(const char *path, bool yes, bool allowModelMismatch);
 
 // --- The JUnit report of a script run (run_junit.cpp) -----------------------------------------
 // Creates the report file (empty until RunJunitFinish); false with *error when it cannot be

@@ -28,6 +28,7 @@ static bool s_timestamps;        // --timestamps
 static bool s_atLineStart = true;  // the next character written to standard output begins a line
 static std::string s_lastError;
 static bool s_answerYes;         // --yes
+static const char *s_answerOption = "--yes";  // the option that said so, named with the answer
 static RunMessage s_lastMessage;
 
 // --- Output ---------------------------------------------------------------------------------
@@ -101,7 +102,11 @@ bool RunTakePosted(RunPosted *out)
 
 // --- link/ui.h --------------------------------------------------------------------------------
 
-void RunSetAnswerYes(bool yes) { s_answerYes = yes; }
+void RunSetAnswerYes(bool yes, const char *option)
+{
+    s_answerYes = yes;
+    s_answerOption = option;
+}
 
 RunMessage RunLastMessage() { return s_lastMessage; }
 
@@ -132,7 +137,7 @@ int UiMessage(UiOwner, const char *text, const char *, UiIcon, UiButtons buttons
     static const char *const names[] = {"", "OK", "Cancel", "", "", "", "Yes", "No"};
     s_lastMessage.answer = names[answer];
     s_lastMessage.declined = !go;
-    RunWriteError((std::string("answered ") + names[answer] + (go ? " (--yes)" : "")).c_str());
+    RunWriteError((std::string("answered ") + names[answer] + (go ? std::string(" (") + s_answerOption + ")" : "")).c_str());
     return answer;
 }
 

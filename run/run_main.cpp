@@ -338,7 +338,7 @@ static int RunConnectedForm(const RunOptions *opt)
     if (code != RUN_EXIT_PASSED) return code;
     switch (opt->form) {
     case RUN_FORM_IDENTIFY: return RunIdentify(opt->json);
-    case RUN_FORM_UPGRADE: return RunUpgrade(opt->upgradePath.c_str(), opt->yes);
+    case RUN_FORM_UPGRADE: return RunUpgrade(opt->upgradePath.c_str(), opt->yes, opt->allowModelMismatch);
     default: return RunScriptForm(opt);
     }
 }

@@ -28,7 +28,8 @@ const char *RunUsageText()
            "                    [--reply-limit SECONDS] [--junit FILE] [--timestamps] SCRIPT\n"
            "       quillon2-run [LINK] --identify [--json | --timestamps]\n"
            "       quillon2-run --find [--json | --timestamps]\n"
-           "       quillon2-run [LINK] --upgrade FILE [--yes] [--timestamps]\n"
+           "       quillon2-run [LINK] --upgrade FILE [--yes] [--allow-model-mismatch]\n"
+           "                    [--timestamps]\n"
            "\n"
            "Runs a Quillon2 command script against an instrument without the window and\n"
            "reports the outcome in the exit code; or identifies the instrument, searches\n"
@@ -51,7 +52,10 @@ const char *RunUsageText()
            "  --upgrade FILE      upgrade the firmware from an upgrade descriptor (.upg, .upx)\n"
            "                      or a main HEX file, as the window's Upgrade Firmware does\n"
            "  --yes               with --upgrade: answer its questions Yes or OK and accept\n"
-           "                      the proposed operation (a blocked one never)\n"
+           "                      the proposed operation (a blocked one never); not the\n"
+           "                      model warning\n"
+           "  --allow-model-mismatch  with --upgrade: answer OK to the warning that the\n"
+           "                      file's model does not match the instrument's\n"
            "  --help              this text\n"
            "Each option may be given once. LINK is one of the link options; without one the\n"
            "\"Connect\" section of Quilloner.ini (saved by the window's \"Save as Default\")\n"
@@ -214,6 +218,11 @@ static bool TakeJunit(RunOptions *opt, const char *value, std::string *)
 
 static bool TakeJson(RunOptions *opt, const char *, std::string *) { opt->json = true; return true; }
 static bool TakeYes(RunOptions *opt, const char *, std::string *) { opt->yes = true; return true; }
+static bool TakeAllowModelMismatch(RunOptions *opt, const char *, std::string *)
+{
+    opt->allowModelMismatch = true;
+    return true;
+}
 static bool TakeTimestamps(RunOptions *opt, const char *, std::string *) { opt->timestamps = true; return true; }
 
 // Which forms an option goes with.
@@ -247,6 +256,7 @@ static const struct {
     {"--json", nullptr, false, TakeJson, WITH_IDENTIFY | WITH_FIND},
     {"--upgrade", nullptr, true, TakeUpgrade, WITH_UPGRADE},
     {"--yes", nullptr, false, TakeYes, WITH_UPGRADE},
+    {"--allow-model-mismatch", nullptr, false, TakeAllowModelMismatch, WITH_UPGRADE},
     {"--help", "-h", false, TakeHelp, WITH_ALL},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0] };

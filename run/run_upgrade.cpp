@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/texttab.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "run/run.h"
@@ -24,9 +25,12 @@ enum { WORKER_POLL_MS = 20 };
 // What the command's seams saw of this run, for the exit code and the reason given.
 static struct {
     bool yes;                // --yes
+    bool allowModelMismatch; // --allow-model-mismatch
+    bool modelDeclined;      // the model warning was answered Cancel
     std::string refusal;     // the files list was not accepted: why
     bool procedureRan;
     bool succeeded;
+    uint8_t stage;           // UpgradeStage the worker reached
     std::string lastLog;     // the worker's last log line
 } s_upgrade;
 
@@ -95,6 +99,17 @@ bool ChooseUpgradeFile(UiOwner, char *path, size_t cap)
     return false;
 }
 
+// The one question --yes does not answer: a firmware for another model can make the instrument
+// unusable, so going on takes an option that says exactly that.
+bool ConfirmModelMismatch(UiOwner, const char *text)
+{
+    RunSetAnswerYes(s_upgrade.allowModelMismatch, "--allow-model-mismatch");
+    bool go = UiMessage(nullptr, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
+    RunSetAnswerYes(s_upgrade.yes);
+    s_upgrade.modelDeclined = !go;
+    return go;
+}
+
 // No script runs beside an upgrade.
 void UpgradePauseScript() {}
 
@@ -137,6 +152,7 @@ int RunUpgradeProgressDialog(UiOwner, UpgradePlan *plan)
     s_progress.shown = 0;
     s_upgrade.procedureRan = true;
     s_upgrade.succeeded = plan->succeeded != 0;
+    s_upgrade.stage = plan->stage;
     // As the progress dialog's Finished does: the instrument restarted its network interface.
     if (plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
         CloseLink(&g_connection);
@@ -152,6 +168,8 @@ static std::string UpgradeRefusal()
 {
     if (!s_upgrade.refusal.empty()) return s_upgrade.refusal;
     RunMessage m = RunLastMessage();
+    if (s_upgrade.modelDeclined && !RunInterrupted())
+        return "\"" + m.text + "\" was answered Cancel (--allow-model-mismatch answers OK)";
     if (m.declined) return "\"" + m.text + "\" was answered " + m.answer + " (--yes answers " +
                            (strcmp(m.answer, "No") == 0 ? "Yes" : "OK") + ")";
     if (!m.text.empty()) return "the check \"" + m.text + "\"";
@@ -159,15 +177,28 @@ static std::string UpgradeRefusal()
     return "the upgrade file lists 50 or more files for one target";
 }
 
-int RunUpgrade(const char *path, bool yes)
+// What Ctrl-C left behind, by how far the worker had got.
+static const char *UpgradeStopText()
+{
+    if (!s_upgrade.procedureRan || s_upgrade.stage == UPGRADE_STAGE_NORMAL)
+        return "the upgrade stopped before the boot loader was called; the instrument is unchanged";
+    if (s_upgrade.succeeded) return "the upgrade had ended: the firmware was sent and the instrument restarted";
+    if (s_upgrade.stage == UPGRADE_STAGE_BOOT)
+        return "the upgrade stopped after the command under way; the instrument waits in its boot loader, "
+               "its firmware not yet changed (switch it off and on)";
+    return "the upgrade stopped after the command under way; the instrument waits in its boot loader "
+           "with its firmware incomplete: upgrade it again";
+}
+
+int RunUpgrade(const char *path, bool yes, bool allowModelMismatch)
 {
     s_upgrade = {};
     s_upgrade.yes = yes;
+    s_upgrade.allowModelMismatch = allowModelMismatch;
     RunForgetMessage();
     bool ran = RunFirmwareUpgradeFile(nullptr, path);
     if (RunInterrupted()) {
-        if (s_upgrade.procedureRan && !s_upgrade.succeeded)
-            RunWriteError("the upgrade stopped after the command under way; the instrument waits in its boot loader");
+        RunWriteError(UpgradeStopText());
         return RUN_EXIT_INTERRUPTED;
     }
     if (ran && s_upgrade.succeeded) return RUN_EXIT_PASSED;

@@ -98,7 +98,7 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
 {
     char text[512];
     if (CheckTargetModel(g_connection.idnText, c->plan.targetModel, c->detected, text, sizeof text) &&
-        UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) != UI_ANSWER_OK) {
+        !ConfirmModelMismatch(c->owner, text)) {
         return -1;
     }
     VersionVerdict verdict = CheckFirmwareVersion(&c->plan, g_connection.versionText);

@@ -21,6 +21,10 @@ bool ChooseUpgradeFile(UiOwner owner, char *path, size_t cap);
 // Returns IDC_FILES_ACCEPT (1000) for Accept, 2 for Cancel, -1 when it could not be shown.
 int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking);
 
+// The model check's warning (text: the upgrade file's model against the instrument's, shown when
+// they differ or either is unknown). True when the user goes on: the window asks OK or Cancel.
+bool ConfirmModelMismatch(UiOwner owner, const char *text);
+
 // The "Upgrade Firmware" progress dialog for plan (chosenEntries set): runs RunUpgradeProcedure
 // on a worker and returns when the user has closed it, never before the worker has finished.
 // Returns 2, or -1 when it could not be shown.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/texttab.h"
 #include "common/textutil_win.h"
 #include "link/link.h"
 #include "link/ui.h"
@@ -105,6 +106,11 @@ static INT_PTR CALLBACK FilesDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARA
         break;
     }
     return FALSE;
+}
+
+bool ConfirmModelMismatch(UiOwner owner, const char *text)
+{
+    return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }
 
 int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # quillon2-run --upgrade against the simulated boot loader: a complete upgrade over LAN with the
 # flash verified; each refusal (model, version, blocked list, QVN73 over LAN) with exit 4, its
-# reason, and nothing sent to the boot loader; a refused record (exit 2); Ctrl-C while
-# programming (exit 130, nothing sent after the record under way, no restart).
+# reason, and nothing sent to the boot loader; a refused record (exit 2); replies that always
+# come after the reply wait (exit 2, none taken for a later send); Ctrl-C while
+# programming (exit 130, nothing sent after the record under way, no restart) and in the pause
+# after the attention byte (exit 130 within a moment, saying the firmware is unchanged).
 # Usage: headless_upgrade.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
 
@@ -53,6 +55,8 @@ while IFS='|' read -r name setup args reason shown; do
   grep -qF '\x19' wire.txt && fail "$name: the boot loader was called"
 done <<EOF
 model, no --yes||--usb $QSIM_COM --upgrade other.upg|upgrade refused: "The upgrade file is for a RZT4600. You are connected to a RZT7680 Please ensure
+model, --yes alone||--usb $QSIM_COM --upgrade other.upg --yes|was answered Cancel (--allow-model-mismatch answers OK)
+model allowed, no --yes||--usb $QSIM_COM --upgrade other.upg --allow-model-mismatch|the proposed operation was not accepted (--yes accepts it)|RZT4600
 version||--usb $QSIM_COM --upgrade newer.upg --yes|upgrade refused: the check "The connected instrument is incompatible with the selected firmware"
 blocked list||--usb $QSIM_COM --upgrade missing.upg --yes|upgrade refused: the proposed operation cannot be accepted|[gone.hex]
 QVN73 over LAN|set idn Vendrel,QVN7300,12345,1.23|--lan $QSIM_LAN --upgrade fw.upg --yes|serial connection
@@ -65,6 +69,15 @@ runq --usb "$QSIM_COM" --upgrade fw.upg --yes
 expect_rc "refused record" 2
 expect_grep "refused record" out.txt "ERROR: Failed to send file main.hex"
 transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
+
+# --- A boot loader that always answers after the reply wait: each late reply is dropped, never
+# taken for the next send's, and the first record fails after 4 sends (exit 2) ----------------
+sim_ok reset
+sim_ok boot late-replies 0 1000 5600
+runq --usb "$QSIM_COM" --upgrade fw.upg --yes
+expect_rc "late replies" 2
+expect_grep "late replies" out.txt "ERROR: Failed to send file main.hex"
+[ "$(transcript serial | grep -c '^:')" = 4 ] || fail "late replies: $(transcript serial | grep -c '^:') record sends, 4 expected"
 
 # --- Ctrl-C while programming: the record under way is answered, then nothing more -------------
 sim_ok reset
@@ -83,7 +96,20 @@ sent=$(transcript serial | grep -c '^:')
 [ "$after" -le $((before + 2)) ] || fail "ctrl-c: $before records before the signal, $after after it"
 [ "$after" -lt 200 ] || fail "ctrl-c: the upgrade ran to its end"
 transcript serial | grep -qE '^z$|\\x15' && fail "ctrl-c: restart sent"
-expect_grep "ctrl-c" err.txt "the upgrade stopped after the command under way"
+expect_grep "ctrl-c" err.txt "the upgrade stopped after the command under way; the instrument waits in its boot loader with its firmware incomplete"
+
+# --- Ctrl-C in the 5 s pause after the attention byte: out at once, and it says what is true ----
+sim_ok reset
+runq_bg --usb "$QSIM_COM" --upgrade fw.upg --yes
+for _ in $(seq 150); do [[ $(sim boot state) == *mode=boot* ]] && break; sleep 0.1; done
+start=$(date +%s%N)
+kill -INT "$pid"
+wait "$pid"; rc=$?
+elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
+expect_rc "ctrl-c in the attention pause" 130
+(( elapsed <= 2000 )) || fail "ctrl-c in the attention pause: $elapsed ms to exit"
+expect_grep "ctrl-c in the attention pause" err.txt "the instrument waits in its boot loader, its firmware not yet changed"
+transcript serial | grep -qF 'C7D2z' && fail "ctrl-c in the attention pause: the initialise was sent"
 
 sim_ok reset
 finish

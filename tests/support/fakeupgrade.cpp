@@ -2,8 +2,10 @@
 // upgrade/command.h.
 #include <cstring>
 
+#include "common/texttab.h"
 #include "common/textutil.h"
 #include "fakeupgrade.h"
+#include "link/ui.h"
 #include "res/resource.h"
 #include "upgrade/bootproto.h"
 #include "upgrade/command.h"
@@ -61,6 +63,12 @@ bool ChooseUpgradeFile(UiOwner, char *path, size_t cap)
 {
     TextCopy(path, cap, g_fakeUpgrade.chosenPath.c_str());
     return !g_fakeUpgrade.chosenPath.empty();
+}
+
+// As the window asks it: through the fake message box, which the test answers.
+bool ConfirmModelMismatch(UiOwner owner, const char *text)
+{
+    return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }
 
 int ShowFirmwareFilesDialog(UiOwner, const char *richText, bool blocking)
