@@ -39,7 +39,8 @@ struct RunOptions {
     uint32_t replyLimitS;  // --reply-limit: longest a reply wait may be kept alive by replies
     bool json;             // --json: the identification or search results as JSON
     bool yes;              // --yes: the upgrade's questions answered Yes / OK, its list accepted
-    bool allowModelMismatch;  // --allow-model-mismatch: the upgrade's model warning answered OK
+    bool allowModelMismatch;  // --allow-model-mismatch: the warning that the upgrade file is for
+                              // another model answered OK
     bool timestamps;       // --timestamps: every standard-output line stamped hh:mm:ss.mmm
     std::string scriptPath;
     std::string upgradePath;  // --upgrade FILE
@@ -117,8 +118,8 @@ int RunIdentify(bool json);
 int RunFind(bool json);
 // --upgrade FILE over the identified link (run_upgrade.cpp): the window's upgrade command with
 // its dialogs played on the console; yes accepts the proposed operation unless it is blocked
-// (the questions follow RunSetAnswerYes), but only allowModelMismatch answers the model
-// warning OK. Returns the exit code and says why it was not 0.
+// (the questions follow RunSetAnswerYes), but only allowModelMismatch answers OK to the model
+// warning of a file that names another model than the instrument's. Returns the exit code and says why it was not 0.
 int RunUpgrade(const char *path, bool yes, bool allowModelMismatch);
 
 // --- The JUnit report of a script run (run_junit.cpp) -----------------------------------------

@@ -99,14 +99,15 @@ bool ChooseUpgradeFile(UiOwner, char *path, size_t cap)
     return false;
 }
 
-// The one question --yes does not answer: a firmware for another model can make the instrument
-// unusable, so going on takes an option that says exactly that.
-bool ConfirmModelMismatch(UiOwner, const char *text)
+// A mismatch is the one question --yes does not answer: firmware for another model can make the
+// instrument unusable, so going on takes an option that says exactly that. A model that cannot
+// be checked (a main HEX file names none) is answered as the other questions are.
+bool ConfirmTargetModel(UiOwner, const char *text, bool mismatch)
 {
-    RunSetAnswerYes(s_upgrade.allowModelMismatch, "--allow-model-mismatch");
+    if (mismatch) RunSetAnswerYes(s_upgrade.allowModelMismatch, "--allow-model-mismatch");
     bool go = UiMessage(nullptr, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
     RunSetAnswerYes(s_upgrade.yes);
-    s_upgrade.modelDeclined = !go;
+    s_upgrade.modelDeclined = mismatch && !go;
     return go;
 }
 

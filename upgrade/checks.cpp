@@ -8,12 +8,25 @@
 #include "common/textutil.h"
 #include "upgrade/upgrade.h"
 
+// The model field of an identification (the text after its first comma) into model (cap).
+static void TargetIdnModel(const char *idnText, char *model, size_t cap)
+{
+    const char *comma = strchr(idnText, ',');
+    TextCopy(model, cap, comma ? comma + 1 : idnText);
+}
+
+bool TargetModelDiffers(const char *idnText, const char *targetModel)
+{
+    char model[128];
+    TargetIdnModel(idnText, model, sizeof model);
+    return *targetModel && !TextStartsWithNoCase(model, targetModel);
+}
+
 bool CheckTargetModel(const char *idnText, const char *targetModel, bool detected, char *text,
                       size_t cap)
 {
-    const char *comma = strchr(idnText, ',');
     char model[128];
-    TextCopy(model, sizeof model, comma ? comma + 1 : idnText);
+    TargetIdnModel(idnText, model, sizeof model);
     bool matches = TextStartsWithNoCase(model, targetModel);
     if (char *cut = strchr(model, ',')) *cut = '\0';  // shown without the fields after it
     const char *target = *targetModel ? targetModel : "Unknown Model";

@@ -98,7 +98,7 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
 {
     char text[512];
     if (CheckTargetModel(g_connection.idnText, c->plan.targetModel, c->detected, text, sizeof text) &&
-        !ConfirmModelMismatch(c->owner, text)) {
+        !ConfirmTargetModel(c->owner, text, TargetModelDiffers(g_connection.idnText, c->plan.targetModel))) {
         return -1;
     }
     VersionVerdict verdict = CheckFirmwareVersion(&c->plan, g_connection.versionText);

@@ -22,8 +22,9 @@ bool ChooseUpgradeFile(UiOwner owner, char *path, size_t cap);
 int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking);
 
 // The model check's warning (text: the upgrade file's model against the instrument's, shown when
-// they differ or either is unknown). True when the user goes on: the window asks OK or Cancel.
-bool ConfirmModelMismatch(UiOwner owner, const char *text);
+// they differ or either is unknown; mismatch when the file names a model and the instrument
+// is another). True when the user goes on: the window asks OK or Cancel.
+bool ConfirmTargetModel(UiOwner owner, const char *text, bool mismatch);
 
 // The "Upgrade Firmware" progress dialog for plan (chosenEntries set): runs RunUpgradeProcedure
 // on a worker and returns when the user has closed it, never before the worker has finished.

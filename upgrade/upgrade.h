@@ -98,6 +98,11 @@ int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *
 bool CheckTargetModel(const char *idnText, const char *targetModel, bool detected, char *text,
                       size_t cap);
 
+// True when the upgrade file names a model (targetModel not empty) and the instrument's
+// identification names another: the one case of CheckTargetModel that is a real mismatch
+// rather than a model that cannot be checked.
+bool TargetModelDiffers(const char *idnText, const char *targetModel);
+
 // Verdict of the version check: the set to use, or the message that ends the command.
 struct VersionVerdict {
     int chosenSet;          // 0 or 1; -1 when the command must abort

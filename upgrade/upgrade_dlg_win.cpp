@@ -108,7 +108,7 @@ static INT_PTR CALLBACK FilesDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARA
     return FALSE;
 }
 
-bool ConfirmModelMismatch(UiOwner owner, const char *text)
+bool ConfirmTargetModel(UiOwner owner, const char *text, bool)
 {
     return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }

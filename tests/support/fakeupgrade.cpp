@@ -66,7 +66,7 @@ bool ChooseUpgradeFile(UiOwner, char *path, size_t cap)
 }
 
 // As the window asks it: through the fake message box, which the test answers.
-bool ConfirmModelMismatch(UiOwner owner, const char *text)
+bool ConfirmTargetModel(UiOwner owner, const char *text, bool)
 {
     return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }

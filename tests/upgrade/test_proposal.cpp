@@ -166,20 +166,22 @@ TEST(Proposal, LongNameCutToColumn)
 
 TEST(UpgradeModelCheck, WarningAndText)
 {
-    static const struct { const char *idn, *target; bool detected, warn; const char *shown; } cases[] = {
-        {"VENDREL,RZT6680,123,1.0", "RZT66", true, false, "a RZT66. You are connected to a RZT6680\n"},
-        {"VENDREL,rzt6680", "RZT66", true, false, "a RZT66. You are connected to a rzt6680\n"},
-        {"VENDREL,RZT4680,1", "RZT66", true, true, "a RZT66. You are connected to a RZT4680\n"},
-        {"VENDREL,RZT6680", "", true, true, "a Unknown Model. You are connected to a RZT6680\n"},
-        {"VENDREL,RZT6680", "RZT66", false, true, "a RZT66. You are connected to a RZT6680\n"},
-        {"VENDREL,RZT66", "RZT6680", true, true, "a RZT6680. You are connected to a RZT66\n"},
-        {"NOCOMMA", "NOC", true, false, "a NOC. You are connected to a NOCOMMA\n"},
-        {"", "RZT66", true, true, "a RZT66. You are connected to a \n"},
+    // differs: a real mismatch (the runner's --yes does not answer it), not a model unchecked.
+    static const struct { const char *idn, *target; bool detected, warn, differs; const char *shown; } cases[] = {
+        {"VENDREL,RZT6680,123,1.0", "RZT66", true, false, false, "a RZT66. You are connected to a RZT6680\n"},
+        {"VENDREL,rzt6680", "RZT66", true, false, false, "a RZT66. You are connected to a rzt6680\n"},
+        {"VENDREL,RZT4680,1", "RZT66", true, true, true, "a RZT66. You are connected to a RZT4680\n"},
+        {"VENDREL,RZT6680", "", true, true, false, "a Unknown Model. You are connected to a RZT6680\n"},
+        {"VENDREL,RZT6680", "RZT66", false, true, false, "a RZT66. You are connected to a RZT6680\n"},
+        {"VENDREL,RZT66", "RZT6680", true, true, true, "a RZT6680. You are connected to a RZT66\n"},
+        {"NOCOMMA", "NOC", true, false, false, "a NOC. You are connected to a NOCOMMA\n"},
+        {"", "RZT66", true, true, true, "a RZT66. You are connected to a \n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.idn);
         char text[512];
         EXPECT_EQ(c.warn, CheckTargetModel(c.idn, c.target, c.detected, text, sizeof text));
+        EXPECT_EQ(c.differs, TargetModelDiffers(c.idn, c.target));
         std::string want = std::string("The upgrade file is for ") + c.shown +
                            "\nPlease ensure the firmware file name and target instrument model match "
                            "before continuing\n";
