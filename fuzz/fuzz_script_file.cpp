@@ -11,26 +11,27 @@
 #include "script/script.h"
 #include "script/script_parse.h"
 
-// The file as the loader must see it: pieces of at most 4095 bytes ending after an LF, each
-// read as a C string, cut at its last CR and then at its last LF.
-static void ExpectedList(const std::string &bytes, std::vector<std::string> *listed, bool *qualifies)
+// The file as the loader must see it: a leading UTF-8 byte-order mark dropped, lines ended
+// by CR, LF or CR LF, each read as a C string. A line of SCRIPT_LINE_SIZE characters or more
+// refuses the file (*tooLong) and nothing of it is listed.
+static void ExpectedList(const std::string &bytes, std::vector<std::string> *listed, bool *qualifies, bool *tooLong)
 {
-    *qualifies = false;
-    size_t pos = 0;
+    *qualifies = *tooLong = false;
+    size_t pos = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < bytes.size()) {
-        size_t end = pos;
-        while (end < bytes.size() && end - pos < SCRIPT_READ_SIZE - 1) {
-            if (bytes[end++] == '\n') break;
-        }
-        std::string piece = bytes.substr(pos, end - pos);
+        size_t end = bytes.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(pos, end - pos);
         pos = end;
-        piece = piece.substr(0, strlen(piece.c_str()));
-        size_t cr = piece.rfind('\r');
-        if (cr != std::string::npos) piece.resize(cr);
-        size_t lf = piece.rfind('\n');
-        if (lf != std::string::npos) piece.resize(lf);
-        if (!piece.empty() && (piece[0] == '"' || piece[0] == '#')) *qualifies = true;
-        if (!piece.empty() && piece[0] != 26 && piece.size() < SCRIPT_LINE_SIZE) listed->push_back(piece);
+        if (pos < bytes.size() && bytes[pos++] == '\r' && pos < bytes.size() && bytes[pos] == '\n') pos++;
+        if (line.size() >= SCRIPT_LINE_SIZE) {
+            *tooLong = true;
+            listed->clear();
+            return;
+        }
+        line = line.substr(0, strlen(line.c_str()));
+        if (!line.empty() && (line[0] == '"' || MatchScriptDirective(line.c_str()) != DIR_NONE)) *qualifies = true;
+        if (!line.empty() && line[0] != 26) listed->push_back(line);
     }
 }
 
@@ -39,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string path = FuzzScratchDir() + "/script.txt";
     std::string bytes((const char *)data, size);
     if (size > 0 && (data[0] & 0x31) == 0x31 && size < 600) {
-        // Long lines are what the read buffer exists for: stretch small inputs past it.
-        while (bytes.size() < 2 * SCRIPT_READ_SIZE + 3) bytes += std::string((const char *)data, size);
+        // Long lines are what the line limit exists for: stretch small inputs past it.
+        while (bytes.size() < 2 * SCRIPT_LINE_SIZE + 3) bytes += std::string((const char *)data, size);
     }
     FUZZ_CHECK(FuzzWriteFile(path, bytes.data(), bytes.size()));
     FakeUiReset();
@@ -49,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     g_host.selection = 0;
 
     std::vector<std::string> expected;
-    bool qualifies;
-    ExpectedList(bytes, &expected, &qualifies);
+    bool qualifies, tooLong;
+    ExpectedList(bytes, &expected, &qualifies, &tooLong);
+    if (tooLong) qualifies = false;
 
     bool tested = ScriptFileTest(path.c_str());
     FUZZ_CHECK(tested == qualifies);

@@ -15,7 +15,9 @@ enum {
     RUN_EXIT_TEST_FAILED = 1,  // a limit test failed (with stop,onfail the run ended there)
     RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search
     RUN_EXIT_LINK = 2,         // link not opened, no identification, a send or read failed;
-                               // the boot loader refused a command
+                               // a query got no reply (unless --timeouts-pass), a "print"
+                               // failed, standard output could not be written; the boot
+                               // loader refused a command
     RUN_EXIT_USAGE = 3,        // bad command line, no usable link setting, bad script file
     RUN_EXIT_REFUSED = 4,      // --upgrade refused by a check or a question
     RUN_EXIT_INTERRUPTED = 130,  // Ctrl-C or Ctrl-Break; the link was closed
@@ -42,6 +44,7 @@ struct RunOptions {
     bool allowModelMismatch;  // --allow-model-mismatch: the warning that the upgrade file is for
                               // another model answered OK
     bool timestamps;       // --timestamps: every standard-output line stamped hh:mm:ss.mmm
+    bool timeoutsPass;     // --timeouts-pass: a query without a reply does not fail the run
     std::string scriptPath;
     std::string upgradePath;  // --upgrade FILE
     std::string junitPath;    // --junit FILE
@@ -79,6 +82,9 @@ bool RunInterrupted();
 void RunWriteOutput(const char *text);
 // RunWriteOutput with every LF written as CR LF.
 void RunWriteLines(const char *text);
+// True once a write to standard output has failed (a full disk, a closed handle). The
+// failure is reported on standard error the first time.
+bool RunOutputFailed();
 // Writes a line to standard error, "quillon2-run: " first.
 void RunWriteError(const char *text);
 // The last line RunWriteError wrote (without the prefix): why a run ended, for its report.
@@ -122,12 +128,27 @@ int RunFind(bool json);
 // warning of a file that names another model than the instrument's. Returns the exit code and says why it was not 0.
 int RunUpgrade(const char *path, bool yes, bool allowModelMismatch);
 
+// "line N", N the number of the script file's line that list line index is (run_main.cpp).
+std::string RunLineName(int index);
+
 // --- The JUnit report of a script run (run_junit.cpp) -----------------------------------------
-// Creates the report file (empty until RunJunitFinish); false with *error when it cannot be
-// written. Starts the suite's clock.
+// Starts the report of a run given --junit, before anything else can fail: removes the
+// previous report (a run that is killed leaves none rather than a stale one) and checks that
+// the file can be written. scriptPath (may be empty) names the suite. False with *error when
+// the report cannot be written. Starts the suite's clock.
 bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *error);
-// Called after the runner ran list line index: a limit test becomes a test case.
+// Why a "=test," line (in any letter case) tests nothing: it has no test word, or one the
+// calculator does not know. Empty for a true limit test and for any other line.
+std::string RunSkippedTestReason(const char *line);
+// Called after the runner ran list line index: a limit test becomes a test case, passed,
+// failed (with the value and the limits) or skipped (RunSkippedTestReason).
 void RunJunitLine(int index);
-// Writes the report for a run that ended with exitCode; a link failure or an interrupt is an
-// error, with the reason RunLastError gives. Nothing happens without RunJunitStart.
-void RunJunitFinish(int exitCode);
+enum { JUNIT_ERROR, JUNIT_SKIPPED };
+// A test case in error, or skipped, for list line index: a query without a reply, a "print"
+// that failed. type names the error (ignored for a skipped case).
+void RunJunitProblem(int index, int kind, const char *type, const std::string &message);
+// Writes the report, under a temporary name renamed into place, so that it is whole or absent.
+// endedBy, when not null, names what ended the run early ("usage", "link", "output",
+// "interrupted"): one more test case in error, with why as its message. Nothing happens
+// without RunJunitStart.
+void RunJunitFinish(const char *endedBy, const std::string &why);

@@ -26,6 +26,7 @@ static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
 static bool s_timestamps;        // --timestamps
 static bool s_atLineStart = true;  // the next character written to standard output begins a line
+static bool s_outputFailed;      // a write to standard output failed
 static std::string s_lastError;
 static bool s_answerYes;         // --yes
 static const char *s_answerOption = "--yes";  // the option that said so, named with the answer
@@ -57,9 +58,15 @@ void RunWriteOutput(const char *text)
 {
     if (s_timestamps) RunWriteStamped(text);
     else fputs(text, stdout);
-    // Flushed at once: a pipeline watching a long script sees each line as it happens.
-    fflush(stdout);
+    // Flushed at once: a pipeline watching a long script sees each line as it happens, and
+    // a write that fails (a full disk) is known at once.
+    if ((fflush(stdout) != 0 || ferror(stdout)) && !s_outputFailed) {
+        s_outputFailed = true;
+        RunWriteError("cannot write to standard output");
+    }
 }
+
+bool RunOutputFailed() { return s_outputFailed; }
 
 void RunWriteLines(const char *text)
 {

@@ -1,7 +1,9 @@
 // --junit FILE: a JUnit XML report of a script run, for the test systems that collect them.
 // Every limit test ("=test,...") the run carries out is a test case named by its line in the
-// script file and its test word; a failed one carries the value and the limits. A run that a
-// link failure or Ctrl-C ended adds a test case in error. Main thread only.
+// script file and its test word; a failed one carries the value and the limits, one that
+// tests nothing is skipped with the reason. A query without a reply and a "print" that failed
+// are test cases in error, and so is whatever ended the run early. Every run given --junit
+// writes its report, whole or not at all. Main thread only.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,20 +11,23 @@
 #include <string>
 #include <vector>
 
+#include "common/textutil.h"
 #include "run/run.h"
+#include "script/rpn.h"
 #include "script/script.h"
 #include "script/script_host.h"
 
 struct JunitCase {
     std::string name;
-    std::string failure;  // empty when the test passed
+    const char *element;  // "failure", "error", "skipped", or null for a test that passed
+    std::string type;     // of a failure or an error
+    std::string message;
 };
 
 static struct {
     bool on;
     std::string reportPath;
     std::string suite;              // the script's file name
-    std::vector<int> lineNumbers;   // file line of each list line
     DWORD startTick;
     SYSTEMTIME start;
     int failuresSeen;               // testsFailedTotal when the last test case was taken
@@ -47,21 +52,25 @@ static std::string XmlText(const std::string &text)
     return out;
 }
 
+static std::string TempPath() { return s_junit.reportPath + ".tmp"; }
+
 bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *error)
 {
-    FILE *f = fopen(reportPath, "wb");
-    if (!f) {
+    s_junit.reportPath = reportPath;
+    FILE *f = fopen(TempPath().c_str(), "wb");
+    bool writable = f != nullptr;
+    if (f) fclose(f);
+    DeleteFileA(TempPath().c_str());
+    if (writable && !DeleteFileA(reportPath) && GetLastError() != ERROR_FILE_NOT_FOUND) writable = false;
+    if (!writable) {
         *error = std::string("cannot write the JUnit report ") + reportPath;
         return false;
     }
-    fclose(f);
     s_junit.on = true;
-    s_junit.reportPath = reportPath;
-    const char *name = scriptPath;
+    const char *name = *scriptPath ? scriptPath : "quillon2-run";
     for (const char *p = scriptPath; *p; p++)
         if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
     s_junit.suite = name;
-    s_junit.lineNumbers = ScriptListLineNumbers(scriptPath);
     s_junit.startTick = GetTickCount();
     GetLocalTime(&s_junit.start);
     return true;
@@ -82,51 +91,84 @@ static std::string JunitFailure(const char *word)
     return text;
 }
 
+std::string RunSkippedTestReason(const char *line)
+{
+    if (!TextStartsWithNoCase(line, "=test,")) return std::string();
+    if (!strncmp(line, "=test,", 6) && RpnIsTestWord(line + 6)) return std::string();
+    return std::string(line) + " tests nothing: the test words are hi, lo, in and out, in small letters";
+}
+
+static void AddCase(int index, const char *element, const char *type, const std::string &message)
+{
+    char line[SCRIPT_LINE_SIZE + 1];
+    ScriptHostListText(index, line, sizeof line);
+    s_junit.cases.push_back({RunLineName(index) + ": " + (line[0] ? line + 1 : ""), element, type ? type : "", message});
+}
+
 void RunJunitLine(int index)
 {
     char line[SCRIPT_LINE_SIZE + 1];
     ScriptHostListText(index, line, sizeof line);
-    if (!s_junit.on || strncmp(line, "=test,", 6) != 0) return;
-    int number = index < (int)s_junit.lineNumbers.size() ? s_junit.lineNumbers[index] : index + 1;
-    JunitCase c = {"line " + std::to_string(number) + ": " + (line + 1), std::string()};
+    if (!s_junit.on || !TextStartsWithNoCase(line, "=test,")) return;
+    std::string skipped = RunSkippedTestReason(line);
     // Only the tests count failures, and the run's total never goes down.
-    if (g_scriptRunner.testsFailedTotal > s_junit.failuresSeen) c.failure = JunitFailure(line + 6);
+    bool failed = g_scriptRunner.testsFailedTotal > s_junit.failuresSeen;
     s_junit.failuresSeen = g_scriptRunner.testsFailedTotal;
-    s_junit.cases.push_back(c);
+    if (!skipped.empty()) AddCase(index, "skipped", nullptr, skipped);
+    else if (failed) AddCase(index, "failure", "limit test", JunitFailure(line + 6));
+    else AddCase(index, nullptr, nullptr, std::string());
 }
 
-void RunJunitFinish(int exitCode)
+void RunJunitProblem(int index, int kind, const char *type, const std::string &message)
 {
-    if (!s_junit.on) return;
-    const char *errorType = exitCode == RUN_EXIT_LINK ? "link" : exitCode == RUN_EXIT_INTERRUPTED ? "interrupted" : nullptr;
-    int failures = 0;
-    for (const JunitCase &c : s_junit.cases) failures += !c.failure.empty();
-    size_t tests = s_junit.cases.size() + (errorType ? 1 : 0);
+    if (s_junit.on) AddCase(index, kind == JUNIT_SKIPPED ? "skipped" : "error", type, message);
+}
+
+static std::string JunitXml()
+{
+    int counts[3] = {};  // failures, errors, skipped
+    for (const JunitCase &c : s_junit.cases) {
+        if (c.element) counts[c.element[0] == 'f' ? 0 : c.element[0] == 'e' ? 1 : 2]++;
+    }
     const SYSTEMTIME &t = s_junit.start;
-    char head[512];
     double seconds = (GetTickCount() - s_junit.startTick) / 1000.0;
+    unsigned tests = (unsigned)s_junit.cases.size();
     std::string suite = XmlText(s_junit.suite);
+    char head[512];
     snprintf(head, sizeof head,
              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-             "<testsuites tests=\"%u\" failures=\"%d\" errors=\"%d\" time=\"%.3f\">\n"
-             "  <testsuite name=\"%s\" tests=\"%u\" failures=\"%d\" errors=\"%d\" skipped=\"0\" time=\"%.3f\" "
+             "<testsuites tests=\"%u\" failures=\"%d\" errors=\"%d\" skipped=\"%d\" time=\"%.3f\">\n"
+             "  <testsuite name=\"%s\" tests=\"%u\" failures=\"%d\" errors=\"%d\" skipped=\"%d\" time=\"%.3f\" "
              "timestamp=\"%04d-%02d-%02dT%02d:%02d:%02d\">\n",
-             (unsigned)tests, failures, errorType ? 1 : 0, seconds, suite.c_str(), (unsigned)tests, failures,
-             errorType ? 1 : 0, seconds, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+             tests, counts[0], counts[1], counts[2], seconds, suite.c_str(), tests, counts[0], counts[1], counts[2],
+             seconds, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     std::string xml = head;
-    std::string open = "    <testcase classname=\"" + suite + "\" name=\"";
     for (const JunitCase &c : s_junit.cases) {
-        xml += open + XmlText(c.name) + "\" time=\"0\"";
-        if (c.failure.empty()) xml += "/>\n";
-        else xml += ">\n      <failure type=\"limit test\" message=\"" + XmlText(c.failure) + "\"/>\n    </testcase>\n";
+        xml += "    <testcase classname=\"" + suite + "\" name=\"" + XmlText(c.name) + "\" time=\"0\"";
+        if (!c.element) {
+            xml += "/>\n";
+            continue;
+        }
+        xml += std::string(">\n      <") + c.element;
+        if (!c.type.empty()) xml += " type=\"" + XmlText(c.type) + "\"";
+        xml += " message=\"" + XmlText(c.message) + "\"/>\n    </testcase>\n";
     }
-    if (errorType) {
-        xml += open + errorType + "\" time=\"0\">\n      <error type=\"" + errorType + "\" message=\"" +
-               XmlText(RunLastError()) + "\"/>\n    </testcase>\n";
-    }
-    xml += "  </testsuite>\n</testsuites>\n";
-    FILE *f = fopen(s_junit.reportPath.c_str(), "wb");
+    return xml + "  </testsuite>\n</testsuites>\n";
+}
+
+void RunJunitFinish(const char *endedBy, const std::string &why)
+{
+    if (!s_junit.on) return;
+    s_junit.on = false;
+    if (endedBy) s_junit.cases.push_back({endedBy, "error", endedBy, why});
+    std::string xml = JunitXml();
+    // Written whole under another name first: a reader never finds half a report.
+    std::string temp = TempPath();
+    FILE *f = fopen(temp.c_str(), "wb");
     bool written = f && fwrite(xml.data(), 1, xml.size(), f) == xml.size();
     if (f && fclose(f) != 0) written = false;
-    if (!written) RunWriteError(("cannot write the JUnit report " + s_junit.reportPath).c_str());
+    if (written) written = MoveFileExA(temp.c_str(), s_junit.reportPath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (written) return;
+    DeleteFileA(temp.c_str());
+    RunWriteError(("cannot write the JUnit report " + s_junit.reportPath).c_str());
 }

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/shell.h"
@@ -130,7 +131,56 @@ struct RunLoop {
     bool done;        // the run is over: exitCode holds the outcome
     int exitCode;
     uint32_t replyLimitS;  // --reply-limit
+    bool timeoutsPass;     // --timeouts-pass
+    int replyLine;         // index of the line that armed the last reply wait
+    int32_t timeoutsSeen, printFailuresSeen;  // the runner's totals already reported
 };
+
+static std::vector<int> s_lineNumbers;  // file line of each list line
+static bool s_scriptRanToEnd;           // the script itself ended the run (its end, or stop,onfail)
+
+std::string RunLineName(int index)
+{
+    bool known = index >= 0 && index < (int)s_lineNumbers.size();
+    return "line " + std::to_string(known ? s_lineNumbers[index] : index + 1);
+}
+
+// A reply wait ended in "TIMEOUT": said on standard error and in the report, under the line
+// that armed it. An instrument that never answers must not pass unnoticed.
+static void NoteTimeout(RunLoop *loop)
+{
+    const ScriptRunner *r = &g_scriptRunner;
+    if (r->timeoutsTotal <= loop->timeoutsSeen) return;
+    loop->timeoutsSeen = r->timeoutsTotal;
+    char line[SCRIPT_LINE_SIZE + 1];
+    ScriptHostListText(loop->replyLine, line, sizeof line);
+    std::string message = RunLineName(loop->replyLine) + ": no reply to " + (line[0] == '"' ? line + 1 : line);
+    RunWriteError(message.c_str());
+    RunJunitProblem(loop->replyLine, loop->timeoutsPass ? JUNIT_SKIPPED : JUNIT_ERROR, "timeout", message);
+}
+
+// What the line the last tick ran came to, after the reply wait before it: a limit test, a
+// test line that tests nothing, a "print" that could not write its file.
+static void NoteLineRan(RunLoop *loop)
+{
+    const ScriptRunner *r = &g_scriptRunner;
+    int index = loop->lastLine;
+    char line[SCRIPT_LINE_SIZE + 1];
+    ScriptHostListText(index, line, sizeof line);
+    NoteTimeout(loop);
+    std::string skipped = RunSkippedTestReason(line);
+    if (!skipped.empty()) RunWriteError((RunLineName(index) + ": " + skipped).c_str());
+    RunJunitLine(index);
+    if (r->printFailuresTotal > loop->printFailuresSeen) {
+        loop->printFailuresSeen = r->printFailuresTotal;
+        const char *name = ScriptArgument(line);
+        std::string message = RunLineName(index) + (name && *name ? std::string(": the results could not be written to ") + name
+                                                                  : std::string(": #print names no file"));
+        RunWriteError(message.c_str());
+        RunJunitProblem(index, JUNIT_ERROR, "print", message);
+    }
+    if (r->awaitingReply) loop->replyLine = index;
+}
 
 static void EndRun(RunLoop *loop, int exitCode)
 {
@@ -182,6 +232,7 @@ static void FinishPendingReply(RunLoop *loop)
             // The run ends here: what has come of a line without its end is the reply too.
             ReplyPollFinishLine();
             ScriptEndReplyWait();
+            NoteTimeout(loop);
             break;
         }
         ScriptWatchReply(now);
@@ -228,10 +279,11 @@ static void DeliverPosted(RunLoop *loop)
     }
 }
 
-static int RunScript(uint32_t replyLimitS)
+static int RunScript(const RunOptions *opt)
 {
     RunLoop loop = {};
-    loop.replyLimitS = replyLimitS;
+    loop.replyLimitS = opt->replyLimitS;
+    loop.timeoutsPass = opt->timeoutsPass;
     ScriptHandleCommand(IDC_SCRIPT_RUN);  // Idle -> Running, from line 0
     while (!loop.done) {
         if (Interrupted()) return RUN_EXIT_INTERRUPTED;
@@ -240,11 +292,13 @@ static int RunScript(uint32_t replyLimitS)
         int tick = ScriptTick();
         if (tick != SCRIPT_TICK_NOTHING) {
             loop.lastLine = before < 0 ? 0 : before;
-            RunJunitLine(loop.lastLine);
+            NoteLineRan(&loop);
         }
         if (tick == SCRIPT_TICK_SEND_FAILED) loop.sendFailed = true;
         DeliverPosted(&loop);
         CheckReplyLimit(&loop, ScriptHostTickCount());
+        // Results nobody receives are no results: stop sending the instrument work.
+        if (RunOutputFailed() && !loop.done) EndRun(&loop, RUN_EXIT_LINK);
         if (!loop.done) Sleep(LOOP_PERIOD_MS);
     }
     return Interrupted() ? RUN_EXIT_INTERRUPTED : loop.exitCode;
@@ -261,10 +315,9 @@ static bool PrepareScript(const RunOptions *opt)
     }
     TextCopy(g_scriptRunner.scriptPath, sizeof g_scriptRunner.scriptPath, opt->scriptPath.c_str());
     if (!LoadScriptList(opt->scriptPath.c_str(), true)) return false;
+    s_lineNumbers = ScriptListLineNumbers(opt->scriptPath.c_str());
     g_scriptRunner.state = Idle;
-    if (opt->junitPath.empty() || RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &error)) return true;
-    RunWriteError(error.c_str());
-    return false;
+    return true;
 }
 
 // The window's file dialog admits only a file that exists; so does the command line.
@@ -293,6 +346,9 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
 {
     std::string error;
     if (!RunParseArgs(argc, argv, opt, &error)) {
+        // A report was asked for: it says why there are no results (its own fault aside).
+        std::string ignored;
+        if (!opt->junitPath.empty()) RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &ignored);
         RunWriteError(error.c_str());
         fputs(RunUsageText(), stderr);
         return RUN_EXIT_USAGE;
@@ -305,10 +361,35 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
     RunSetTimestamps(opt->timestamps);
     RunSetAnswerYes(opt->yes);
     if (opt->form == RUN_FORM_FIND) return -1;  // no link of its own
+    // The report is begun first, so that every later reason for a run to end is in it.
+    if (!opt->junitPath.empty() && !RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &error)) {
+        RunWriteError(error.c_str());
+        return RUN_EXIT_USAGE;
+    }
     if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_SCRIPT && !PrepareScript(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_UPGRADE && !PrepareUpgrade(opt)) return RUN_EXIT_USAGE;
     return -1;
+}
+
+// A run that reached its end still fails (exit 2, which outranks failed tests) when a query got
+// no reply, unless --timeouts-pass, or a "print" did not save the results. Returns the code.
+static int CheckRunFaults(const RunOptions *opt, int code)
+{
+    const ScriptRunner *r = &g_scriptRunner;
+    char text[128];
+    if (r->timeoutsTotal > 0 && !opt->timeoutsPass) {
+        snprintf(text, sizeof text, "%d reply wait(s) timed out (TIMEOUT); --timeouts-pass lets such a run pass",
+                 (int)r->timeoutsTotal);
+        RunWriteError(text);
+        code = RUN_EXIT_LINK;
+    }
+    if (r->printFailuresTotal > 0) {
+        snprintf(text, sizeof text, "%d #print line(s) could not write the results", (int)r->printFailuresTotal);
+        RunWriteError(text);
+        code = RUN_EXIT_LINK;
+    }
+    return code;
 }
 
 // A script run over the identified link; returns its exit code.
@@ -316,13 +397,15 @@ static int RunScriptForm(const RunOptions *opt)
 {
     // The loop's sleeps and the script's clock need 1 ms, not the system's default step.
     timeBeginPeriod(LOOP_PERIOD_MS);
-    int code = RunScript(opt->replyLimitS);
+    int code = RunScript(opt);
     timeEndPeriod(LOOP_PERIOD_MS);
+    s_scriptRanToEnd = code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED;
     if (code == RUN_EXIT_TEST_FAILED) {
         char text[64];
         snprintf(text, sizeof text, "%d limit test(s) failed", (int)g_scriptRunner.testsFailedTotal);
         RunWriteError(text);
     }
+    if (s_scriptRanToEnd) code = CheckRunFaults(opt, code);
     // Whatever has arrived, even a line without its end yet, is shown before the link closes.
     if (g_connection.connected) {
         PollReplies();
@@ -343,6 +426,18 @@ static int RunConnectedForm(const RunOptions *opt)
     }
 }
 
+// What ended a run early, for its report: null when the script ran to its end (its exit code
+// then comes from the test cases).
+static const char *RunEndedBy(int code)
+{
+    switch (code) {
+    case RUN_EXIT_USAGE: return "usage";
+    case RUN_EXIT_INTERRUPTED: return "interrupted";
+    case RUN_EXIT_LINK: return RunOutputFailed() ? "output" : s_scriptRanToEnd ? nullptr : "link";
+    default: return nullptr;
+    }
+}
+
 int main(int argc, char **argv)
 {
     // The results window's CR LF line ends go out as they are, not as CR CR LF.
@@ -351,10 +446,13 @@ int main(int argc, char **argv)
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
     RunOptions opt;
     int code = Prepare(argc, argv, &opt);
-    if (code >= 0) return code;
-    code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
-    if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
-    CloseInstrumentLink();
-    if (opt.form == RUN_FORM_SCRIPT) RunJunitFinish(code);
+    if (code < 0) {
+        code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
+        if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
+        CloseInstrumentLink();
+    }
+    // Output nobody received is no pass: a pipeline would read a result that is not there.
+    if (RunOutputFailed() && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED)) code = RUN_EXIT_LINK;
+    RunJunitFinish(RunEndedBy(code), RunOutputFailed() ? "cannot write to standard output" : RunLastError());
     return code;
 }

@@ -25,7 +25,8 @@ enum {
 const char *RunUsageText()
 {
     return "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]\n"
-           "                    [--reply-limit SECONDS] [--junit FILE] [--timestamps] SCRIPT\n"
+           "                    [--reply-limit SECONDS] [--timeouts-pass] [--junit FILE]\n"
+           "                    [--timestamps] SCRIPT\n"
            "       quillon2-run [LINK] --identify [--json | --timestamps]\n"
            "       quillon2-run --find [--json | --timestamps]\n"
            "       quillon2-run [LINK] --upgrade FILE [--yes] [--allow-model-mismatch]\n"
@@ -41,8 +42,10 @@ const char *RunUsageText()
            "  --lan ADDRESS       LAN instrument at the IPv4 ADDRESS (TCP port 10001)\n"
            "  --reply-limit SECONDS  end the run (exit 2) when replies keep one reply wait\n"
            "                      going for longer than this (default 30)\n"
+           "  --timeouts-pass     a query that gets no reply (TIMEOUT) does not fail the run\n"
            "  --junit FILE        also write a JUnit XML report of the script run: one test\n"
-           "                      case per limit test, a link failure as an error\n"
+           "                      case per limit test; an unanswered query, a failed print\n"
+           "                      and what ended the run early as errors\n"
            "  --timestamps        begin every line of standard output with hh:mm:ss.mmm\n"
            "  --identify          identify the instrument as the window does and print what\n"
            "                      its information panel shows\n"
@@ -74,7 +77,9 @@ const char *RunUsageText()
            "    found no instrument;\n"
            "  2 the link could not be opened, the instrument did not identify itself,\n"
            "    sending to or reading from it failed, or it kept replying beyond the\n"
-           "    reply limit; the boot loader refused or did not answer a command;\n"
+           "    reply limit; a query got no reply (without --timeouts-pass); a print\n"
+           "    could not write its file; standard output could not be written; the boot\n"
+           "    loader refused or did not answer a command;\n"
            "  3 usage error, no usable link setting, or an unreadable or non-script file;\n"
            "  4 the upgrade was refused by a check or a question (the reason is shown);\n"
            "  130 interrupted by Ctrl-C (the link is closed first; an upgrade stops after\n"
@@ -224,6 +229,7 @@ static bool TakeAllowModelMismatch(RunOptions *opt, const char *, std::string *)
     return true;
 }
 static bool TakeTimestamps(RunOptions *opt, const char *, std::string *) { opt->timestamps = true; return true; }
+static bool TakeTimeoutsPass(RunOptions *opt, const char *, std::string *) { opt->timeoutsPass = true; return true; }
 
 // Which forms an option goes with.
 enum {
@@ -249,6 +255,7 @@ static const struct {
     {"--lan", nullptr, true, TakeLan, WITH_LINK},
     {"--baud", nullptr, true, TakeBaud, WITH_LINK},
     {"--reply-limit", nullptr, true, TakeReplyLimit, WITH_SCRIPT},
+    {"--timeouts-pass", nullptr, false, TakeTimeoutsPass, WITH_SCRIPT},
     {"--junit", nullptr, true, TakeJunit, WITH_SCRIPT},
     {"--timestamps", nullptr, false, TakeTimestamps, WITH_ALL},
     {"--identify", nullptr, false, TakeIdentify, WITH_IDENTIFY},
@@ -291,6 +298,12 @@ static bool ParseOption(int argc, char **argv, int *i, RunOptions *opt, bool see
             return false;
         }
         value = argv[++*i];
+        // "--junit --timestamps x.txt" forgot the report's name: never write over a file named
+        // like an option, nor take the option's own meaning away.
+        if (value[0] == '-' && value[1]) {
+            *error = std::string(arg) + " needs a value, not the option " + value;
+            return false;
+        }
     }
     return kOptions[k].handler(opt, value, error);
 }

@@ -126,9 +126,16 @@ bool ScriptPrintResults(const char *fileName)
     return result == RESULTS_FILE_OK || result == RESULTS_FILE_CLOSE_FAILED;  // closing is not checked
 }
 
+// The message stands on a line of its own, even after a reply line still without its end.
 static void RunPrint(const char *line)
 {
-    if (!ScriptPrintResults(ScriptArgument(line))) ShellAppendResults(INVALID_PRINT_TEXT);
+    if (ScriptPrintResults(ScriptArgument(line))) return;
+    std::string results = ShellResultsText();
+    std::string text = results.empty() || results.back() == '\n' ? "" : "\r\n";
+    text += INVALID_PRINT_TEXT;
+    text += "\r\n";
+    ShellAppendResults(text.c_str());
+    g_scriptRunner.printFailuresTotal++;
 }
 
 // A '#' line; an unknown keyword is a remark.

@@ -59,6 +59,11 @@ static void RpnTest(ScriptRunner *r, const char *word)
     }
 }
 
+bool RpnIsTestWord(const char *word)
+{
+    return !strcmp(word, "hi") || !strcmp(word, "lo") || !strcmp(word, "out") || !strcmp(word, "in");
+}
+
 // The stack operators; false when text is none of them.
 static bool RpnOperator(ScriptRunner *r, const char *text)
 {

@@ -13,5 +13,9 @@ void RpnPush(ScriptRunner *r, double v);
 // Returns true when the stop-on-fail check applies afterwards (every text but "cleartest").
 bool RpnEvaluate(ScriptRunner *r, const char *text);
 
+// True for the words a "test," line knows: hi, lo, out, in (exactly so; anything else tests
+// nothing and never fails).
+bool RpnIsTestWord(const char *word);
+
 // The check after an '=' line: true when failCount is not 0 and stopOnFail is set.
 bool RpnShouldStop(const ScriptRunner *r);

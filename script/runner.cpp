@@ -4,6 +4,8 @@
 // ticks, through the same path as a click on Stop.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/shell.h"
@@ -31,54 +33,101 @@ void ScriptRunnerInit(ScriptRunner *r)
     r->lineDelayMs = SCRIPT_DEFAULT_DELAY_MS;
 }
 
-enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2 };
+enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2, SCAN_LINE_TOO_LONG = -3 };
 
-// Called for each listable line of a scanned file, with the number of the file line it
-// begins on (from 1): a line longer than the reading buffer comes in several pieces.
-typedef void (*ScanTake)(void *context, const char *line, int number);
+static const char LINE_TOO_LONG_TEXT[] = "Line %d of %s is longer than 2047 characters";
 
-// Reads the file as raw bytes in pieces of at most 4095 characters; hands the listable ones
-// to take, when given. Returns SCAN_*.
-static int ScanScriptFile(const char *path, ScanTake take, void *context)
+// A listable line of a scanned file and the number of the file line it is (from 1).
+struct ScriptFileLine {
+    std::string text;
+    int number;
+};
+
+// A UTF-8 editor may begin the file with a byte-order mark; it is not part of the first line.
+static void SkipByteOrderMark(FILE *f)
+{
+    unsigned char head[3];
+    if (fread(head, 1, 3, f) == 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) return;
+    rewind(f);
+}
+
+// Reads one line into line (capacity SCRIPT_LINE_SIZE), its end removed: CR, LF or CR LF,
+// so that a file saved with any of the three has the same lines. Returns its length, -1 at
+// the end of the file, or SCRIPT_LINE_SIZE for a line too long to hold (read no further:
+// a piece of a line must never run as a line of its own).
+static int ReadScriptLine(FILE *f, char *line)
+{
+    int c = getc(f);
+    if (c == EOF) return -1;
+    int len = 0;
+    for (; c != EOF && c != '\n' && c != '\r'; c = getc(f)) {
+        if (len == SCRIPT_LINE_SIZE - 1) return SCRIPT_LINE_SIZE;
+        line[len++] = (char)c;
+    }
+    if (c == '\r') {
+        c = getc(f);
+        if (c != '\n' && c != EOF) ungetc(c, f);
+    }
+    line[len] = '\0';
+    return len;
+}
+
+// Reads the file as raw bytes; puts the listable lines in *listed, when given, and the number
+// of a line too long in *longLine. Returns SCAN_*.
+static int ScanScriptFile(const char *path, std::vector<ScriptFileLine> *listed, int *longLine)
 {
     FILE *f = fopen(path, "rb");
     if (!f) return SCAN_UNREADABLE;
-    bool qualifies = false;
-    int number = 1;
-    char line[SCRIPT_READ_SIZE];
-    while (fgets(line, sizeof line, f)) {
-        bool lineEnds = strchr(line, '\n') != nullptr;
-        ScriptCutLineEnd(line);
-        if (ScriptLineQualifies(line)) qualifies = true;
-        if (take && ScriptLineListed(line)) take(context, line, number);
-        if (lineEnds) number++;
+    SkipByteOrderMark(f);
+    int result = SCAN_NOT_SCRIPT;
+    char line[SCRIPT_LINE_SIZE];
+    for (int number = 1;; number++) {
+        int len = ReadScriptLine(f, line);
+        if (len < 0) break;
+        if (len >= SCRIPT_LINE_SIZE) {
+            *longLine = number;
+            result = SCAN_LINE_TOO_LONG;
+            break;
+        }
+        if (ScriptLineRecognised(line)) result = SCAN_OK;
+        if (listed && ScriptLineListed(line)) listed->push_back({line, number});
     }
     fclose(f);
-    return qualifies ? SCAN_OK : SCAN_NOT_SCRIPT;
+    return result;
 }
 
 // Shows the message for a failed scan: caption "Quillon2", information icon.
-static void ReportScan(int scan, const char *path)
+static void ReportScan(int scan, const char *path, int longLine)
 {
-    if (scan == SCAN_OK) return;
-    const char *format = scan == SCAN_UNREADABLE ? AppTextTable[58] : AppTextTable[59];
     char text[SCRIPT_PATH_SIZE + 128];
-    snprintf(text, sizeof text, format, path);
+    switch (scan) {
+    case SCAN_OK: return;
+    case SCAN_UNREADABLE: snprintf(text, sizeof text, AppTextTable[58], path); break;
+    case SCAN_NOT_SCRIPT: snprintf(text, sizeof text, AppTextTable[59], path); break;
+    default: snprintf(text, sizeof text, LINE_TOO_LONG_TEXT, longLine, path); break;
+    }
     UiMessage(ScriptHostOwner(), text, AppTextTable[0], UI_ICON_INFO, UI_OK);
 }
 
 bool ScriptFileTest(const char *path)
 {
-    int scan = ScanScriptFile(path, nullptr, nullptr);
-    ReportScan(scan, path);
+    int longLine = 0;
+    int scan = ScanScriptFile(path, nullptr, &longLine);
+    ReportScan(scan, path, longLine);
     return scan == SCAN_OK;
 }
 
 bool LoadScriptList(const char *path, bool reset)
 {
     if (reset) ScriptHostListClear();
-    int scan = ScanScriptFile(path, [](void *, const char *line, int) { ScriptHostListAdd(line); }, nullptr);
-    ReportScan(scan, path);
+    std::vector<ScriptFileLine> lines;
+    int longLine = 0;
+    int scan = ScanScriptFile(path, &lines, &longLine);
+    // A file that is not a script is listed all the same; one with a line too long to hold
+    // never is, so that no part of it can run.
+    if (scan != SCAN_LINE_TOO_LONG)
+        for (const ScriptFileLine &line : lines) ScriptHostListAdd(line.text.c_str());
+    ReportScan(scan, path, longLine);
     // Nothing selected: the first Run or Step starts a fresh run.
     ScriptHostListSelect(-1);
     return scan == SCAN_OK;
@@ -86,10 +135,11 @@ bool LoadScriptList(const char *path, bool reset)
 
 std::vector<int> ScriptListLineNumbers(const char *path)
 {
+    std::vector<ScriptFileLine> lines;
+    int longLine = 0;
     std::vector<int> numbers;
-    ScanScriptFile(path, [](void *context, const char *, int number) {
-        ((std::vector<int> *)context)->push_back(number);
-    }, &numbers);
+    if (ScanScriptFile(path, &lines, &longLine) == SCAN_LINE_TOO_LONG) return numbers;
+    for (const ScriptFileLine &line : lines) numbers.push_back(line.number);
     return numbers;
 }
 
@@ -161,6 +211,8 @@ static int StartFreshRun(ScriptRunner *r)
     RpnReset(r);
     r->testsFailedTotal = 0;
     r->sendFailuresTotal = 0;
+    r->timeoutsTotal = 0;
+    r->printFailuresTotal = 0;
     return 0;
 }
 
@@ -218,7 +270,10 @@ void ScriptWatchReply(uint32_t now)
 
 void ScriptEndReplyWait()
 {
-    if (ScriptReplyMissing()) ShellAppendResults(AppTextTable[62]);
+    if (ScriptReplyMissing()) {
+        ShellAppendResults(AppTextTable[62]);
+        g_scriptRunner.timeoutsTotal++;
+    }
     g_scriptRunner.awaitingReply = false;
 }
 

@@ -16,8 +16,7 @@ enum ScriptState : int32_t {
 
 enum {
     SCRIPT_PATH_SIZE = 260,     // scriptPath, terminator included
-    SCRIPT_LINE_SIZE = 2048,    // lines of this length or more are never listed
-    SCRIPT_READ_SIZE = 4096,    // file reading buffer: longer lines arrive in pieces
+    SCRIPT_LINE_SIZE = 2048,    // a file with a line of this length or more is refused
     SCRIPT_REGISTERS = 100,     // resultRegisters, numbered 1 .. 100
     SCRIPT_DEFAULT_DELAY_MS = 250,
     REPLY_GRACE_MS = 250,       // a reply wait ends this long after the last reply text
@@ -41,6 +40,8 @@ struct ScriptRunner {
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;
     int32_t sendFailuresTotal;
+    int32_t timeoutsTotal;       // reply waits that ended with "TIMEOUT"
+    int32_t printFailuresTotal;  // "print" lines that could not write their file
 };
 
 // The one runner of the process (UI thread only).
@@ -85,11 +86,15 @@ void ScriptEndReplyWait();
 // only while connected (disconnected, every child of the window is disabled).
 void UpdateScriptButtons();
 
-// The script test: true when path is readable and holds a line beginning with '"' or '#'.
-// Otherwise shows "Unable to read file %s" or "%s does not appear to be a script file".
+// The script test: true when path is readable, has no line of SCRIPT_LINE_SIZE characters
+// or more, and holds a line ScriptLineRecognised accepts. CR, LF and CR LF each end a line; a
+// UTF-8 byte-order mark at the start is skipped. Otherwise shows "Unable to read file %s",
+// "Line %d of %s is longer than 2047 characters" (the first such line; a long line is never
+// cut into pieces) or "%s does not appear to be a script file".
 bool ScriptFileTest(const char *path);
 // Empties the list (when reset) and fills it with the file's listable lines, nothing
-// selected. Result and messages as ScriptFileTest; on an unreadable file the list stays empty.
+// selected. Result and messages as ScriptFileTest; when the file is unreadable or has a line
+// that is too long, nothing is added.
 bool LoadScriptList(const char *path, bool reset);
 
 // The number of the file line (from 1) on which each line that LoadScriptList lists begins,

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "common/textutil.h"
-#include "script/script.h"
 
 ScriptLineKind ClassifyScriptLine(const char *line)
 {
@@ -66,15 +65,9 @@ ScriptBincon ParseBinconArgument(const char *line)
     return TextStartsWithNoCase(arg, "on") ? BINCON_ON : BINCON_OFF;
 }
 
-void ScriptCutLineEnd(char *line)
+bool ScriptLineRecognised(const char *line)
 {
-    if (char *cr = strrchr(line, '\r')) *cr = '\0';
-    if (char *lf = strrchr(line, '\n')) *lf = '\0';
+    return line[0] == '"' || MatchScriptDirective(line) != DIR_NONE;
 }
 
-bool ScriptLineQualifies(const char *line) { return line[0] == '"' || line[0] == '#'; }
-
-bool ScriptLineListed(const char *line)
-{
-    return line[0] != '\0' && line[0] != 26 && strnlen(line, SCRIPT_LINE_SIZE) < SCRIPT_LINE_SIZE;
-}
+bool ScriptLineListed(const char *line) { return line[0] != '\0' && line[0] != 26; }

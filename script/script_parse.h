@@ -59,10 +59,8 @@ enum ScriptBincon {
 };
 ScriptBincon ParseBinconArgument(const char *line);
 
-// Cuts a line read from a file at its last CR, then at its last LF.
-void ScriptCutLineEnd(char *line);
-// A file is a script when one of its lines qualifies: it begins with '"' or '#'.
-bool ScriptLineQualifies(const char *line);
-// A line goes into the list unless it is empty, begins with Ctrl-Z (26) or has 2048 or
-// more characters.
+// A file is a script when one of its lines is recognised: a command ('"') or a directive
+// MatchScriptDirective knows ("# note" and "#x" are remarks, and remarks alone do nothing).
+bool ScriptLineRecognised(const char *line);
+// A line goes into the list unless it is empty or begins with Ctrl-Z (26).
 bool ScriptLineListed(const char *line);

@@ -8,10 +8,13 @@ cp "$data"/*.txt .
 
 normalise_time() { sed -E 's/^time: [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}$/time: HH:MM:SS:mmm/'; }
 
-# Every kind of line over USB; "wait" goes on, "print" writes the results since "clear".
+# Every kind of line over USB; "wait" goes on, "print" writes the results since "clear". The
+# unanswered "silent?" and the "print" without a name make it exit 2 at its end.
 sim_ok reset
 runq --usb "$QSIM_COM" full.txt
-expect_rc "full script" 0
+expect_rc "full script" 2
+expect_grep "full script" err.txt "line 18: no reply to silent?"
+expect_grep "full script" err.txt "line 28: #print names no file"
 visible <out.txt | normalise_time >got.out
 expect_eq "full script: standard output" "$data/full.out" got.out
 transcript serial >got.wire
@@ -43,13 +46,13 @@ expect_rc "last query" 0
 visible <out.txt >got.out
 expect_eq "last query: late reply shown" "$data/lastquery.out" got.out
 
-# The last query is never answered: TIMEOUT after its "#reply" time, still exit 0.
+# The last query is never answered: TIMEOUT after its "#reply" time, and exit 2.
 sim_ok reset
 sim_ok silence-cmd meas:freq?
 start=$(date +%s%N)
 runq --lan "$QSIM_LAN" lasttimeout.txt
 elapsed=$(( ($(date +%s%N) - start) / 1000000 ))
-expect_rc "last query timeout" 0
+expect_rc "last query timeout" 2
 visible <out.txt >got.out
 expect_eq "last query timeout: output" "$data/lasttimeout.out" got.out
 [ "$elapsed" -ge 1250 ] || fail "last query timeout: ended after $elapsed ms, before the 1 s reply time and the line delay"

@@ -224,6 +224,7 @@ TEST_F(ScriptRunnerTest, SteppingPastAQueryTimesOutWithoutWaiting)
     EXPECT_EQ(SCRIPT_TICK_NOTHING, Tick(1001));  // Idle: nothing runs
     EXPECT_EQ(SCRIPT_TICK_LINE, StepAt(1002));   // no deadline in step mode
     EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+    EXPECT_EQ(1, g_scriptRunner.timeoutsTotal);  // what the runner's exit code counts
     EXPECT_TRUE(delivered.empty());
 }
 
@@ -365,15 +366,21 @@ TEST_F(ScriptRunnerTest, PrintWritesTheResultsWithCrLf)
     EXPECT_EQ("", ReadFile(TempDir() + "/empty.txt"));
 }
 
-TEST_F(ScriptRunnerTest, PrintFailuresAreReportedWithoutLineEnd)
+// The message stands on a line of its own, also after a reply line still without its end,
+// and the runner counts the failure.
+TEST_F(ScriptRunnerTest, PrintFailuresAreReportedOnALineOfTheirOwn)
 {
     const std::string missingFolder = "#print," + TempDir() + "/no/such/folder/x.txt";
     for (const std::string &line : {std::string("#print"), std::string("#print,"), missingFolder}) {
-        SCOPED_TRACE(line);
-        g_ui.results = "x";
-        Load({line});
-        StepAt(1);
-        EXPECT_EQ(std::string("x") + INVALID_PRINT, g_ui.results);
+        for (const std::string before : {"x", "x\r\n", ""}) {
+            SCOPED_TRACE(line + " after '" + before + "'");
+            g_ui.results = before;
+            Load({line});
+            StepAt(1);
+            const std::string lead = before == "x" ? "x\r\n" : before;
+            EXPECT_EQ(lead + INVALID_PRINT + "\r\n", g_ui.results);
+            EXPECT_EQ(1, g_scriptRunner.printFailuresTotal);
+        }
     }
 }
 
@@ -581,54 +588,64 @@ TEST_F(ScriptRunnerTest, MenuScriptLoadsCancelsAndRejects)
     EXPECT_EQ(NoScript, g_host.layouts.back());
 }
 
-TEST_F(ScriptRunnerTest, LoadKeepsFileOrderAndSkipsUnlistableLines)
+// Every way a file's lines are read: CR, LF and CR LF end lines alike, a byte-order mark is
+// not part of the first line, a line too long to hold refuses the whole file (never split
+// into pieces that run on their own), and a file that only has remarks is no script.
+TEST_F(ScriptRunnerTest, LoadRulesForLineEndsLengthsAndScripts)
 {
     const std::string long2047 = "\"" + std::string(2046, 'a');
-    const std::string long2048 = "\"" + std::string(2047, 'b');
-    const std::string file = "\"*RST\r\n\r\n\x1a\"skipped\r\n" + long2048 + "\r\n" + long2047 +
-                             "\n=1\r\n; remark\r\n  \r\n" + std::string(5000, '#') + "\r\nno end";
-    std::string path = WriteFile("mixed.txt", file);
-    g_host.lines = {"stale"};
-    g_host.selection = 0;
-    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
-    // A line beyond the reading buffer arrives in pieces: 4095 characters, then the rest.
-    EXPECT_EQ((std::vector<std::string>{"\"*RST", long2047, "=1", "; remark", "  ",
-                                        std::string(905, '#'), "no end"}),
-              g_host.lines);
-    EXPECT_EQ(-1, g_host.selection);
-    EXPECT_TRUE(g_ui.messages.empty());
-}
+    const std::string notScript = " does not appear to be a script file";
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::string message;  // with the path: a prefix "Line N of " or a suffix
+        std::vector<std::string> listed;
+        std::vector<int> numbers;
+    } cases[] = {
+        {"mixed", "\"*RST\r\n\r\n\x1a\"skipped\r\n" + long2047 + "\n=1\r\n; remark\r\n  \r\nno end", "",
+         {"\"*RST", long2047, "=1", "; remark", "  ", "no end"}, {1, 4, 5, 6, 7, 8}},
+        {"cr only", "#fast\r\"*IDN?\r=test,hi\r", "", {"#fast", "\"*IDN?", "=test,hi"}, {1, 2, 3}},
+        {"every end", "#a\r\n\"b\n\"c\r\r\n#d", "", {"#a", "\"b", "\"c", "#d"}, {1, 2, 3, 5}},
+        {"byte-order mark", "\xEF\xBB\xBF\"*RST\r\n#beep", "", {"\"*RST", "#beep"}, {1, 2}},
+        {"long remark", ";" + std::string(4094, 'x') + "\"*RST\r\n", "Line 1 of ", {}, {}},
+        {"long command", "#fast\n\"" + std::string(2047, 'b') + "\n\"*RST\n", "Line 2 of ", {}, {}},
+        {"remarks only", "; a\r\n# note\r\n=test,hi\r\n \"x", notScript, {"; a", "# note", "=test,hi", " \"x"}, {1, 2, 3, 4}},
+        {"mark alone", "\xEF\xBB\xBF", notScript, {}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = WriteFile("rules.txt", c.bytes);
+        g_ui.messages.clear();
+        g_host.lines = {"stale"};
+        g_host.selection = 0;
+        EXPECT_EQ(c.message.empty(), ScriptFileTest(path.c_str()));
+        EXPECT_EQ(c.message.empty(), LoadScriptList(path.c_str(), true));
+        EXPECT_EQ(c.listed, g_host.lines);
+        EXPECT_EQ(-1, g_host.selection);
+        EXPECT_EQ(c.numbers, ScriptListLineNumbers(path.c_str()));
+        if (c.message.empty()) {
+            EXPECT_TRUE(g_ui.messages.empty());
+            continue;
+        }
+        const std::string text = c.message == notScript ? path + notScript
+                                                        : c.message + path + " is longer than 2047 characters";
+        ASSERT_EQ(2u, g_ui.messages.size());
+        EXPECT_EQ(text, g_ui.messages[0].text);
+        EXPECT_EQ(text, g_ui.messages[1].text);
+    }
 
-TEST_F(ScriptRunnerTest, OnlyOverlongQualifyingLinesGiveAnEmptyScript)
-{
-    std::string path = WriteFile("long.txt", "\"" + std::string(3000, 'x') + "\r\n=1\r\n");
-    EXPECT_TRUE(ScriptFileTest(path.c_str()));
-    g_host.lines = {"stale"};
-    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
-    EXPECT_EQ((std::vector<std::string>{"=1"}), g_host.lines);
-
-    path = WriteFile("longonly.txt", "\"" + std::string(3000, 'x') + "\r\n");
-    EXPECT_TRUE(LoadScriptList(path.c_str(), true));
+    g_ui.messages.clear();
+    const std::string missing = TempDir() + "/none.txt";
+    EXPECT_FALSE(LoadScriptList(missing.c_str(), true));
+    ASSERT_EQ(1u, g_ui.messages.size());
+    EXPECT_EQ("Unable to read file " + missing, g_ui.messages[0].text);
     EXPECT_TRUE(g_host.lines.empty());
+
+    // A line of the longest length runs whole.
+    LoadScriptList(WriteFile("echo.txt", "#echo," + std::string(2041, 'e')).c_str(), true);
     g_scriptRunner.state = Idle;
     RunFrom(1000);
-    EXPECT_EQ(Idle, g_scriptRunner.state);
-    EXPECT_EQ(-1, g_host.selection);
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
-    EXPECT_EQ("", g_fake.sent);
-    EXPECT_EQ("", g_ui.results);
-}
-
-TEST_F(ScriptRunnerTest, UnreadableOrNonScriptFileFailsTheTest)
-{
-    std::string notScript = WriteFile("plain.txt", "=1\r\n;x\r\n \"indented\r\n");
-    EXPECT_FALSE(ScriptFileTest(notScript.c_str()));
-    std::string missing = TempDir() + "/none.txt";
-    EXPECT_FALSE(LoadScriptList(missing.c_str(), true));
-    ASSERT_EQ(2u, g_ui.messages.size());
-    EXPECT_EQ(notScript + " does not appear to be a script file", g_ui.messages[0].text);
-    EXPECT_EQ("Unable to read file " + missing, g_ui.messages[1].text);
-    EXPECT_TRUE(g_host.lines.empty());
+    EXPECT_EQ(std::string(2041, 'e') + "\r\n", g_ui.results);
 }
 
 // A run begun by Step has no deadline of its own, and a stopped run keeps its last one; once
