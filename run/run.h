@@ -13,7 +13,8 @@ enum {
     RUN_EXIT_PASSED = 0,       // the script ran to its end, no limit test failed; identified;
                                // found; upgraded
     RUN_EXIT_TEST_FAILED = 1,  // a limit test failed (with stop,onfail the run ended there)
-    RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search
+    RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search, or none of those
+                               // that did identified itself
     RUN_EXIT_LINK = 2,         // link not opened, no identification, a send or read failed;
                                // the boot loader refused a command
     RUN_EXIT_USAGE = 3,        // bad command line, no usable link setting, bad script file
@@ -112,7 +113,8 @@ bool RunTakePosted(RunPosted *out);
 // information panel would show, as text or one JSON object. Returns the exit code.
 int RunIdentify(bool json);
 // --find: the LAN search and the probe of every responder, one line (or JSON object) per row
-// the chooser would show. RUN_EXIT_PASSED when something answered, else RUN_EXIT_NONE_FOUND.
+// the chooser would show. RUN_EXIT_PASSED when at least one row holds an identification, else
+// RUN_EXIT_NONE_FOUND (nothing answered the search, or every probe failed).
 int RunFind(bool json);
 // --upgrade FILE over the identified link (run_upgrade.cpp): the window's upgrade command with
 // its dialogs played on the console; yes accepts the proposed operation unless it is blocked

@@ -67,7 +67,7 @@ const char *RunUsageText()
            "Exit codes: 0 the script ran to its end and no limit test failed; the\n"
            "  instrument was identified; an instrument was found; the firmware was upgraded;\n"
            "  1 a limit test failed (with stop,onfail the run ends at that line); the search\n"
-           "    found no instrument;\n"
+           "    found no instrument, or none that identified itself;\n"
            "  2 the link could not be opened, the instrument did not identify itself,\n"
            "    sending to or reading from it failed, or it kept replying beyond the\n"
            "    reply limit; the boot loader refused or did not answer a command;\n"
