@@ -66,8 +66,9 @@ bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error);
 
 // Reads the "Connect" section of the window program's settings file into rec (read only:
 // the file is never created or written). *path receives the file's path. False when the
-// file does not exist.
-bool RunReadSettings(ConnectionRecord *rec, std::string *path);
+// file does not exist. A value the interface uses that its option would refuse (ComPort=foo,
+// BaudRate=115200) sets *error to the option's reason, with the key first.
+bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *error);
 
 // True once Ctrl-C, Ctrl-Break or a close event has come (run_main.cpp; any thread).
 bool RunInterrupted();
