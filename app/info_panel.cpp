@@ -37,6 +37,13 @@ std::string PanelPiece(const std::vector<std::string> &pieces, size_t i, const c
     return i < pieces.size() ? pieces[i] : std::string(fallback);
 }
 
+// Piece i of a split text into *out, or "Unknown" with bit set in f.unknown.
+void PanelFact(PanelFacts &f, std::string *out, const std::vector<std::string> &pieces, size_t i, unsigned bit)
+{
+    *out = PanelPiece(pieces, i, kUnknown);
+    if (i >= pieces.size()) f.unknown |= bit;
+}
+
 // The local calibration date, for the models that keep one, and the maker calibration date
 // with its age test. The maker date is day_month-name_year in the first comma-separated field
 // of the "calstr?" reply; an instrument never calibrated by the maker reports a field
@@ -48,6 +55,7 @@ void PanelReadCalibration(PanelFacts &f, const ConnectionRecord &rec, int todayY
     std::vector<std::string> parts = TextSplit(PanelField(rec.calVersionText).c_str(), '_');
     std::string a = PanelPiece(parts, 0, ""), b = PanelPiece(parts, 1, ""), c = PanelPiece(parts, 2, "");
     if (local && !a.empty() && !b.empty() && !c.empty()) f.localCalibration = a + " " + b + " " + c;
+    else if (local) f.unknown |= PANEL_FACT_LOCAL_CALIBRATION;
 
     std::vector<std::string> fields = TextSplit(PanelField(rec.calibrationText).c_str(), ',');
     parts = TextSplit(PanelPiece(fields, 0, "").c_str(), '_');
@@ -57,12 +65,16 @@ void PanelReadCalibration(PanelFacts &f, const ConnectionRecord &rec, int todayY
         // A month name that is not a month gives no date to measure the age against; such a
         // date is shown as reported and draws no warning rather than a guessed one.
         int monthNumber = MonthFromName(month.c_str());
+        if (local && monthNumber <= 0) f.unknown |= PANEL_FACT_CALIBRATION_WARNING;
         f.calibrationWarning = local && monthNumber > 0 &&
                                PanelCalibrationOverdue(TextToInt(year.c_str()), monthNumber, todayYear, todayMonth,
                                                        todayDay);
         return;
     }
-    if (parts.empty() || parts[0].compare(0, 7, "default") != 0) return;
+    if (parts.empty() || parts[0].compare(0, 7, "default") != 0) {
+        f.unknown |= PANEL_FACT_MAKER_CALIBRATION | PANEL_FACT_CALIBRATION_WARNING;
+        return;
+    }
     for (const std::string &piece : parts) f.makerCalibration += piece + " ";
     f.calibrationWarning = true;
 }
@@ -114,13 +126,13 @@ PanelFacts ReadPanelFacts(const ConnectionRecord &rec, int todayYear, int todayM
     f.baudRate = rec.baudRate;
     std::vector<std::string> idn = TextSplit(PanelField(rec.idnText).c_str(), ',');
     std::vector<std::string> version = TextSplit(PanelField(rec.versionText).c_str(), ',');
-    f.model = PanelPiece(idn, 1, kUnknown);
-    f.serialNumber = PanelPiece(idn, 2, kUnknown);
-    f.type = PanelPiece(version, 1, kUnknown);
-    f.mainRelease = PanelPiece(version, 2, kUnknown);
-    f.fpgaRelease = PanelPiece(version, 3, kUnknown);
-    f.dspRelease = PanelPiece(version, 4, kUnknown);
-    f.bootRelease = PanelPiece(version, 5, kUnknown);
+    PanelFact(f, &f.model, idn, 1, PANEL_FACT_MODEL);
+    PanelFact(f, &f.serialNumber, idn, 2, PANEL_FACT_SERIAL_NUMBER);
+    PanelFact(f, &f.type, version, 1, PANEL_FACT_TYPE);
+    PanelFact(f, &f.mainRelease, version, 2, PANEL_FACT_MAIN_RELEASE);
+    PanelFact(f, &f.fpgaRelease, version, 3, PANEL_FACT_FPGA_RELEASE);
+    PanelFact(f, &f.dspRelease, version, 4, PANEL_FACT_DSP_RELEASE);
+    PanelFact(f, &f.bootRelease, version, 5, PANEL_FACT_BOOT_RELEASE);
     PanelReadCalibration(f, rec, todayYear, todayMonth, todayDay);
     return f;
 }

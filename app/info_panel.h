@@ -19,6 +19,20 @@ struct PanelRun {
     std::string text;  // line ends are single LFs
 };
 
+// Facts of PanelFacts the instrument's texts may leave unknown: bits of PanelFacts::unknown.
+enum PanelFactBit {
+    PANEL_FACT_MODEL = 1 << 0,
+    PANEL_FACT_SERIAL_NUMBER = 1 << 1,
+    PANEL_FACT_TYPE = 1 << 2,
+    PANEL_FACT_MAIN_RELEASE = 1 << 3,
+    PANEL_FACT_FPGA_RELEASE = 1 << 4,
+    PANEL_FACT_DSP_RELEASE = 1 << 5,
+    PANEL_FACT_BOOT_RELEASE = 1 << 6,
+    PANEL_FACT_LOCAL_CALIBRATION = 1 << 7,
+    PANEL_FACT_MAKER_CALIBRATION = 1 << 8,
+    PANEL_FACT_CALIBRATION_WARNING = 1 << 9,
+};
+
 // What the panel says about a connected, recognised instrument, before it is styled: the text
 // after each of its labels. The headless runner's identification report shows the same facts.
 struct PanelFacts {
@@ -32,6 +46,11 @@ struct PanelFacts {
     std::string makerCalibration;  // "15 Mar 2020" (or a "default" text's pieces, each with a
                                    // space after it); empty when the panel shows no such line
     bool calibrationWarning;       // the red ">18 months since VDL Calibration" line is shown
+    // PANEL_FACT_* bits of what the texts do not tell: a missing piece (shown "Unknown"), a
+    // local calibration date a model that keeps one did not give, no maker calibration date,
+    // and a warning that could not be judged (no maker date, or a month name that is none).
+    // calibrationWarning is then false, as the panel shows no warning.
+    unsigned unknown;
 };
 
 // The facts for rec (connected, modelCode not 0), judged against today's date (month 1-12).

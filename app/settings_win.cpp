@@ -56,6 +56,13 @@ void SettingsReadConnect(const char *file, ConnectionRecord *rec)
     TextCopy(rec->ipAddress, 16, text);  // at most 15 characters are kept
 }
 
+void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out)
+{
+    GetPrivateProfileStringA("Connect", "ComPort", "", out->comPort, sizeof out->comPort, file);
+    GetPrivateProfileStringA("Connect", "BaudRate", "", out->baudRate, sizeof out->baudRate, file);
+    GetPrivateProfileStringA("Connect", "IPAddr", "", out->ipAddr, sizeof out->ipAddr, file);
+}
+
 void SettingsLocate(SettingsPaths *out)
 {
     char base[SETTINGS_PATH_SIZE];

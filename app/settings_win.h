@@ -23,6 +23,18 @@ void SettingsLocate(SettingsPaths *out);
 // and IPAddr (at most 15 characters kept). Keys that are missing read as 0 or empty.
 void SettingsReadConnect(const char *file, ConnectionRecord *rec);
 
+// The "Connect" section's texts as the file holds them, for a reader that checks them before
+// use. A longer value is cut to its field, which still leaves it longer than any valid one.
+struct ConnectSettingsTexts {
+    char comPort[64];
+    char baudRate[16];
+    char ipAddr[64];
+};
+
+// Reads ComPort, BaudRate and IPAddr of file's "Connect" section into out; a missing key is
+// empty.
+void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out);
+
 // Saved outer size of the main window; a field is -1 when no valid size was stored.
 struct SavedWindowSize {
     int width, height;

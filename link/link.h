@@ -81,7 +81,9 @@ int CloseLink(ConnectionRecord *rec);
 // Only < 0 is a failed send.
 int SendLine(const char *text, ConnectionRecord *rec);
 // Reads one reply line into buf (capacity size). Length of the line; 0 when nothing arrived
-// (COM); -1 on timeout (LAN). A line starting with a packed value is replaced by its text.
+// (COM); -1 on timeout (LAN). At most size - 1 bytes are kept: the rest of a longer line is
+// read and dropped on both transports. A line starting with a packed value is replaced by its
+// text.
 int ReceiveLine(char *buf, int size, ConnectionRecord *rec);
 // Next received byte 0..255 without waiting; -2 when nothing waits; -1 on a read error (COM).
 int ReadByte(ConnectionRecord *rec);

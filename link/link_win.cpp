@@ -93,11 +93,13 @@ static int ReadByteCom(ConnectionRecord *rec)
 static int ReceiveLineCom(char *buf, int size, ConnectionRecord *rec)
 {
     int n = 0;
-    while (n < size - 1) {
+    for (;;) {
         unsigned char byte;
         DWORD got = 0;
         if (!ReadFile(PortOf(rec), &byte, 1, &got, NULL) || got != 1) break;
-        buf[n++] = (char)byte;
+        // The rest of an over-long line is read and dropped, as on LAN: left in the driver
+        // queue it would be taken for the reply to the next query, and every later one.
+        if (n < size - 1) buf[n++] = (char)byte;
         if (byte == '\n') break;
     }
     buf[n] = '\0';

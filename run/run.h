@@ -13,7 +13,8 @@ enum {
     RUN_EXIT_PASSED = 0,       // the script ran to its end, no limit test failed; identified;
                                // found; upgraded
     RUN_EXIT_TEST_FAILED = 1,  // a limit test failed (with stop,onfail the run ended there)
-    RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search
+    RUN_EXIT_NONE_FOUND = 1,   // --find: no instrument answered the search, or none of those
+                               // that did identified itself
     RUN_EXIT_LINK = 2,         // link not opened, no identification, a send or read failed;
                                // a query got no reply (unless --timeouts-pass), a "print"
                                // failed, standard output could not be written; the boot
@@ -70,8 +71,9 @@ bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error);
 
 // Reads the "Connect" section of the window program's settings file into rec (read only:
 // the file is never created or written). *path receives the file's path. False when the
-// file does not exist.
-bool RunReadSettings(ConnectionRecord *rec, std::string *path);
+// file does not exist. A value the interface uses that its option would refuse (ComPort=foo,
+// BaudRate=115200) sets *error to the option's reason, with the key first.
+bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *error);
 
 // True once Ctrl-C, Ctrl-Break or a close event has come (run_main.cpp; any thread).
 bool RunInterrupted();
@@ -120,7 +122,8 @@ bool RunTakePosted(RunPosted *out);
 // information panel would show, as text or one JSON object. Returns the exit code.
 int RunIdentify(bool json);
 // --find: the LAN search and the probe of every responder, one line (or JSON object) per row
-// the chooser would show. RUN_EXIT_PASSED when something answered, else RUN_EXIT_NONE_FOUND.
+// the chooser would show. RUN_EXIT_PASSED when at least one row holds an identification, else
+// RUN_EXIT_NONE_FOUND (nothing answered the search, or every probe failed).
 int RunFind(bool json);
 // --upgrade FILE over the identified link (run_upgrade.cpp): the window's upgrade command with
 // its dialogs played on the console; yes accepts the proposed operation unless it is blocked

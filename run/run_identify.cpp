@@ -65,6 +65,22 @@ static void ReportAdd(Report *r, const char *key, const char *label, const std::
     ReportAddRaw(r, key, value ? label : "", value ? JsonString(text) : "null", text);
 }
 
+// A fact that applies: its value, or when the instrument did not tell it, null in JSON and
+// "unknown" in text (never an empty text or a false that would pass for a fact).
+static void ReportAddFact(Report *r, const char *key, const char *label, bool known, const std::string &value)
+{
+    if (known) ReportAdd(r, key, label, &value);
+    else ReportAddRaw(r, key, label, "null", "unknown");
+}
+
+// The reply to a query the connect sequence asks (asked) or leaves out; an unanswered one left
+// its text empty, and what it would have told is unknown.
+static void ReportAddReply(Report *r, const char *key, const char *label, bool asked, const std::string &text)
+{
+    if (asked) ReportAddFact(r, key, label, !text.empty(), text);
+    else ReportAdd(r, key, label, nullptr);
+}
+
 static void ReportWrite(Report *r)
 {
     if (r->json) r->text += "}\n";
@@ -85,20 +101,31 @@ static void ReportFacts(Report *r, const ConnectionRecord &rec)
     std::string baud = std::to_string(f.baudRate);
     bool serial = known && f.serial;
     ReportAddRaw(r, "baudRate", serial ? "Baudrate" : "", serial ? baud : "null", baud);
-    ReportAdd(r, "model", "Model", known ? &f.model : nullptr);
-    ReportAdd(r, "serialNumber", "Serial No", known ? &f.serialNumber : nullptr);
-    ReportAdd(r, "type", "Type", known ? &f.type : nullptr);
-    ReportAdd(r, "mainRelease", "Main release", known ? &f.mainRelease : nullptr);
-    ReportAdd(r, "fpgaRelease", "FPGA release", known ? &f.fpgaRelease : nullptr);
-    ReportAdd(r, "dspRelease", "DSP release", known ? &f.dspRelease : nullptr);
-    ReportAdd(r, "bootRelease", "BOOT release", known ? &f.bootRelease : nullptr);
+    if (!known) {
+        static const char *const keys[] = {"model", "serialNumber", "type", "mainRelease", "fpgaRelease",
+                                           "dspRelease", "bootRelease", "localCalibration", "makerCalibration",
+                                           "calibrationWarning"};
+        for (const char *key : keys) ReportAdd(r, key, "", nullptr);
+        return;
+    }
+    // What the panel shows "Unknown" for, or leaves out for want of a date, is unknown here.
+    auto told = [&f](unsigned bit) { return !(f.unknown & bit); };
+    ReportAddFact(r, "model", "Model", told(PANEL_FACT_MODEL), f.model);
+    ReportAddFact(r, "serialNumber", "Serial No", told(PANEL_FACT_SERIAL_NUMBER), f.serialNumber);
+    ReportAddFact(r, "type", "Type", told(PANEL_FACT_TYPE), f.type);
+    ReportAddFact(r, "mainRelease", "Main release", told(PANEL_FACT_MAIN_RELEASE), f.mainRelease);
+    ReportAddFact(r, "fpgaRelease", "FPGA release", told(PANEL_FACT_FPGA_RELEASE), f.fpgaRelease);
+    ReportAddFact(r, "dspRelease", "DSP release", told(PANEL_FACT_DSP_RELEASE), f.dspRelease);
+    ReportAddFact(r, "bootRelease", "BOOT release", told(PANEL_FACT_BOOT_RELEASE), f.bootRelease);
+    // A model that keeps no local calibration has no such fact: null, and no line.
     const std::string &local = f.localCalibration;
-    ReportAdd(r, "localCalibration", "Last local calibration", local.empty() ? nullptr : &local);
+    if (local.empty() && told(PANEL_FACT_LOCAL_CALIBRATION)) ReportAdd(r, "localCalibration", "", nullptr);
+    else ReportAddFact(r, "localCalibration", "Last local calibration", !local.empty(), local);
     std::string maker = f.makerCalibration.substr(0, f.makerCalibration.find_last_not_of(' ') + 1);
-    ReportAdd(r, "makerCalibration", "Last VDL calibration", maker.empty() ? nullptr : &maker);
-    bool warn = f.calibrationWarning;
-    ReportAddRaw(r, "calibrationWarning", known ? ">18 months since VDL Calibration" : "",
-                 !known ? "null" : warn ? "true" : "false", warn ? "yes" : "no");
+    ReportAddFact(r, "makerCalibration", "Last VDL calibration", told(PANEL_FACT_MAKER_CALIBRATION), maker);
+    bool judged = told(PANEL_FACT_CALIBRATION_WARNING), warn = f.calibrationWarning;
+    ReportAddRaw(r, "calibrationWarning", ">18 months since VDL Calibration",
+                 !judged ? "null" : warn ? "true" : "false", !judged ? "unknown" : warn ? "yes" : "no");
 }
 
 int RunIdentify(bool json)
@@ -112,9 +139,9 @@ int RunIdentify(bool json)
     std::string version = ReplyText(rec.versionText, sizeof rec.versionText);
     Report r = {json, std::string()};
     ReportAdd(&r, "idn", "*IDN?", &idn);
-    ReportAdd(&r, "calstr", "calstr?", known ? &cal : nullptr);
-    ReportAdd(&r, "calver", "calver?", known ? &calVersion : nullptr);
-    ReportAdd(&r, "version", "version?", known ? &version : nullptr);
+    ReportAddReply(&r, "calstr", "calstr?", known, cal);
+    ReportAddReply(&r, "calver", "calver?", known, calVersion);
+    ReportAddReply(&r, "version", "version?", known, version);
     std::string code = std::to_string(rec.modelCode);
     ReportAddRaw(&r, "modelCode", "Model code", code, code + (known ? " (recognised)" : " (not recognised)"));
     ReportAddRaw(&r, "recognised", "", known ? "true" : "false", "");
@@ -126,23 +153,26 @@ int RunIdentify(bool json)
 struct FoundRows {
     const FoundInstrument *list;
     bool json;
+    int identified;  // rows that hold an identification
 };
 
-// One row of the chooser: the address and the identification, or why there is none.
+// One row of the chooser: the address and the identification, or why there is none. Every JSON
+// row has the same members; what a row does not have is null.
 static void PrintFoundRow(void *context, int index, const char *note)
 {
-    const FoundRows *rows = (const FoundRows *)context;
+    FoundRows *rows = (FoundRows *)context;
     const FoundInstrument *entry = &rows->list[index];
+    bool identified = note == entry->reply;
+    if (identified) rows->identified++;
     if (!rows->json) {
         RunWriteLines((std::string(entry->ipText) + "\t" + note + "\n").c_str());
         return;
     }
     Report r = {true, std::string()};
     std::string address = entry->ipText, text = note;
-    bool identified = note == entry->reply;
     ReportAdd(&r, "address", "", &address);
     ReportAdd(&r, "identification", "", identified ? &text : nullptr);
-    if (!identified) ReportAdd(&r, "failure", "", &text);
+    ReportAdd(&r, "failure", "", identified ? nullptr : &text);
     ReportWrite(&r);
 }
 
@@ -156,7 +186,13 @@ int RunFind(bool json)
         RunWriteError(LinkTextTable[30]);  // "No Instruments found on this subnet"
         return RUN_EXIT_NONE_FOUND;
     }
-    FoundRows rows = {list, json};
+    FoundRows rows = {list, json, 0};
     LanProbeAll(list, PrintFoundRow, &rows);
-    return RunInterrupted() ? RUN_EXIT_INTERRUPTED : RUN_EXIT_PASSED;
+    if (RunInterrupted()) return RUN_EXIT_INTERRUPTED;
+    // Responders that all failed their probe give nothing a line could connect to.
+    if (rows.identified == 0) {
+        RunWriteError("none of the instruments found identified itself");
+        return RUN_EXIT_NONE_FOUND;
+    }
+    return RUN_EXIT_PASSED;
 }

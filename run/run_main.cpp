@@ -63,11 +63,11 @@ static bool ChooseLink(const RunOptions *opt)
     std::string error, path;
     if (opt->linkGiven) {
         RunApplyLinkOptions(opt, &g_connection);
-    } else if (!RunReadSettings(&g_connection, &path)) {
+    } else if (!RunReadSettings(&g_connection, &path, &error)) {
         RunWriteError(("no link option given and no settings file " + path).c_str());
         return false;
     }
-    if (RunCheckLinkSettings(&g_connection, &error)) return true;
+    if (error.empty() && RunCheckLinkSettings(&g_connection, &error)) return true;
     if (!opt->linkGiven) error += " (the \"Connect\" section of " + path + ")";
     RunWriteError(error.c_str());
     return false;

@@ -74,7 +74,7 @@ const char *RunUsageText()
            "Exit codes: 0 the script ran to its end and no limit test failed; the\n"
            "  instrument was identified; an instrument was found; the firmware was upgraded;\n"
            "  1 a limit test failed (with stop,onfail the run ends at that line); the search\n"
-           "    found no instrument;\n"
+           "    found no instrument, or none that identified itself;\n"
            "  2 the link could not be opened, the instrument did not identify itself,\n"
            "    sending to or reading from it failed, or it kept replying beyond the\n"
            "    reply limit; a query got no reply (without --timeouts-pass); a print\n"
@@ -132,6 +132,29 @@ static bool ParseSeconds(const char *text, uint32_t *out)
     return true;
 }
 
+// The checks of a link setting, the same for an option's value and the settings file's: true
+// with the value stored in out, else false with *error saying why.
+static bool CheckComPort(const char *text, char *out, size_t cap, std::string *error)
+{
+    if (ParseComName(text, out, cap)) return true;
+    *error = std::string("not a COM port name (COM1 to COM254): ") + text;
+    return false;
+}
+
+static bool CheckBaud(const char *text, uint32_t *out, std::string *error)
+{
+    if (ParseBaud(text, out)) return true;
+    *error = std::string("not a baud rate of the Connect dialog (1200, 2400, 4800, 9600, 19200, 38400): ") + text;
+    return false;
+}
+
+static bool CheckAddress(const char *text, char *out, size_t cap, std::string *error)
+{
+    if (ParseIpv4(text, out, cap)) return true;
+    *error = std::string("not an IPv4 address: ") + text;
+    return false;
+}
+
 static bool ChooseLink(RunOptions *opt, int32_t kind, std::string *error)
 {
     if (opt->linkGiven) {
@@ -148,10 +171,7 @@ typedef bool (*OptionHandler)(RunOptions *opt, const char *value, std::string *e
 
 static bool TakeComLink(RunOptions *opt, int32_t kind, const char *value, std::string *error)
 {
-    if (!ChooseLink(opt, kind, error)) return false;
-    if (ParseComName(value, opt->portName, sizeof opt->portName)) return true;
-    *error = std::string("not a COM port name (COM1 to COM254): ") + value;
-    return false;
+    return ChooseLink(opt, kind, error) && CheckComPort(value, opt->portName, sizeof opt->portName, error);
 }
 
 static bool TakeUsb(RunOptions *opt, const char *value, std::string *error)
@@ -166,17 +186,12 @@ static bool TakeSerial(RunOptions *opt, const char *value, std::string *error)
 
 static bool TakeLan(RunOptions *opt, const char *value, std::string *error)
 {
-    if (!ChooseLink(opt, IFACE_LAN, error)) return false;
-    if (ParseIpv4(value, opt->ipAddress, sizeof opt->ipAddress)) return true;
-    *error = std::string("not an IPv4 address: ") + value;
-    return false;
+    return ChooseLink(opt, IFACE_LAN, error) && CheckAddress(value, opt->ipAddress, sizeof opt->ipAddress, error);
 }
 
 static bool TakeBaud(RunOptions *opt, const char *value, std::string *error)
 {
-    if (ParseBaud(value, &opt->baudRate)) return true;
-    *error = std::string("not a baud rate of the Connect dialog (1200, 2400, 4800, 9600, 19200, 38400): ") + value;
-    return false;
+    return CheckBaud(value, &opt->baudRate, error);
 }
 
 static bool TakeReplyLimit(RunOptions *opt, const char *value, std::string *error)
@@ -405,7 +420,25 @@ bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error)
     return error->empty();
 }
 
-bool RunReadSettings(ConnectionRecord *rec, std::string *path)
+// The file's values of the fields the interface uses, checked as the options' are and stored
+// in rec. An empty one (a baud rate of 0: none chosen) is left to the Connect dialog's rule,
+// which RunCheckLinkSettings applies with the dialog's own message.
+static void CheckSettingsTexts(const ConnectSettingsTexts *texts, ConnectionRecord *rec, std::string *error)
+{
+    int kind = rec->interfaceKind;
+    std::string why;
+    if ((kind == IFACE_USB || kind == IFACE_SERIAL) && texts->comPort[0] &&
+        !CheckComPort(texts->comPort, rec->portName, sizeof rec->portName, &why))
+        *error = "ComPort: " + why;
+    else if (kind == IFACE_SERIAL && texts->baudRate[0] && strcmp(texts->baudRate, "0") != 0 &&
+             !CheckBaud(texts->baudRate, &rec->baudRate, &why))
+        *error = "BaudRate: " + why;
+    else if (kind == IFACE_LAN && texts->ipAddr[0] &&
+             !CheckAddress(texts->ipAddr, rec->ipAddress, sizeof rec->ipAddress, &why))
+        *error = "IPAddr: " + why;
+}
+
+bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *error)
 {
     SettingsPaths paths;
     SettingsLocate(&paths);
@@ -413,11 +446,12 @@ bool RunReadSettings(ConnectionRecord *rec, std::string *path)
     // GetPrivateProfile* would quietly return the defaults for a missing file.
     if (GetFileAttributesA(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
     SettingsReadConnect(paths.file, rec);
-    // The Connect dialog reads every field in decimal ("192.168.001.020" is .20, where the
-    // socket library would take octal and reach .16): the same instrument, or none at all.
-    char address[sizeof rec->ipAddress];
-    if (!ParseIpv4(rec->ipAddress, address, sizeof address)) address[0] = '\0';
-    TextCopy(rec->ipAddress, sizeof rec->ipAddress, address);
+    // The record's fields keep a cut value, which may look valid ("COM12345" as "COM123"): the
+    // checks read the texts whole. The Connect dialog reads every address field in decimal
+    // ("192.168.001.020" is .20, where the socket library would take octal and reach .16).
+    ConnectSettingsTexts texts;
+    SettingsReadConnectTexts(paths.file, &texts);
+    CheckSettingsTexts(&texts, rec, error);
     // The window always connects a USB instrument at 19200, whatever the file says.
     if (rec->interfaceKind == IFACE_USB) rec->baudRate = USB_BAUD;
     return true;

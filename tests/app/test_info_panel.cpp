@@ -1,5 +1,6 @@
 // The information panel's content for a fixed "today": connection lines, missing pieces,
-// calibration dates, the 18-month warning and its boundary, and the month-name reader.
+// calibration dates, the 18-month warning and its boundary, the month-name reader, and which
+// facts are unknown.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -212,6 +213,33 @@ TEST(PanelText, DefaultAndIncompleteMakerDates)
         if (c.shown) EXPECT_TRUE(Contains(text, c.shown)) << text;
         else EXPECT_FALSE(Contains(text, "Last VDL calibration")) << text;
         EXPECT_EQ(c.warn, HasWarning(runs));
+    }
+}
+
+// What the texts do not tell is unknown to the identification report: a missing piece, but not
+// an empty one; a date, and the warning that needs it, when a query went unanswered.
+TEST(PanelFacts, UnknownFacts)
+{
+    enum { RELEASES = PANEL_FACT_FPGA_RELEASE | PANEL_FACT_DSP_RELEASE | PANEL_FACT_BOOT_RELEASE,
+           MAKER = PANEL_FACT_MAKER_CALIBRATION | PANEL_FACT_CALIBRATION_WARNING };
+    static const struct { int model; const char *version, *calver, *calstr; unsigned unknown; } cases[] = {
+        {MODEL_RZT76, "v,A,1,2,3,4", "1_2_3", "15_March_2020,x", 0},
+        {MODEL_RZT76, "v,A,1", "1_2_3", "15_March_2020", RELEASES},
+        {MODEL_RZT76, ",,,,,", "1_2_3", "15_March_2020", PANEL_FACT_BOOT_RELEASE},
+        {MODEL_RZT76, "", "1_2_3", "15_March_2020", PANEL_FACT_TYPE | PANEL_FACT_MAIN_RELEASE | RELEASES},
+        {MODEL_RZT76, "v,A,1,2,3,4", "", "", PANEL_FACT_LOCAL_CALIBRATION | MAKER},
+        {MODEL_RZT6, "v,A,1,2,3,4", "", "", MAKER},  // keeps no local date: nothing to know
+        {MODEL_RZT76, "v,A,1,2,3,4", "1_2_3", "15_Xyz_2020", PANEL_FACT_CALIBRATION_WARNING},
+        {MODEL_RZT6, "v,A,1,2,3,4", "1_2_3", "15_Xyz_2020", 0},  // never warned about a date
+        {MODEL_RZT76, "v,A,1,2,3,4", "1_2_3", "default_cal", 0},
+    };
+    for (const auto &c : cases) {
+        ConnectionRecord rec = Connected(c.model);
+        strcpy(rec.versionText, c.version);
+        strcpy(rec.calVersionText, c.calver);
+        strcpy(rec.calibrationText, c.calstr);
+        EXPECT_EQ(c.unknown, ReadPanelFacts(rec, 2021, 1, 1).unknown)
+            << c.model << " \"" << c.version << "\" \"" << c.calver << "\" \"" << c.calstr << "\"";
     }
 }
 

@@ -4,8 +4,8 @@
 # wineserver of its own started inside it), three for simulated instruments (the third can
 # also answer from sixteen more addresses), all joined by veth pairs to a bridge in a hub
 # namespace. Then quillon2-run.exe --find runs there, against two of the instruments: the
-# example of docs/quillon2-run.md, and a search that finds none. Nothing is left behind,
-# whatever happens.
+# example of docs/quillon2-run.md, a search whose every probe fails, and a search that finds
+# none. Nothing is left behind, whatever happens.
 # Usage: lan_find_netns.sh <win32 build folder>
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -161,6 +161,15 @@ else
         sort "${cmd/.cmd./.want.}" >"$work/find.sorted"
         diff -u "$work/find.sorted" "$work/find.got" || runFailed "example: $(cat "$cmd")"
     done
+    # Responders that all fail their probe identified nothing: exit 1, every row a failure with
+    # the same members as an identified row.
+    for i in 0 1; do simAt "$i" "lan listen off" >/dev/null; done
+    runInApp 'wine build/win32/run/quillon2-run.exe --find --json; echo "exit code $?"' | sort >"$work/find.got"
+    printf '%s\n' "{\"address\":\"${addresses[0]}\",\"identification\":null,\"failure\":\"Connection Failed 1\"}" \
+        "{\"address\":\"${addresses[1]}\",\"identification\":null,\"failure\":\"Connection Failed 1\"}" \
+        "exit code 1" "quillon2-run: none of the instruments found identified itself" | sort >"$work/find.want"
+    diff -u "$work/find.want" "$work/find.got" || runFailed "every probe failed"
+    for i in 0 1; do simAt "$i" "lan listen on" >/dev/null; done
     for i in 0 1; do simAt "$i" "udp none" >/dev/null; done
     got=$(runInApp 'wine build/win32/run/quillon2-run.exe --find; echo "exit code $?"')
     [ "$got" = $'quillon2-run: No Instruments found on this subnet\nexit code 1' ] || runFailed "no instrument: $got"

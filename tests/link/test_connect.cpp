@@ -327,11 +327,11 @@ TEST_F(Connect, RepliesKeepTheirLineFeedAndUnansweredQueriesClear)
 
 TEST_F(Connect, LongRepliesAreCutToTheirFields)
 {
-    // 255 characters each, all a 256-byte ReceiveLine keeps. Unterminated, because a line
-    // terminator beyond the buffer would stay queued and become the next query's reply.
-    string idn = "V,RZT86," + string(247, 'x');
-    inst.idn = idn;
-    inst.replies = {{"calstr?\n", string(255, 'c')}, {"calver?\n", string(255, 'k')}, {"version?\n", string(255, 'v')}};
+    // 400 characters each, of which a 256-byte ReceiveLine keeps 255.
+    string idn = "V,RZT86," + string(392, 'x');
+    inst.idn = idn + "\r\n";
+    inst.replies = {{"calstr?\n", string(400, 'c') + "\r\n"}, {"calver?\n", string(400, 'k') + "\r\n"},
+                    {"version?\n", string(400, 'v') + "\r\n"}};
     inst.Attach();
     EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, false));
     EXPECT_EQ(idn.substr(0, 127), g_connection.idnText);

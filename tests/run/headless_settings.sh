@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillon2-run.exe without a link option: the "Connect" section of the window's settings
 # file (in the Wine prefix's local application-data folder) chooses the link; the command
-# line overrides it; a missing or incomplete section is a usage error (exit 3).
+# line overrides it; a missing or incomplete section, or a value its option would refuse, is a
+# usage error (exit 3).
 # The prefix's own settings file is put back afterwards. Usage: headless_settings.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
 cp "$data"/*.txt .
@@ -77,6 +78,19 @@ expect_grep "lan without address" err.txt "Please enter an IP address"
 write_ini 0 "" 0 ""
 runq settings.txt
 expect_rc "no interface" 3
+# Values the options would refuse are refused from the file too, naming the key (a name too
+# long for the record's field is judged whole, not as the valid name its first part makes).
+while IFS='|' read -r name interface port baud address key; do
+  write_ini "$interface" "$port" "$baud" "$address"
+  runq settings.txt
+  expect_rc "$name" 3
+  expect_grep "$name" err.txt "$key: not a"
+done <<EOF
+serial at a rate the dialog does not offer|3|$QSIM_COM|115200||BaudRate
+not a port name|1|foo|19200||ComPort
+a port name longer than its field|1|COM12345|19200||ComPort
+an address of three fields|2||0|127.0.1|IPAddr
+EOF
 rm -f "$ini"
 runq settings.txt
 expect_rc "no settings file" 3

@@ -1,6 +1,7 @@
 // Host stand-in for the link operations (the real ones are Win32: link_win.cpp).
-// ReceiveLine follows the COM rules: stops after an LF, at size-1 bytes or when nothing is
-// waiting; cuts at the first CR; a leading packed value becomes its text.
+// ReceiveLine follows the COM rules: stops after an LF or when nothing is waiting, keeps at
+// most size-1 bytes (the rest of the line is dropped); cuts at the first CR; a leading packed
+// value becomes its text.
 #include <cstring>
 
 #include "fakelink.h"
@@ -52,10 +53,12 @@ int ReceiveLine(char *buf, int size, ConnectionRecord *rec)
     if (g_fake.onReceive) g_fake.onReceive();
     memset(buf, 0, size);
     int n = 0;
-    while (n < size - 1) {
+    bool any = false;
+    for (;;) {
         int c = ReadByte(rec);
         if (c < 0) break;
-        buf[n++] = (char)c;
+        any = true;
+        if (n < size - 1) buf[n++] = (char)c;
         if (c == '\n') break;
     }
     if (char *cr = strchr(buf, '\r')) *cr = '\0';
@@ -65,7 +68,7 @@ int ReceiveLine(char *buf, int size, ConnectionRecord *rec)
         ConvertPackedValue(packed, buf);
     }
     int len = (int)strlen(buf);
-    if (rec->interfaceKind == IFACE_LAN && n == 0) return -1;
+    if (rec->interfaceKind == IFACE_LAN && !any) return -1;
     return len;
 }
 
