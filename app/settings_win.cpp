@@ -7,7 +7,9 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "app/console.h"
 #include "common/textutil.h"
 #include "link/link.h"
 
@@ -54,6 +56,18 @@ void SettingsReadConnect(const char *file, ConnectionRecord *rec)
     rec->baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, file);
     GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, file);
     TextCopy(rec->ipAddress, 16, text);  // at most 15 characters are kept
+}
+
+int SettingsReadResultsMaxLines(const char *file)
+{
+    // Read as text, so that only a whole number counts: GetPrivateProfileInt takes the digits
+    // before any other character ("2000O" as 2000).
+    char text[32];
+    GetPrivateProfileStringA("Init", "ResultsMaxLines", "", text, sizeof text, file);
+    char *end = text;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end) return RESULTS_MAX_LINES_DEFAULT;
+    return ResultsMaxLinesFromSetting(value);
 }
 
 void SettingsLocate(SettingsPaths *out)

@@ -23,6 +23,10 @@ void SettingsLocate(SettingsPaths *out);
 // and IPAddr (at most 15 characters kept). Keys that are missing read as 0 or empty.
 void SettingsReadConnect(const char *file, ConnectionRecord *rec);
 
+// ResultsMaxLines of file's "Init" section, the results window's scrollback in lines: the
+// default when missing or out of range (ResultsMaxLinesFromSetting). Never written.
+int SettingsReadResultsMaxLines(const char *file);
+
 // Saved outer size of the main window; a field is -1 when no valid size was stored.
 struct SavedWindowSize {
     int width, height;
