@@ -22,8 +22,9 @@ enum {
     TITLE_SIZE = 260,          // enough for any title built here
     // Most bytes one reply poll reads. A stream faster than the poll would otherwise keep it
     // reading for ever, with the window's messages and the runner's checks waiting behind it
-    // and its lines piling up for one append. 32 KiB is some 2,200 lines of 15 bytes.
-    REPLY_POLL_MAX_BYTES = 32 * 1024,
+    // and its lines piling up for one append. 16 KiB is some 1,100 lines of 15 bytes, which the
+    // window shows in about 100 ms under Wine on a busy machine.
+    REPLY_POLL_MAX_BYTES = 16 * 1024,
 };
 
 // The results window's scrollback ("ResultsMaxLines" in the settings file's "Init" section).

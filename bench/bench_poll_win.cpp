@@ -146,11 +146,11 @@ static double PrivateMiB()
 {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&counters, sizeof counters);
-    return counters.PrivateUsage / 1048576.0;
+    return counters.WorkingSetSize / 1048576.0;  // Wine leaves PrivateUsage at 0
 }
 
 // The simulator's stream at full speed for seconds: every 30 s the lines shown, the window's
-// line count, its private memory and the worst time it took to answer.
+// line count, its memory in use and the worst time it took to answer.
 static void StreamFor(int seconds)
 {
     Probe probe = {AppWindow(), 0, 0};
@@ -163,7 +163,7 @@ static void StreamFor(int seconds)
         int lines = (int)SendMessageA(AppChild(IDC_RESULTS), EM_GETLINECOUNT, 0, 0);
         double mib = PrivateMiB();
         if (firstFill < 0) firstFill = mib;
-        printf("%4d s: %9.0f lines shown (%.0f lines/s), window %d lines, private %.1f MiB (%+.2f since 30 s), "
+        printf("%4d s: %9.0f lines shown (%.0f lines/s), window %d lines, in use %.1f MiB (%+.2f since 30 s), "
                "worst answer %.0f ms\n",
                t, (ReceivedCharCount - before) / 13.0, (ReceivedCharCount - before) / 13.0 / t, lines, mib,
                mib - firstFill, InterlockedExchange(&probe.worstUs, 0) / 1000.0);

@@ -29,11 +29,12 @@ protected:
         g_appends.clear();
     }
     void TearDown() override { HistoryRelease(&g_commandHistory); }
-    // Queues bytes and runs one poll with counted appends; returns everything appended.
+    // Queues bytes and polls with counted appends until a poll is not full; returns
+    // everything appended.
     std::string Poll(const std::string &bytes)
     {
         g_fake.input += bytes;
-        ReplyPollTo(CountedAppend);
+        while (ReplyPollTo(CountedAppend) == REPLY_POLL_MAX_BYTES) {}
         std::string all;
         for (const std::string &a : g_appends) all += a;
         return all;

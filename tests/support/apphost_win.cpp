@@ -212,6 +212,8 @@ bool AppPumpUntil(const std::function<bool()> &done, int timeoutMs)
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
             if (done()) return true;
+            // A window kept busy (a stream's timer messages) never empties the queue.
+            if (GetTickCount() - start > (DWORD)timeoutMs) break;
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
     }
