@@ -25,9 +25,12 @@ static bool IsAsciiLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+static void EndLateReplies();
+
 bool SendCommandText(const char *text)
 {
     if (!text) text = "";
+    EndLateReplies();
     // "^X" lets the user type control characters the edit control cannot hold; "^[" is ESC.
     if (text[0] == '^' && (IsAsciiLetter(text[1]) || text[1] == '[')) {
         char upper = (text[1] >= 'a' && text[1] <= 'z') ? (char)(text[1] - 'a' + 'A') : text[1];
@@ -164,14 +167,16 @@ bool ConsoleHandlePosted(int id)
 
 // --- Reply poll ---------------------------------------------------------------------------
 
-// Appending to the results window is slow per call (an edit-control insertion), so the lines
-// of one poll are collected and shown at once; this bounds what is held between flushes.
-enum { PENDING_FLUSH_LIMIT = 1 << 20 };
+const char LATE_REPLY_MARK[] = "LATE REPLY: ";
 
 static unsigned char s_replyLine[REPLY_LINE_SIZE];
 static size_t s_replyLength;
 static char s_convertedLine[REPLY_LINE_SIZE];
+// The lines of one poll, shown with one append: an edit-control insertion costs far more
+// per call than per line. REPLY_POLL_MAX_BYTES bounds it (to about three times that, for
+// packed values and line ends).
 static std::string s_pendingText;
+static bool s_late;  // after a TIMEOUT, until the next command goes out
 
 size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap)
 {
@@ -206,17 +211,18 @@ static void FlushPending(AppendFn append)
     s_pendingText.clear();
 }
 
-static void FinishReplyLine(AppendFn append)
+static void FinishReplyLine()
 {
     if (s_replyLength > 0) {
         size_t n = ConvertReplyLine(s_replyLine, s_replyLength, s_convertedLine, sizeof s_convertedLine);
-        if (s_pendingText.size() + n + 2 > PENDING_FLUSH_LIMIT) FlushPending(append);
+        if (s_late) s_pendingText += LATE_REPLY_MARK;
         s_pendingText.append(s_convertedLine, n);
         s_pendingText += "\r\n";
     }
+    // A late line answers the query before: counted, it would end the next one's wait.
+    int32_t add = s_late ? 0 : (int32_t)s_replyLength;
     // Saturate: a session may outlive 2 GB of replies, and the script runner only tests
     // whether the count moved.
-    int32_t add = (int32_t)s_replyLength;
     ReceivedCharCount = ReceivedCharCount > INT32_MAX - add ? INT32_MAX : ReceivedCharCount + add;
     s_replyLength = 0;
 }
@@ -230,15 +236,15 @@ int ReplyPollTo(void (*append)(const char *text))
 {
     if (!append) append = ShellAppendResults;
     int bytesRead = 0;
-    int c;
-    while ((c = ReadByte(&g_connection)) >= 0) {
+    int c = -2;
+    while (bytesRead < REPLY_POLL_MAX_BYTES && (c = ReadByte(&g_connection)) >= 0) {
         bytesRead++;
         if (c == '\n' || c == '\r' || c == '\0') {
-            FinishReplyLine(append);
+            FinishReplyLine();
             continue;
         }
         s_replyLine[s_replyLength++] = (unsigned char)c;
-        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine(append);
+        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
     }
     FlushPending(append);
     if (c == -1) ShellPostCommand(IDM_DISCONNECT, 1);
@@ -248,12 +254,42 @@ int ReplyPollTo(void (*append)(const char *text))
 void ReplyPollReset()
 {
     s_replyLength = 0;
+    s_late = false;
 }
 
 void ReplyPollFinishLine()
 {
-    FinishReplyLine(ShellAppendResults);
+    FinishReplyLine();
     FlushPending(ShellAppendResults);
+}
+
+void ReplyPollMarkLate()
+{
+    s_late = true;
+}
+
+// What came before the command goes out is late, even if the timer's poll has not taken it
+// yet; whatever comes after it is the command's.
+static void EndLateReplies()
+{
+    if (!s_late) return;
+    if (g_connection.connected && g_connection.pollEnabled) ReplyPoll();
+    ReplyPollFinishLine();
+    s_late = false;
+}
+
+// --- Results window scrollback -----------------------------------------------------------
+
+int ResultsMaxLinesFromSetting(long value)
+{
+    return value >= RESULTS_MAX_LINES_MIN && value <= RESULTS_MAX_LINES_MAX ? (int)value : RESULTS_MAX_LINES_DEFAULT;
+}
+
+int ResultsLinesToTrim(int lineCount, int maxLines)
+{
+    if (maxLines <= 0 || lineCount <= maxLines) return 0;
+    int trim = lineCount - maxLines + maxLines / 10;
+    return trim < lineCount ? trim : lineCount;
 }
 
 // --- Titles ---------------------------------------------------------------------------------

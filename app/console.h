@@ -20,10 +20,29 @@ enum {
     RECALL_MAX = 256,          // characters taken from a clicked echo line
     REPLY_LINE_SIZE = 20480,   // reply line and converted line buffers (bytes)
     TITLE_SIZE = 260,          // enough for any title built here
+    // Most bytes one reply poll reads. A stream faster than the poll would otherwise keep it
+    // reading for ever, with the window's messages and the runner's checks waiting behind it
+    // and its lines piling up for one append. 16 KiB is some 1,100 lines of 15 bytes, which the
+    // window shows in about 100 ms under Wine on a busy machine.
+    REPLY_POLL_MAX_BYTES = 16 * 1024,
 };
 
+// The results window's scrollback ("ResultsMaxLines" in the settings file's "Init" section).
+enum {
+    RESULTS_MAX_LINES_DEFAULT = 20000,
+    RESULTS_MAX_LINES_MIN = 100,
+    RESULTS_MAX_LINES_MAX = 1000000,
+};
+// The limit a settings value gives: the value when within MIN..MAX, else the default.
+int ResultsMaxLinesFromSetting(long value);
+// Lines to remove from the top of a results text of lineCount lines to keep it within
+// maxLines: 0 while it is within; past it, enough to come back to maxLines less a tenth of
+// it, so that the oldest lines go in blocks and one removal serves a tenth of the limit.
+int ResultsLinesToTrim(int lineCount, int maxLines);
+
 // Sends one command line (no line end) to g_connection: "^X" (X a letter or "[") becomes the
-// control byte and LF, anything else the text and LF. Returns true when sending FAILED.
+// control byte and LF, anything else the text and LF; late replies (ReplyPollMarkLate) are
+// shown and ended first. Returns true when sending FAILED.
 bool SendCommandText(const char *text);
 
 // The 50 most recent typed commands, oldest first; an empty string is an empty slot and
@@ -76,16 +95,22 @@ int WriteResultsFile(const char *path);
 // True when id was one of them (the window then sets its menu check or the focus).
 bool ConsoleHandlePosted(int id);
 
-// One timer tick of reply reading: drains ReadByte(&g_connection), assembles and converts
-// lines, appends all completed lines with one ShellAppendResults, adds to ReceivedCharCount
-// and posts IDM_DISCONNECT (lParam 1) when the last read failed with -1.
-// Returns the number of bytes read.
+// One timer tick of reply reading: reads ReadByte(&g_connection) until nothing waits or
+// REPLY_POLL_MAX_BYTES have come, assembles and converts lines, appends all completed lines
+// with one ShellAppendResults, adds to ReceivedCharCount and posts IDM_DISCONNECT (lParam 1)
+// when the last read failed with -1. Returns the number of bytes read.
 int ReplyPoll();
 // ReplyPoll with the completed lines going to append instead of ShellAppendResults (a
 // headless runner's own output, or a test counting the appends).
 int ReplyPollTo(void (*append)(const char *text));
-// Forgets the partially received line (at every connect).
+// Forgets the partially received line and ends late replies (at every connect).
 void ReplyPollReset();
+// After a TIMEOUT: reply lines now answer a query the script has given up on. Until the next
+// command is sent they are shown with LATE_REPLY_MARK first and not added to
+// ReceivedCharCount; SendCommandText first shows what has arrived by then, a partial line
+// included, and so ends it.
+void ReplyPollMarkLate();
+extern const char LATE_REPLY_MARK[];  // "LATE REPLY: "
 // Ends the partially received line as if its line end had come (a run that stops now shows
 // what has arrived of it): appended like a completed line and counted in ReceivedCharCount.
 void ReplyPollFinishLine();

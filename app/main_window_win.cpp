@@ -1,8 +1,8 @@
 // The main window: start-up, the eight children, the layout pass, the subclassed command
 // line and results window, the 1 ms timer that drives the reply poll and the script runner,
 // the message loop and shutdown; and the window's side of the seams through which the
-// portable layers reach it (app/shell.h: the results window and the command queue;
-// script/script_host.h: the script pane). UI thread only.
+// portable layers reach it (app/shell.h: the results window, kept within its scrollback, and
+// the command queue; script/script_host.h: the script pane). UI thread only.
 #include "app/main_window_win.h"
 
 #include <commctrl.h>
@@ -62,6 +62,7 @@ static WNDPROC g_editProc;  // the standard edit procedure, shared by both subcl
 static LayoutMode g_layoutMode = LAYOUT_CONSOLE;
 static LayoutSize g_designOuter;
 static UINT_PTR g_timer;
+static int g_resultsMaxLines = RESULTS_MAX_LINES_DEFAULT;  // from the settings file at start
 
 static const char *ChildText(int row)
 {
@@ -247,6 +248,9 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     RegisterMainClass(instance);
     SavedWindowSize saved = LocateSettingsFile();
+    SettingsPaths paths;
+    SettingsLocate(&paths);
+    g_resultsMaxLines = SettingsReadResultsMaxLines(paths.file);
     g_designOuter = LayoutDesignOuterSize(GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME));
     char title[TITLE_SIZE];
     BuildStartupTitle(title, sizeof title);
@@ -279,9 +283,29 @@ int RunMainWindow(HINSTANCE instance, int showCommand)
 
 static HWND MainChild(int id) { return GetDlgItem(s_hwndMain, id); }
 
+// Keeps the results window within its scrollback: the oldest lines go in one block, one edit
+// operation (ResultsLinesToTrim), and the caret and view return to the end.
+static void TrimResults(HWND results)
+{
+    // The text ends with a line end, after which the control counts one more, empty, line.
+    int lines = (int)SendMessageA(results, EM_GETLINECOUNT, 0, 0) - 1;
+    int trim = ResultsLinesToTrim(lines, g_resultsMaxLines);
+    if (trim <= 0) return;
+    LRESULT cut = SendMessageA(results, EM_LINEINDEX, (WPARAM)trim, 0);
+    if (cut <= 0) return;
+    SendMessageA(results, EM_SETSEL, 0, cut);
+    SendMessageA(results, EM_REPLACESEL, FALSE, (LPARAM)"");
+    LRESULT len = SendMessageA(results, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageA(results, EM_SETSEL, (WPARAM)len, (LPARAM)len);
+    SendMessageA(results, EM_SCROLLCARET, 0, 0);
+}
+
 void ShellAppendResults(const char *text)
 {
-    if (s_hwndMain && *text) AppendEditText(MainChild(IDC_RESULTS), text);
+    if (!s_hwndMain || !*text) return;
+    HWND results = MainChild(IDC_RESULTS);
+    AppendEditText(results, text);
+    TrimResults(results);
 }
 
 void ShellClearResults()

@@ -7,7 +7,9 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "app/console.h"
 #include "common/textutil.h"
 #include "link/link.h"
 
@@ -61,6 +63,18 @@ void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out)
     GetPrivateProfileStringA("Connect", "ComPort", "", out->comPort, sizeof out->comPort, file);
     GetPrivateProfileStringA("Connect", "BaudRate", "", out->baudRate, sizeof out->baudRate, file);
     GetPrivateProfileStringA("Connect", "IPAddr", "", out->ipAddr, sizeof out->ipAddr, file);
+}
+
+int SettingsReadResultsMaxLines(const char *file)
+{
+    // Read as text, so that only a whole number counts: GetPrivateProfileInt takes the digits
+    // before any other character ("2000O" as 2000).
+    char text[32];
+    GetPrivateProfileStringA("Init", "ResultsMaxLines", "", text, sizeof text, file);
+    char *end = text;
+    long value = strtol(text, &end, 10);
+    if (end == text || *end) return RESULTS_MAX_LINES_DEFAULT;
+    return ResultsMaxLinesFromSetting(value);
 }
 
 void SettingsLocate(SettingsPaths *out)

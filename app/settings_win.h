@@ -35,6 +35,10 @@ struct ConnectSettingsTexts {
 // empty.
 void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out);
 
+// ResultsMaxLines of file's "Init" section, the results window's scrollback in lines: the
+// default when missing or out of range (ResultsMaxLinesFromSetting). Never written.
+int SettingsReadResultsMaxLines(const char *file);
+
 // Saved outer size of the main window; a field is -1 when no valid size was stored.
 struct SavedWindowSize {
     int width, height;

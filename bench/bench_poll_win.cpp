@@ -1,15 +1,20 @@
 // Reply poll benchmark in the real main window under Wine: reply lines streamed by the
 // simulator over LAN, shown in the results window; lines per second, and the time one poll
-// takes as the results window grows past 1 MB and 10 MB. Prints figures.
+// takes as the results window grows past 1 MB and 10 MB. Prints figures. With a number of
+// seconds as its argument it streams at full speed for that long instead, within the default
+// scrollback, and prints the window's memory and worst answering time as it goes.
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "apphost.h"
 #include "app/console.h"
+#include "app/shell.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "simctl.h"
@@ -54,6 +59,39 @@ static double StreamThroughTimer(int total)
     return total / ((NowMs() - start) / 1000.0);
 }
 
+static std::string s_collected;
+static void Collect(const char *text) { s_collected += text; }
+
+// Where a poll's time goes: taking the bytes from the link and making lines of them
+// (ReplyPollTo), and showing them (ShellAppendResults), for `total` lines in rounds of 1500,
+// polled by hand every millisecond.
+static void SplitCost(int total)
+{
+    g_connection.pollEnabled = 0;
+    ProgramBurst(1500);
+    double reading = 0, showing = 0;
+    int polls = 0;
+    for (int asked = 0; asked < total; asked += 1500) {
+        SendLine("lines?\n", &g_connection);
+        long want = ReceivedCharCount + 1500L * 13;
+        while (ReceivedCharCount < want) {
+            double start = NowMs();
+            int got = ReplyPollTo(Collect);
+            double read = NowMs();
+            if (!s_collected.empty()) ShellAppendResults(s_collected.c_str());
+            s_collected.clear();
+            reading += read - start;
+            showing += NowMs() - read;
+            polls += got > 0;
+            Sleep(1);
+        }
+    }
+    printf("%d lines in %d polls: reading %.1f us a line (%.0f lines/s), showing %.1f us a line (%.0f lines/s)\n",
+           total, polls, reading * 1000 / total, total / (reading / 1000), showing * 1000 / total,
+           total / (showing / 1000));
+    g_connection.pollEnabled = 1;
+}
+
 // Mean and worst time of one poll that shows `batch` new lines, with the window already holding
 // about `fillBytes` of text.
 static void PollCost(size_t fillBytes, int batch)
@@ -83,7 +121,61 @@ static void PollCost(size_t fillBytes, int batch)
     g_connection.pollEnabled = 1;
 }
 
-int main()
+// Times WM_NULL sent to the main window from a thread of its own, every 20 ms.
+struct Probe {
+    HWND window;
+    volatile LONG stop;
+    volatile LONG worstUs;  // since the last report
+};
+
+static DWORD WINAPI ProbeWindow(void *arg)
+{
+    Probe *p = (Probe *)arg;
+    while (!InterlockedCompareExchange(&p->stop, 0, 0)) {
+        DWORD_PTR result;
+        double start = NowMs();
+        SendMessageTimeoutA(p->window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        LONG us = (LONG)((NowMs() - start) * 1000);
+        if (us > p->worstUs) InterlockedExchange(&p->worstUs, us);
+        Sleep(20);
+    }
+    return 0;
+}
+
+static double PrivateMiB()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&counters, sizeof counters);
+    return counters.WorkingSetSize / 1048576.0;  // Wine leaves PrivateUsage at 0
+}
+
+// The simulator's stream at full speed for seconds: every 30 s the lines shown, the window's
+// line count, its memory in use and the worst time it took to answer.
+static void StreamFor(int seconds)
+{
+    Probe probe = {AppWindow(), 0, 0};
+    Sim("stream lan on 0");
+    HANDLE thread = CreateThread(NULL, 0, ProbeWindow, &probe, 0, NULL);
+    long before = ReceivedCharCount;
+    double start = NowMs(), firstFill = -1;
+    for (int t = 30; t <= seconds; t += 30) {
+        AppPumpUntil([&] { return NowMs() - start >= t * 1000.0; }, seconds * 1000 + 1000);
+        int lines = (int)SendMessageA(AppChild(IDC_RESULTS), EM_GETLINECOUNT, 0, 0);
+        double mib = PrivateMiB();
+        if (firstFill < 0) firstFill = mib;
+        printf("%4d s: %9.0f lines shown (%.0f lines/s), window %d lines, in use %.1f MiB (%+.2f since 30 s), "
+               "worst answer %.0f ms\n",
+               t, (ReceivedCharCount - before) / 13.0, (ReceivedCharCount - before) / 13.0 / t, lines, mib,
+               mib - firstFill, InterlockedExchange(&probe.worstUs, 0) / 1000.0);
+        fflush(stdout);
+    }
+    InterlockedExchange(&probe.stop, 1);
+    while (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) AppPumpFor(10);
+    CloseHandle(thread);
+    Sim("stream lan off");
+}
+
+int main(int argc, char **argv)
 {
     if (Sim("reset").rfind("ok", 0) != 0) {
         printf("the simulator's control channel is not reachable (start scripts/testenv.sh up)\n");
@@ -95,9 +187,15 @@ int main()
         printf("could not connect\n");
         return 1;
     }
+    if (argc > 1) {
+        StreamFor(atoi(argv[1]));
+        AppClose();
+        return 0;
+    }
     double rate = StreamThroughTimer(100500);
     printf("100 500 lines through the timer's poll: %.0f lines/s shown (38400 baud carries %d lines/s of 15 bytes)\n",
            rate, 38400 / 150);
+    SplitCost(30000);
     PollCost(1000000, 1500);
     PollCost(10000000, 1500);
     AppClose();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/console.h"
+#include "app/settings_win.h"
 #include "app/shell.h"
 #include "common/textutil.h"
 #include "link/ui.h"
@@ -21,6 +23,8 @@
 #include "script/script_host.h"
 
 static std::string s_results;             // what "print" writes; "clear" empties it
+static int s_resultsLines;                // line ends in s_results
+static int s_resultsMaxLines;             // the window's scrollback; 0 until first needed
 static std::deque<RunPosted> s_posted;    // ShellPostCommand's queue
 static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
@@ -153,14 +157,38 @@ void UiEndWait(void *) {}
 
 // --- app/shell.h -----------------------------------------------------------------------------
 
+// The text kept for "print" is the window's: within its scrollback (ResultsMaxLines, read
+// from the settings file as the window reads it), so that a long stream costs no more memory
+// headless than it does there.
+static void TrimKeptResults()
+{
+    if (s_resultsMaxLines == 0) {
+        SettingsPaths paths;
+        SettingsLocate(&paths);
+        s_resultsMaxLines = SettingsReadResultsMaxLines(paths.file);
+    }
+    int trim = ResultsLinesToTrim(s_resultsLines, s_resultsMaxLines);
+    if (trim <= 0) return;
+    size_t cut = 0;
+    for (int i = 0; i < trim; i++) cut = s_results.find('\n', cut) + 1;
+    s_results.erase(0, cut);
+    s_resultsLines -= trim;
+}
+
 void ShellAppendResults(const char *text)
 {
     s_results += text;
+    for (const char *p = strchr(text, '\n'); p; p = strchr(p + 1, '\n')) s_resultsLines++;
+    TrimKeptResults();
     RunWriteOutput(text);
 }
 
 // "clear" forgets the text kept for "print"; standard output keeps what it has shown.
-void ShellClearResults() { s_results.clear(); }
+void ShellClearResults()
+{
+    s_results.clear();
+    s_resultsLines = 0;
+}
 
 std::string ShellResultsText() { return s_results; }
 

@@ -270,9 +270,14 @@ void ScriptWatchReply(uint32_t now)
 
 void ScriptEndReplyWait()
 {
+    if (!g_scriptRunner.awaitingReply) return;
+    // A reply line still without its end is the reply as it stands: left to wait, it would be
+    // glued to the front of the next reply.
+    ReplyPollFinishLine();
     if (ScriptReplyMissing()) {
         ShellAppendResults(AppTextTable[62]);
         g_scriptRunner.timeoutsTotal++;
+        ReplyPollMarkLate();
     }
     g_scriptRunner.awaitingReply = false;
 }

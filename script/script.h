@@ -78,8 +78,10 @@ int ScriptTick();
 void ScriptWatchReply(uint32_t now);
 // True when a reply wait is armed and no reply text has come: "TIMEOUT" is due.
 bool ScriptReplyMissing();
-// Ends the reply wait before the next line runs, or when the run ends: "TIMEOUT\r\n" to the
-// results window when it is missing, and the wait disarmed.
+// Ends the reply wait before the next line runs, or when the run ends: a reply line without
+// its end is shown as it stands (ReplyPollFinishLine) and counts as reply text; "TIMEOUT\r\n"
+// to the results window when it is missing, after which reply lines are late ones
+// (ReplyPollMarkLate); the wait disarmed.
 void ScriptEndReplyWait();
 
 // "Stop" and disabled Step/Close while Running; "Run" otherwise, with Step and Close enabled

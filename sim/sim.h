@@ -187,6 +187,9 @@ std::string InstrEol();
 std::string PackedEncode(double value);            // 4 bytes
 void StreamTick(double now);
 double StreamNextWake();
+// A stream "as fast as the reader takes it" with room below the high-water mark on ep: the
+// loop must wake as soon as ep's socket can take more, not only on the next other event.
+bool StreamWantsRoom(const SimEndpoint *ep);
 void InstrResetState();
 
 // --- sim_boot.cpp: boot loader ---

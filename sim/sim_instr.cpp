@@ -211,3 +211,9 @@ double StreamNextWake()
             wake = g_sim.streamNext[t];
     return wake;
 }
+
+bool StreamWantsRoom(const SimEndpoint *ep)
+{
+    int t = ep->transport;
+    return g_sim.streamOn[t] && g_sim.streamInterval[t] <= 0 && ep->fd >= 0 && ep->outBytes < SIM_STREAM_HIGH;
+}

@@ -178,7 +178,7 @@ static short EndpointEvents(const SimEndpoint *ep)
 {
     short ev = 0;
     if (ep->inPending.size() < SIM_PENDING_IN_MAX) ev |= POLLIN;   // else let the sender wait
-    if (ep->writeBlocked) ev |= POLLOUT;
+    if (ep->writeBlocked || StreamWantsRoom(ep)) ev |= POLLOUT;
     return ev;
 }
 

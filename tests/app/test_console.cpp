@@ -29,11 +29,12 @@ protected:
         g_appends.clear();
     }
     void TearDown() override { HistoryRelease(&g_commandHistory); }
-    // Queues bytes and runs one poll with counted appends; returns everything appended.
+    // Queues bytes and polls with counted appends until a poll is not full; returns
+    // everything appended.
     std::string Poll(const std::string &bytes)
     {
         g_fake.input += bytes;
-        ReplyPollTo(CountedAppend);
+        while (ReplyPollTo(CountedAppend) == REPLY_POLL_MAX_BYTES) {}
         std::string all;
         for (const std::string &a : g_appends) all += a;
         return all;
@@ -270,27 +271,53 @@ TEST_F(Console, ReadFailurePostsDisconnectWithQuestion)
     EXPECT_EQ(1, g_ui.posted[0].second);
 }
 
-TEST_F(Console, ManyLinesShowInOneAppendAndBigBurstsFlushEarly)
+TEST_F(Console, EachPollReadsABoundedAmountAndShowsItInOneAppend)
 {
     std::string burst;
     for (int i = 0; i < 200; i++) burst += "line " + std::to_string(i) + "\r\n";
     EXPECT_EQ(burst, Poll(burst));
     EXPECT_EQ(1u, g_appends.size());
 
-    // About 1.2 MB in one poll: shown complete, in more than one piece, none huge.
+    // 4 MB waiting, as from an instrument that streams faster than the poll: each poll returns
+    // after REPLY_POLL_MAX_BYTES with one append, and the polls show every line whole and in
+    // order.
     g_appends.clear();
-    std::string line(20000, 'm');
-    std::string big;
-    for (int i = 0; i < 60; i++) big += line + "\n";
-    std::string shown = Poll(big);
-    EXPECT_EQ(60u * 20002, shown.size());
-    EXPECT_GE(g_appends.size(), 2u);
-    for (const std::string &a : g_appends) EXPECT_LE(a.size(), 1u << 20);
+    std::string stream;
+    for (int i = 0; stream.size() < (4u << 20); i++) stream += "STREAM," + std::to_string(i) + "\r\n";
+    g_fake.input = stream;
+    std::string shown;
+    int polls = 0;
+    for (int got; (got = ReplyPollTo(CountedAppend)) > 0; polls++) {
+        ASSERT_LE(got, REPLY_POLL_MAX_BYTES);
+        ASSERT_EQ((size_t)polls + 1, g_appends.size());
+        shown += g_appends.back();
+    }
+    EXPECT_EQ(stream, shown);
+    EXPECT_EQ((int)((stream.size() + REPLY_POLL_MAX_BYTES - 1) / REPLY_POLL_MAX_BYTES), polls);
 
     // The plain entry point shows through the shell seam.
     g_fake.input = "via shell\n";
     EXPECT_EQ(10, ReplyPoll());
     EXPECT_EQ("via shell\r\n", g_ui.results);
+}
+
+TEST_F(Console, ScrollbackTrimsInBlocks)
+{
+    static const struct { long setting; int limit; } settings[] = {
+        {20000, 20000}, {100, 100}, {1000000, 1000000},
+        {99, RESULTS_MAX_LINES_DEFAULT}, {1000001, RESULTS_MAX_LINES_DEFAULT}, {0, RESULTS_MAX_LINES_DEFAULT},
+        {-5, RESULTS_MAX_LINES_DEFAULT},
+    };
+    for (const auto &c : settings) EXPECT_EQ(c.limit, ResultsMaxLinesFromSetting(c.setting)) << c.setting;
+
+    static const struct { int lines, limit, trim; } cases[] = {
+        {20000, 20000, 0},     // at the limit: nothing goes
+        {20001, 20000, 2001},  // one past: back to 18,000, so the next trim is 2,000 lines away
+        {24000, 20000, 6000},  // a big append: still one block down to 18,000
+        {150, 100, 60},
+        {5000, 100, 4910},     // an append longer than the limit keeps the newest 90
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.trim, ResultsLinesToTrim(c.lines, c.limit)) << c.lines << "/" << c.limit;
 }
 
 TEST_F(Console, Titles)

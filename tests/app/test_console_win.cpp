@@ -3,6 +3,7 @@
 // the settings file, the title and the information panel.
 #include <windows.h>
 #include <commdlg.h>
+#include <psapi.h>
 #include <richedit.h>
 
 #include <gtest/gtest.h>
@@ -294,6 +295,83 @@ TEST_F(Console, ClearAndSaveResults)
 
     SendMessageA(AppWindow(), WM_COMMAND, IDM_CLEAR_RESULTS, 0);
     EXPECT_EQ("", AppText(IDC_RESULTS));
+}
+
+// Sends WM_NULL to the window from a thread of its own until told to stop, timing each
+// answer. A window that does not answer within 5 s stops the stream, so that a hung poll
+// fails the test instead of holding it.
+struct ResponseProbe {
+    HWND window;
+    volatile LONG stop;
+    double worstMs;
+    int answered;
+};
+
+DWORD WINAPI ProbeWindow(void *arg)
+{
+    ResponseProbe *p = (ResponseProbe *)arg;
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    while (!InterlockedCompareExchange(&p->stop, 0, 0)) {
+        DWORD_PTR result;
+        QueryPerformanceCounter(&t0);
+        LRESULT ok = SendMessageTimeoutA(p->window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+        QueryPerformanceCounter(&t1);
+        double ms = (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart;
+        if (ms > p->worstMs) p->worstMs = ms;
+        if (!ok) Sim("stream lan off");
+        p->answered++;
+        Sleep(20);
+    }
+    return 0;
+}
+
+size_t MemoryBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS *)&counters, sizeof counters);
+    return counters.WorkingSetSize;  // Wine leaves PrivateUsage at 0
+}
+
+// The simulator streaming as fast as the link takes it, for 10 s: the window answers within
+// 250 ms throughout, keeps its scrollback (ResultsMaxLines) with every line whole and in
+// order, and its memory stays flat once the scrollback has filled.
+TEST_F(Console, FullSpeedStreamLeavesTheWindowResponsiveWithinItsScrollback)
+{
+    WritePrivateProfileStringA("Init", "ResultsMaxLines", "2000", AppSettingsPath().c_str());
+    StartConnected(1);
+    ResponseProbe probe = {AppWindow(), 0, 0, 0};
+    SimOk("stream lan on 0");
+    HANDLE thread = CreateThread(NULL, 0, ProbeWindow, &probe, 0, NULL);
+    AppPumpFor(2000);
+    size_t settled = MemoryBytes();
+    AppPumpFor(8000);
+    size_t last = MemoryBytes();
+    InterlockedExchange(&probe.stop, 1);
+    while (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) AppPumpFor(10);
+    CloseHandle(thread);
+    SimOk("stream lan off");
+    AppPumpFor(300);
+    printf("answered %d times, worst %.0f ms; memory in use %.1f MiB after 2 s, %+.2f MiB by 10 s\n", probe.answered,
+           probe.worstMs, settled / 1048576.0, ((double)last - (double)settled) / 1048576.0);
+
+    EXPECT_LE(probe.worstMs, 250.0);
+    EXPECT_GE(probe.answered, 20);
+    EXPECT_LE((double)last - (double)settled, 2.0 * 1048576);
+    std::istringstream text(AppText(IDC_RESULTS));
+    std::string line;
+    int lines = 0, previous = -1;
+    while (std::getline(text, line)) {
+        unsigned n = 0;
+        char end = 0;
+        ASSERT_EQ(2, sscanf(line.c_str(), "STREAM,%6u%c", &n, &end)) << "line " << lines << ": " << Visible(line);
+        ASSERT_EQ('\r', end) << "line " << lines;
+        if (previous >= 0) ASSERT_EQ((previous + 1) % 1000000, (int)n) << "line " << lines;
+        previous = (int)n;
+        lines++;
+    }
+    EXPECT_GE(lines, 1800);
+    EXPECT_LE(lines, 2000);
 }
 
 TEST(Settings, FirstStartCreatesTheFileAndExitWritesChangedSizesOnly)

@@ -202,6 +202,36 @@ TEST_F(ScriptRunnerTest, EmptyReplyLineDoesNotEndTheWait)
     EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
 }
 
+TEST_F(ScriptRunnerTest, LateAndUnendedRepliesStayWithTheirQuery)
+{
+    // meas:volt? times out at 6250 and the remark runs; meas:curr? is sent at 6500.
+    static const struct { uint32_t at1; const char *bytes1; uint32_t at2; const char *bytes2; const char *shown; } cases[] = {
+        // After the TIMEOUT and before the next command: late, not meas:curr?'s reply.
+        {6300, "1.23456\r\n", 6600, "0.012345\r\n",
+         "> meas:volt?\r\nTIMEOUT\r\nLATE REPLY: 1.23456\r\n> meas:curr?\r\n0.012345\r\n> X\r\n"},
+        // Without its line end: ended when the command goes out, not glued to the next reply.
+        {6300, "1.23456", 6600, "0.012345\r\n",
+         "> meas:volt?\r\nTIMEOUT\r\nLATE REPLY: 1.23456\r\n> meas:curr?\r\n0.012345\r\n> X\r\n"},
+        // ... nor counted as its reply: meas:curr? still times out.
+        {6300, "1.23456", 0, "",
+         "> meas:volt?\r\nTIMEOUT\r\nLATE REPLY: 1.23456\r\n> meas:curr?\r\nTIMEOUT\r\n> X\r\n"},
+        // Within the wait but without its line end: the reply as it stands when the wait ends.
+        {1100, "1.23456", 6600, "0.012345\r\n",
+         "> meas:volt?\r\n1.23456\r\n> meas:curr?\r\n0.012345\r\n> X\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        SetUp();
+        Load({"\"meas:volt?", ";note", "\"meas:curr?", "\"X"});
+        beforeTick = [&c](uint32_t now) {
+            if (now == c.at1) g_fake.input += c.bytes1;
+            if (now == c.at2) g_fake.input += c.bytes2;
+        };
+        RunFrom(1000);
+        EXPECT_EQ(c.shown, g_ui.results);
+    }
+}
+
 TEST_F(ScriptRunnerTest, QueryAsLastLineStopsAtOnceAndTimesOutInTheNextFreshRun)
 {
     Load({"\"*IDN?"});

@@ -14,7 +14,8 @@ struct SeenBox {
 // Every message box seen since the last AppStart (caption and text), in order.
 extern std::vector<SeenBox> g_seenBoxes;
 
-// Writes the settings file's "Connect" section (and removes the "Init" sizes) before a start.
+// Writes the settings file's "Connect" section (and removes the "Init" sizes and
+// ResultsMaxLines) before a start.
 void AppSeedSettings(int interfaceKind, const char *port, int baud, const char *ip);
 // Path of the settings file in the Wine prefix, as the program computes it.
 std::string AppSettingsPath();

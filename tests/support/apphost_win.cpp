@@ -152,6 +152,7 @@ void AppSeedSettings(int interfaceKind, const char *port, int baud, const char *
     WritePrivateProfileStringA("Init", "Created", "00:00:00 1/1/2021", path.c_str());
     WritePrivateProfileStringA("Init", "MainWindowWidth", NULL, path.c_str());
     WritePrivateProfileStringA("Init", "MainWindowHeight", NULL, path.c_str());
+    WritePrivateProfileStringA("Init", "ResultsMaxLines", NULL, path.c_str());
     WritePrivateProfileStringA("Connect", "Interface", number, path.c_str());
     WritePrivateProfileStringA("Connect", "ComPort", port, path.c_str());
     snprintf(number, sizeof number, "%d", baud);
@@ -211,6 +212,8 @@ bool AppPumpUntil(const std::function<bool()> &done, int timeoutMs)
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
             if (done()) return true;
+            // A window kept busy (a stream's timer messages) never empties the queue.
+            if (GetTickCount() - start > (DWORD)timeoutMs) break;
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
     }
