@@ -366,7 +366,9 @@ TEST_F(Console, FullSpeedStreamLeavesTheWindowResponsiveWithinItsScrollback)
         char end = 0;
         ASSERT_EQ(2, sscanf(line.c_str(), "STREAM,%6u%c", &n, &end)) << "line " << lines << ": " << Visible(line);
         ASSERT_EQ('\r', end) << "line " << lines;
-        if (previous >= 0) ASSERT_EQ((previous + 1) % 1000000, (int)n) << "line " << lines;
+        if (previous >= 0) {
+            ASSERT_EQ((previous + 1) % 1000000, (int)n) << "line " << lines;
+        }
         previous = (int)n;
         lines++;
     }
