@@ -39,8 +39,15 @@ f_kept() {
   f_results
   [[ ${Q_TEXT:0:${#FAULT_MARK}} == "$FAULT_MARK" ]] || e2e_fail "$1: earlier results lost or changed"
 }
-# The results added since f_mark, into F_NEW.
-f_new() { f_results; F_NEW=${Q_TEXT:${#FAULT_MARK}}; }
+# The results added since f_mark, into F_NEW. Once a stream has passed the window's scrollback
+# the oldest lines are gone: then what follows the mark's end, or all of it when that is gone too.
+f_new() {
+  f_results
+  if [[ ${Q_TEXT:0:${#FAULT_MARK}} == "$FAULT_MARK" ]]; then F_NEW=${Q_TEXT:${#FAULT_MARK}}; return; fi
+  local tail=$FAULT_MARK
+  (( ${#tail} > 200 )) && tail=${tail: -200}
+  if [[ -n $tail && $Q_TEXT == *"$tail"* ]]; then F_NEW=${Q_TEXT#*"$tail"}; else F_NEW=$Q_TEXT; fi
+}
 
 # A typed command whose reply line must show: proves the console works again.
 f_console_answers() {
