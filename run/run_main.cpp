@@ -27,6 +27,7 @@
 #include "script/script.h"
 #include "script/script_host.h"
 #include "script/script_parse.h"
+#include "upgrade/recovery.h"
 
 enum { LOOP_PERIOD_MS = 1, CLOSE_EVENT_GRACE_MS = 3000, CONNECT_POLL_MS = 20, CONNECT_STOP_GRACE_MS = 300 };
 
@@ -102,8 +103,17 @@ static bool ConnectOrInterrupt(bool *identified)
     return !Interrupted();
 }
 
-// The window's connect sequence with showResult off; returns an exit code (0: connected).
-static int ConnectInstrument()
+// True when a failed upgrade left an instrument in its boot loader on the open link, which
+// may answer nothing to "*IDN?": the upgrade looks for it before it gives up.
+static bool BootLoaderMayWait()
+{
+    RecoveryRecord rec;
+    return g_connection.isOpen && RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &rec);
+}
+
+// The window's connect sequence with showResult off; returns an exit code (0: connected, or for
+// an upgrade, an open link that may lead to a boot loader).
+static int ConnectInstrument(bool upgrade)
 {
     g_connection.connected = 0;
     g_connection.modelCode = 0;
@@ -111,6 +121,7 @@ static int ConnectInstrument()
     if (!ConnectOrInterrupt(&identified)) return RUN_EXIT_INTERRUPTED;
     if (!identified) {
         if (g_connection.isOpen) RunWriteError(LinkTextTable[26]);
+        if (upgrade && BootLoaderMayWait()) return RUN_EXIT_PASSED;
         CloseInstrumentLink();
         return RUN_EXIT_LINK;
     }
@@ -417,7 +428,7 @@ static int RunScriptForm(const RunOptions *opt)
 // Connects and runs the form that needs an identified instrument.
 static int RunConnectedForm(const RunOptions *opt)
 {
-    int code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument();
+    int code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument(opt->form == RUN_FORM_UPGRADE);
     if (code != RUN_EXIT_PASSED) return code;
     switch (opt->form) {
     case RUN_FORM_IDENTIFY: return RunIdentify(opt->json);

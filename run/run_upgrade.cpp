@@ -186,9 +186,9 @@ static const char *UpgradeStopText()
     if (s_upgrade.succeeded) return "the upgrade had ended: the firmware was sent and the instrument restarted";
     if (s_upgrade.stage == UPGRADE_STAGE_BOOT)
         return "the upgrade stopped after the command under way; the instrument waits in its boot loader, "
-               "its firmware not yet changed (switch it off and on)";
+               "its firmware not yet changed: the same upgrade again programs it (or switch it off and on)";
     return "the upgrade stopped after the command under way; the instrument waits in its boot loader "
-           "with its firmware incomplete: upgrade it again";
+           "with its firmware incomplete: run the same upgrade again";
 }
 
 int RunUpgrade(const char *path, bool yes, bool allowModelMismatch)
@@ -205,6 +205,8 @@ int RunUpgrade(const char *path, bool yes, bool allowModelMismatch)
     if (ran && s_upgrade.succeeded) return RUN_EXIT_PASSED;
     if (ran) {
         RunWriteError(("upgrade failed: " + s_upgrade.lastLog).c_str());
+        if (s_upgrade.stage >= UPGRADE_STAGE_BOOT)
+            RunWriteError("the instrument waits in its boot loader: run the same upgrade again to program it");
         return RUN_EXIT_LINK;
     }
     if (!g_connection.connected) {

@@ -357,6 +357,13 @@ static void BootRestart(UpgradePlan *plan)
     plan->succeeded = 1;
 }
 
+bool BootLoaderAnswers()
+{
+    BootBeginConversation();
+    DrainUntilQuiet(&g_connection, BOOT_LATE_QUIET_MS);
+    return SendExpectOk(BOOT_INITIALISE);
+}
+
 bool RunUpgradeProcedure(UpgradePlan *plan)
 {
     plan->succeeded = 0;

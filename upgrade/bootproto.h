@@ -51,6 +51,11 @@ const char *SectorSelectCode(int32_t sector);
 // sector that has no select code.
 bool SelectSector(int32_t sector);
 
+// Whether a boot loader waits on the link: after the line has been quiet, sends the initialise
+// command once and returns true when it is accepted. Leaves the reply wait at
+// BOOT_REPLY_TIMEOUT_MS.
+bool BootLoaderAnswers();
+
 // The worker: initialise the boot loader, erase the sectors of the chosen set's existing
 // entries that are not excluded (those the files list showed), program their files, restart
 // the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the

@@ -15,6 +15,8 @@
 #include "link/ident.h"
 #include "link/link.h"
 #include "res/resource.h"
+#include "upgrade/bootproto.h"
+#include "upgrade/recovery.h"
 
 static const char UPGRADE_CAPTION[] = "Upgrade Firmware";
 
@@ -25,7 +27,21 @@ struct UpgradeCommand {
     EntryTable table;
     bool blocking;
     bool detected;  // the instrument answered the identification of step 4
+    std::string link;           // the name of the link's recovery record
+    bool recovering;            // the link leads to the boot loader the record describes
+    RecoveryRecord recovery;    // ... and the instrument as it was before its failed upgrade
 };
+
+// The identification the checks go by: the instrument's own, or when it waits in its boot
+// loader, the one it gave before its failed upgrade.
+static const char *UpgradeIdnText(const UpgradeCommand *c)
+{
+    return c->recovering ? c->recovery.idnText : g_connection.idnText;
+}
+static const char *UpgradeVersionText(const UpgradeCommand *c)
+{
+    return c->recovering ? c->recovery.versionText : g_connection.versionText;
+}
 
 // Keeps the reply poll off the link for as long as it lives, then puts pollEnabled back as
 // it was: every way out of the command restores it, early returns included.
@@ -48,10 +64,48 @@ static bool UpgradeRefuseLan(UpgradeCommand *c)
     return true;
 }
 
-// Step 4: true when the command may go on; sets c->detected when the instrument answered.
-static bool UpgradeDetect(UpgradeCommand *c)
+enum RecoveryOffer { RECOVERY_NONE, RECOVERY_ACCEPTED, RECOVERY_DECLINED };
+
+// Before step 4, when a failed upgrade on this link left an instrument in its boot loader: an
+// instrument that answers "*IDN?" no longer waits there, and its record is forgotten; a link
+// on which the boot loader accepts its initialise command is offered the same file again.
+// Anything but that file is refused. Sets *identified to the identification's result when it
+// was tried. RECOVERY_NONE: the command goes on as usual.
+static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, int *identified)
 {
-    if (g_connection.connected) {
+    if (c->link.empty() || !RecoveryLoad(c->link.c_str(), &c->recovery)) return RECOVERY_NONE;
+    CloseLink(&g_connection);
+    bool answered = ConnectAndIdentify(c->owner, &g_connection, false);
+    *identified = answered;
+    if (answered && g_connection.idnText[0]) {
+        RecoveryForget(c->link.c_str());
+        return RECOVERY_NONE;
+    }
+    if (!g_connection.isOpen) return RECOVERY_NONE;
+    bool waiting = BootLoaderAnswers();
+    SetReplyTimeout(CONNECT_QUERY_TIMEOUT_MS, &g_connection);
+    if (!waiting) return RECOVERY_NONE;
+    // The link leads to that instrument, even though it cannot say so itself.
+    g_connection.connected = 1;
+    std::string question = RecoveryQuestion(&c->recovery);
+    if (UiMessage(c->owner, question.c_str(), UPGRADE_CAPTION, UI_ICON_QUESTION, UI_YES_NO) != UI_ANSWER_YES)
+        return RECOVERY_DECLINED;
+    if (!RecoverySameFile(path, c->recovery.file)) {
+        UiMessage(c->owner, RecoveryOtherFileText(&c->recovery).c_str(), UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
+        return RECOVERY_DECLINED;
+    }
+    c->recovering = true;
+    c->detected = true;
+    return RECOVERY_ACCEPTED;
+}
+
+// Step 4: true when the command may go on; sets c->detected when the instrument answered.
+// identified is the result of an identification already tried by the recovery offer, or -1.
+static bool UpgradeDetect(UpgradeCommand *c, int identified)
+{
+    if (identified >= 0) {
+        c->detected = identified != 0;
+    } else if (g_connection.connected) {
         CloseLink(&g_connection);
         c->detected = ConnectAndIdentify(c->owner, &g_connection, false);
     }
@@ -97,11 +151,15 @@ static int UpgradeReadFile(UpgradeCommand *c, const char *path)
 static int UpgradeCheckTarget(UpgradeCommand *c)
 {
     char text[512];
-    if (CheckTargetModel(g_connection.idnText, c->plan.targetModel, c->detected, text, sizeof text) &&
-        !ConfirmTargetModel(c->owner, text, TargetModelDiffers(g_connection.idnText, c->plan.targetModel))) {
+    bool warn = CheckTargetModel(UpgradeIdnText(c), c->plan.targetModel, c->detected, text, sizeof text);
+    bool differs = TargetModelDiffers(UpgradeIdnText(c), c->plan.targetModel);
+    if (c->recovering && differs) {
+        // The file was the one of the failed upgrade; it names another model now.
+        UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK);
         return -1;
     }
-    VersionVerdict verdict = CheckFirmwareVersion(&c->plan, g_connection.versionText);
+    if (warn && !c->recovering && !ConfirmTargetModel(c->owner, text, differs)) return -1;
+    VersionVerdict verdict = CheckFirmwareVersion(&c->plan, UpgradeVersionText(c));
     if (verdict.chosenSet < 0) {
         UiMessage(c->owner, verdict.message, AppTextTable[0], verdict.icon, UI_OK);
         return -1;
@@ -116,7 +174,7 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
 // Steps 11 and 12: the proposed operation, and the upgrade itself when it is accepted.
 static bool UpgradeConfirmAndRun(UpgradeCommand *c, int set)
 {
-    std::string text = BuildProposedOperation(c->table.sets[set], c->table.counts[set], g_connection.idnText,
+    std::string text = BuildProposedOperation(c->table.sets[set], c->table.counts[set], UpgradeIdnText(c),
                                               c->plan.targetModel, &c->blocking);
     if (text.empty()) return false;
     int answer = ShowFirmwareFilesDialog(c->owner, text.c_str(), c->blocking);
@@ -126,10 +184,31 @@ static bool UpgradeConfirmAndRun(UpgradeCommand *c, int set)
     return RunUpgradeProgressDialog(c->owner, &c->plan) >= 0;
 }
 
+// After the procedure: an instrument left in its boot loader is remembered with the
+// identification it gave before (for a recovery that failed too, the first one); an upgrade
+// that restarted it leaves nothing to recover.
+static void UpgradeRememberOutcome(UpgradeCommand *c, const char *path)
+{
+    if (c->link.empty()) return;
+    if (c->plan.succeeded) {
+        RecoveryForget(c->link.c_str());
+    } else if (c->plan.stage >= UPGRADE_STAGE_BOOT) {
+        RecoveryRecord rec;
+        RecoveryFill(&rec, UpgradeIdnText(c), UpgradeVersionText(c), path);
+        RecoverySave(c->link.c_str(), &rec);
+    }
+}
+
 static bool UpgradeRun(UpgradeCommand *c, const char *path)
 {
-    bool goOn = UpgradeDetect(c);
-    if (!UpgradeIdentifyAgain(c, goOn)) return false;
+    c->link = RecoveryLinkName(&g_connection);
+    int identified = -1;
+    RecoveryOffer offer = UpgradeOfferRecovery(c, path, &identified);
+    if (offer == RECOVERY_DECLINED) return false;
+    if (offer == RECOVERY_NONE) {
+        bool goOn = UpgradeDetect(c, identified);
+        if (!UpgradeIdentifyAgain(c, goOn)) return false;
+    }
     int count = UpgradeReadFile(c, path);
     if (count == 0) {
         UiMessage(c->owner, "No valid load lines found in the upgrade descriptor file", UPGRADE_CAPTION,
@@ -139,7 +218,9 @@ static bool UpgradeRun(UpgradeCommand *c, const char *path)
     if (count < 0 || count >= UPGRADE_MAX_ENTRIES) return false;
     int set = UpgradeCheckTarget(c);
     if (set < 0) return false;
-    return UpgradeConfirmAndRun(c, set);
+    bool ran = UpgradeConfirmAndRun(c, set);
+    if (ran) UpgradeRememberOutcome(c, path);
+    return ran;
 }
 
 bool RunFirmwareUpgradeFile(UiOwner mainWindow, const char *path)

@@ -89,3 +89,17 @@ int RunUpgradeProgressDialog(UiOwner, UpgradePlan *plan)
 
 // No script runs beside the command in the host tests.
 void UpgradePauseScript() {}
+
+bool RecoveryLoad(const char *link, RecoveryRecord *out)
+{
+    auto it = g_fakeUpgrade.recovery.find(link);
+    if (it == g_fakeUpgrade.recovery.end()) return false;
+    *out = it->second;
+    return true;
+}
+
+void RecoverySave(const char *link, const RecoveryRecord *rec) { g_fakeUpgrade.recovery[link] = *rec; }
+
+void RecoveryForget(const char *link) { g_fakeUpgrade.recovery.erase(link); }
+
+bool RecoverySameFile(const char *a, const char *b) { return strcmp(a, b) == 0; }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "upgrade/recovery.h"
 #include "upgrade/upgrade.h"
 
 struct FakeNote {
@@ -25,6 +26,7 @@ struct FakeUpgrade {
     std::string filesText;                   // the last one's rich text ...
     bool filesBlocking = false;              // ... and whether its Accept was disabled
     int progressRuns = 0;                    // progress dialogs opened
+    std::map<std::string, RecoveryRecord> recovery;  // the recovery records, by link
 };
 
 extern FakeUpgrade g_fakeUpgrade;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,7 @@ struct FakeInstrument {
     std::string idn = "Vendrel,RZT7680,12345,1.23";
     int idnUnanswered = 0;           // "*IDN?" attempts that get no reply
     bool booting = false;
+    bool refuseRecords = false;      // the boot loader answers every record "no"
     std::string boot;                // what the boot loader received, from the attention byte on
 
     void Attach()
@@ -35,7 +37,8 @@ struct FakeInstrument {
             if (text == "\x19") booting = true;
             if (booting) {
                 boot += text;
-                if (text != "\x19" && text != "z\n" && text != "\x15") g_fake.input = "ok\r\n";
+                bool refused = refuseRecords && text[0] == ':';
+                if (text != "\x19" && text != "z\n" && text != "\x15") g_fake.input = refused ? "no\r\n" : "ok\r\n";
                 return;
             }
             if (text == "*IDN?\n" && idnUnanswered > 0) idnUnanswered--;
@@ -204,6 +207,52 @@ TEST_F(UpgradeCommand, RedSectorDisablesAccept)
     EXPECT_TRUE(g_fakeUpgrade.filesBlocking);
     EXPECT_EQ(0, g_fakeUpgrade.progressRuns);
     EXPECT_TRUE(instrument.boot.empty());
+}
+
+// A failed upgrade leaves the instrument in its boot loader, which answers "*IDN?" with nothing
+// an identification can be read from. The next upgrade on that link recognises the boot loader,
+// asks, checks the file against the identification remembered from before, and programs it
+// again; No, or another file, ends the command with nothing sent after the probe.
+TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
+{
+    strcpy(g_connection.portName, "COM5");
+    Write("rec_" + tag + ".hex", Hex(0x30));
+    std::string load = "TARGET,RZT7680\r\nLOAD,0,rec_" + tag + ".hex\r\n";
+    std::string path = Write("rec_" + tag + ".upg", load, false);
+    std::string other = Write("oth_" + tag + ".upg", load, false);
+    instrument.refuseRecords = true;
+    EXPECT_TRUE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+    EXPECT_EQ("ERROR: Failed to send file rec_" + tag + ".hex", FakeUpgradeTexts(UPN_LOG).back());
+    ASSERT_EQ(1u, g_fakeUpgrade.recovery.count("COM5"));
+    RecoveryRecord rec = g_fakeUpgrade.recovery["COM5"];
+    EXPECT_STREQ("Vendrel,RZT7680,12345,1.23", rec.idnText);
+    const std::string question = "The instrument RZT7680 12345 is still in its boot loader after a failed upgrade at " +
+                                 std::string(rec.time) + ". Program it again with " + path + "?";
+
+    instrument.refuseRecords = false;
+    static const struct { bool sameFile; UiAnswer answer; int boxes; bool programmed; } cases[] = {
+        {false, UI_ANSWER_YES, 2, false},
+        {true, UI_ANSWER_NO, 1, false},
+        {true, UI_ANSWER_YES, 1, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.sameFile ? "same file" : "other file") + (c.answer == UI_ANSWER_YES ? ", Yes" : ", No"));
+        FakeUiReset();
+        g_fakeUpgrade.notes.clear();
+        g_ui.answer = c.answer;
+        instrument.boot.clear();
+        EXPECT_EQ(c.programmed, RunFirmwareUpgradeFile(nullptr, (c.sameFile ? path : other).c_str()));
+        ASSERT_EQ((size_t)c.boxes, Boxes().size());
+        EXPECT_EQ(question, Boxes()[0]);
+        std::string procedure = "\x19" "C7D2z\nC72Dy\nxC72Dy\n" + Sent(0x30) + "z\n\x15";
+        if (c.programmed) {
+            EXPECT_EQ(0u, instrument.boot.size() - procedure.size() - instrument.boot.rfind(procedure));
+            EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPN_LOG).back());
+        } else {
+            EXPECT_EQ("C7D2z\n", instrument.boot.substr(instrument.boot.size() - 6));  // the probe, last
+        }
+        EXPECT_EQ(c.programmed ? 0u : 1u, g_fakeUpgrade.recovery.count("COM5"));
+    }
 }
 
 }  // namespace
