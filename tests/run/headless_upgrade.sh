@@ -69,6 +69,29 @@ runq --usb "$QSIM_COM" --upgrade fw.upg --yes
 expect_rc "refused record" 2
 expect_grep "refused record" out.txt "ERROR: Failed to send file main.hex"
 transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
+expect_grep "refused record" err.txt "the instrument waits in its boot loader: run the same upgrade again"
+
+# --- The instrument it left in its boot loader: another file and No are refused after the probe
+# (exit 4); the same file with --yes programs it again (exit 0, flash as the files) -------------
+question="The instrument RZT7680 12345 is still in its boot loader after a failed upgrade at "
+while IFS='|' read -r name args rc reason; do
+  sim_ok transcript clear
+  # shellcheck disable=SC2086
+  runq --usb "$QSIM_COM" $args
+  expect_rc "recovery, $name" "$rc"
+  expect_grep "recovery, $name" err.txt "$question"
+  [ -n "$reason" ] && expect_grep "recovery, $name" err.txt "$reason"
+  [ "$rc" = 0 ] || ! transcript serial | grep -qF 'C72Dy' || fail "recovery, $name: a sector was selected"
+done <<EOF
+another file|--upgrade newer.upg --yes|4|It can only be programmed again with that file
+no --yes|--upgrade fw.upg|4|was answered No (--yes answers Yes)
+same file, --yes|--upgrade fw.upg --yes|0|
+EOF
+for s in "0 main.hex" "2 dsp.hex"; do
+  r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")
+  [[ $r == ok* ]] || fail "recovery: sector ${s% *}: $r"
+done
+[[ $(sim boot state) == *mode=normal* ]] || fail "recovery: the instrument was not restarted"
 
 # --- A boot loader that always answers after the reply wait: each late reply is dropped, never
 # taken for the next send's, and the first record fails after 4 sends (exit 2) ----------------
@@ -111,5 +134,7 @@ expect_rc "ctrl-c in the attention pause" 130
 expect_grep "ctrl-c in the attention pause" err.txt "the instrument waits in its boot loader, its firmware not yet changed"
 transcript serial | grep -qF 'C7D2z' && fail "ctrl-c in the attention pause: the initialise was sent"
 
+# The pause left a record of its own; the next test starts without one.
+rm -f "$RECOVERY_INI"
 sim_ok reset
 finish

@@ -40,6 +40,7 @@ e2e_ini() {
 e2e_seed() {
   local ini; ini=$(e2e_ini)
   mkdir -p "$(dirname "$ini")"
+  rm -f "$(dirname "$ini")/Recovery.ini"   # what failed upgrades of earlier tests left
   printf '[Init]\r\nCreated=00:00:00 1/1/2021\r\n[Connect]\r\nInterface=%s\r\nComPort=%s\r\nBaudRate=%s\r\nIPAddr=%s\r\n' \
     "$1" "$2" "$3" "$4" >"$ini"
 }

@@ -15,6 +15,10 @@ trap 'rm -rf "$work"' EXIT
 # Relative paths only: the exe sees this folder as its current directory.
 cd "$work" || exit 1
 [ -x "$exe" ] || [ -f "$exe" ] || { echo "missing $exe"; exit 1; }
+# What a failed upgrade leaves for the next one on its link: every test starts without it.
+users="$WINEPREFIX/drive_c/users"
+RECOVERY_INI="$users/$(ls "$users" | grep -vx Public | head -1)/AppData/Local/Vendrel/Quilloner/Recovery.ini"
+rm -f "$RECOVERY_INI"
 
 # One control command to the simulator; prints its reply line.
 sim() {
