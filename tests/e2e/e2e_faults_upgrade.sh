@@ -6,7 +6,8 @@
 # and a stream in the attention pause.
 # Each failure must show its log line and "Finished" on the button, and nothing may be sent
 # after the failing command; a good run must program the flash exactly. Over LAN a reset link
-# ends the run the same way, each reply waited for at most 5 s.
+# ends the run the same way, each reply waited for at most 5 s. Every failure leaves the
+# instrument in its boot loader: the same upgrade again must ask and then program it exactly.
 source "$(dirname "$0")/lib/common.sh"
 source "$(dirname "$0")/lib/faults.sh"
 dir=$FAULT_TMP/fw
@@ -33,6 +34,13 @@ upgrade_run() {
   q command 32774
   q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "upgrade: no open dialog"
   e2e_open_file "Select Firmware Upgrade File" "$dir/fw.upg"
+  if [ -n "${U_RECOVER:-}" ]; then
+    q wait-dialog "Upgrade Firmware" 20000 || e2e_fail "recovery: no question"
+    local asked; asked=$(q box-text "Upgrade Firmware")
+    [[ $asked == "The instrument RZT7680 12345 is still in its boot loader after a failed upgrade at "*". Program it again with "*fw.upg"?" ]] ||
+      e2e_fail "recovery: asked \"$asked\""
+    q press "Upgrade Firmware" 6
+  fi
   q wait-dialog "Firmware Files List" 20000 || e2e_fail "upgrade: no files list"
   sim_ok "transcript clear" >/dev/null
   q press "Firmware Files List" 1000
@@ -58,11 +66,17 @@ upgrade_run() {
 wire_ends_with() {
   [[ $U_WIRE == *"$2" ]] || e2e_fail "$1: the wire does not end at the failing command: ...${U_WIRE: -120}"
 }
-# After a failed run the boot loader is left (a real instrument is switched off and on) and
+# After a failed run the instrument waits in its boot loader, which no longer answers "*IDN?".
+# The next upgrade with the same file recognises it, asks, and programs the flash exactly; then
 # the console must answer again: the upgrade gave the link back to the reply poll.
-after_failure() {
-  sim_ok "boot leave" >/dev/null
+recover() {
+  local failed=$U_SECONDS
+  U_RECOVER=1 upgrade_run "${2:-serial}"
+  log_is "$1: recovery" $'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK\r\n'
+  [[ $(sim_ok "boot flash-verify 0 $dir/a.hex") == "ok 64" ]] || e2e_fail "$1: recovery: sector 0"
+  [[ $(sim_ok "boot flash-verify 1 $dir/b.hex") == "ok 64" ]] || e2e_fail "$1: recovery: sector 1"
   f_console_answers "$1: console afterwards"
+  R_SECONDS=$U_SECONDS U_SECONDS=$failed
 }
 log_is() { [ "$U_LOG"$'\n' = "$2" ] || e2e_fail "$1: log $(printf %q "$U_LOG")"; }
 
@@ -92,32 +106,32 @@ upgrade_run serial
 log_is "USB refuse-init" $'ERROR: Instrument failed to initialise\r\n'
 [ "$U_STATUS" = "Initialising Instrument" ] || e2e_fail "USB refuse-init: status $U_STATUS"
 wire_ends_with "USB refuse-init" "$BOOT_INIT$INIT$INIT"
-after_failure "USB refuse-init"
-f_row upgrade USB "initialisation refused twice" "\"ERROR: Instrument failed to initialise\", \"Finished\", nothing sent after" "$U_SECONDS"
+recover "USB refuse-init"
+f_row upgrade USB "initialisation refused twice" "\"ERROR: Instrument failed to initialise\", \"Finished\", nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "set eol lf" >/dev/null
 upgrade_run serial
 log_is "USB LF replies" $'ERROR: Instrument failed to initialise\r\n'
 wire_ends_with "USB LF replies" "$BOOT_INIT$INIT$INIT"
 sim_ok "set eol crlf" >/dev/null
-after_failure "USB LF replies"
-f_row upgrade USB "boot-loader replies ended by LF alone" "\"ERROR: Instrument failed to initialise\" (ok+LF is not accepted), nothing sent after" "$U_SECONDS"
+recover "USB LF replies"
+f_row upgrade USB "boot-loader replies ended by LF alone" "\"ERROR: Instrument failed to initialise\" (ok+LF is not accepted), nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot refuse-sector 1" >/dev/null
 upgrade_run serial
 log_is "USB refuse-sector" $'Instrument initialised OK\r\nERROR: Failed to erase sector 1\r\n'
 wire_ends_with "USB refuse-sector" "$(hex 'C72Dy')0a78$(hex $'2DC7y\n')"
 sim_ok "boot refuse-sector off" >/dev/null
-after_failure "USB refuse-sector"
-f_row upgrade USB "sector 1 refused" "\"ERROR: Failed to erase sector 1\", \"Finished\", nothing sent after" "$U_SECONDS"
+recover "USB refuse-sector"
+f_row upgrade USB "sector 1 refused" "\"ERROR: Failed to erase sector 1\", \"Finished\", nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot bad-replies 4" >/dev/null
 upgrade_run serial
 log_is "USB bad replies" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
 r1=$(hex "$(rec_hex a.hex 1)"$'\n\r\n')
 wire_ends_with "USB bad replies" "$(hex $'C72Dy\n')$r1$r1$r1$r1"
-after_failure "USB bad replies"
-f_row upgrade USB "records answered \"no\" (4 times)" "\"ERROR: Failed to send file a.hex\" after 4 sends, nothing sent after" "$U_SECONDS"
+recover "USB bad replies"
+f_row upgrade USB "records answered \"no\" (4 times)" "\"ERROR: Failed to send file a.hex\" after 4 sends, nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 # Record 3 answered 5.6 s late (after the reply wait), then record 4 refused once: the late
 # reply must answer only its own send, and the refusal the record it refuses, which is sent
@@ -142,12 +156,11 @@ wire_ends_with "USB drop" "$(hex "$(rec_hex a.hex 3)"$'\n\r\n')$(hex "$(rec_hex 
 # The link is gone: once the upgrade hands it back, the poll's read fails.
 q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no reconnect question after the upgrade"
 [[ $(q box-text Quillon2) == "A problem has occurred trying to read data"* ]] || e2e_fail "USB drop: box $(q box-text Quillon2)"
-sim_ok "boot leave" >/dev/null
 q press Quillon2 6
 q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
 q wait-title "USB," 10000 || e2e_fail "USB drop: not reconnected"
-f_console_answers "USB drop: console after reconnecting"
-f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes reconnects" "$U_SECONDS"
+recover "USB drop"
+f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes reconnects; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot silent-after 2" >/dev/null
 upgrade_run serial 40000
@@ -156,8 +169,8 @@ r3=$(hex "$(rec_hex a.hex 3)"$'\n\r\n')
 wire_ends_with "USB silent" "$r3$r3$r3$r3"
 (( ${U_SECONDS%.*} >= 22 && ${U_SECONDS%.*} <= 36 )) || e2e_fail "USB silent: took $U_SECONDS s (4 waits of 5 s and 3 of 1 s quiet expected)"
 sim_ok "boot silent-after off" >/dev/null
-after_failure "USB silent"
-f_row upgrade USB "boot loader silent after 2 records" "\"ERROR: Failed to send file a.hex\" after 4 waits of 5 s, nothing sent after" "$U_SECONDS"
+recover "USB silent"
+f_row upgrade USB "boot loader silent after 2 records" "\"ERROR: Failed to send file a.hex\" after 4 waits of 5 s, nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 # LAN: the connection reset after 2 records.
 e2e_reconnect_lan
@@ -168,12 +181,11 @@ wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_he
 # The connection is gone: once the upgrade hands the link back, the poll's read fails.
 q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no reconnect question after the upgrade"
 [[ $(q box-text Quillon2) == "A problem has occurred trying to read data"* ]] || e2e_fail "LAN drop: box $(q box-text Quillon2)"
-sim_ok "boot leave" >/dev/null
 q press Quillon2 6
 q gone-dialog Quillon2 5000 || e2e_fail "LAN drop: the question stayed"
 q wait-title "LAN," 10000 || e2e_fail "LAN drop: not reconnected"
-f_console_answers "LAN drop: console after reconnecting"
-f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes reconnects" "$U_SECONDS"
+recover "LAN drop" lan
+f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes reconnects; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 f_kept "upgrade"
 f_begin
