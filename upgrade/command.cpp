@@ -66,9 +66,10 @@ static bool UpgradeRefuseLan(UpgradeCommand *c)
 
 enum RecoveryOffer { RECOVERY_NONE, RECOVERY_ACCEPTED, RECOVERY_DECLINED };
 
-// Before step 4, when a failed upgrade on this link left an instrument in its boot loader: an
-// instrument that answers "*IDN?" no longer waits there, and its record is forgotten; a link
-// on which the boot loader accepts its initialise command is offered the same file again.
+// Before step 4, when a failed upgrade on this link left an instrument in its boot loader: that
+// instrument answering "*IDN?" no longer waits there, and its record is forgotten (another
+// one's answer leaves the record for when it comes back); a link on which the boot loader
+// accepts its initialise command is offered the same file again.
 // Anything but that file is refused. Sets *identified to the identification's result when it
 // was tried. RECOVERY_NONE: the command goes on as usual.
 static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, int *identified)
@@ -78,7 +79,7 @@ static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, i
     bool answered = ConnectAndIdentify(c->owner, &g_connection, false);
     *identified = answered;
     if (answered && g_connection.idnText[0]) {
-        RecoveryForget(c->link.c_str());
+        if (RecoveryIsInstrument(&c->recovery, g_connection.idnText)) RecoveryForget(c->link.c_str());
         return RECOVERY_NONE;
     }
     if (!g_connection.isOpen) return RECOVERY_NONE;

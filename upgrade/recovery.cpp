@@ -42,6 +42,11 @@ static std::string RecoveryInstrumentName(const char *idnText)
     return name;
 }
 
+bool RecoveryIsInstrument(const RecoveryRecord *rec, const char *idnText)
+{
+    return RecoveryInstrumentName(rec->idnText) == RecoveryInstrumentName(idnText);
+}
+
 std::string RecoveryQuestion(const RecoveryRecord *rec)
 {
     return "The instrument " + RecoveryInstrumentName(rec->idnText) +

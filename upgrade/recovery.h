@@ -43,6 +43,9 @@ std::string RecoveryLinkName(const ConnectionRecord *rec);
 // Fills rec from the identification texts, the file and the current local time.
 void RecoveryFill(RecoveryRecord *rec, const char *idnText, const char *versionText, const char *file);
 
+// True when idnText names the instrument of rec: the same model and serial number.
+bool RecoveryIsInstrument(const RecoveryRecord *rec, const char *idnText);
+
 // The question asked when the boot loader answers: "The instrument <model> <serial> is still
 // in its boot loader after a failed upgrade at <time>. Program it again with <file>?".
 std::string RecoveryQuestion(const RecoveryRecord *rec);
