@@ -19,6 +19,7 @@
 #include "res/resource.h"
 #include "script/script.h"
 #include "upgrade/command.h"
+#include "upgrade/recovery.h"
 
 static const char kSaveFailed[] = "Unable to create text file";
 
@@ -114,6 +115,10 @@ static void Connect(HWND hwnd, LPARAM lParam)
     // an open COM port is locked for every other program.
     if (!g_connection.connected) {
         CloseLink(&g_connection);
+        // A boot loader left waiting by a failed upgrade may answer nothing: Upgrade Firmware
+        // stays the way to program it again.
+        RecoveryRecord rec;
+        if (RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &rec)) SetUpgradeMenuEnabled(hwnd, true);
         return;
     }
     RefreshInfoPanel(hwnd);

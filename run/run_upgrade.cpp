@@ -19,6 +19,7 @@
 #include "upgrade/bootproto.h"
 #include "upgrade/command.h"
 #include "upgrade/notify.h"
+#include "upgrade/recovery.h"
 
 enum { WORKER_POLL_MS = 20 };
 
@@ -181,6 +182,11 @@ static std::string UpgradeRefusal()
 // What Ctrl-C left behind, by how far the worker had got.
 static const char *UpgradeStopText()
 {
+    RecoveryRecord waiting;
+    if ((!s_upgrade.procedureRan || s_upgrade.stage == UPGRADE_STAGE_NORMAL) &&
+        RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &waiting))
+        return "the upgrade stopped before the boot loader was called; the instrument may still wait in its boot "
+               "loader after the failed upgrade: run the same upgrade again";
     if (!s_upgrade.procedureRan || s_upgrade.stage == UPGRADE_STAGE_NORMAL)
         return "the upgrade stopped before the boot loader was called; the instrument is unchanged";
     if (s_upgrade.succeeded) return "the upgrade had ended: the firmware was sent and the instrument restarted";

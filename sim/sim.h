@@ -87,6 +87,7 @@ struct SimBoot {
     int lateMs = 0;
     int refuseRecord = 0;         // the record (counted from 1) to answer "no"; 0 for none
     bool echo = false;
+    bool quiet = false;      // lines that are no boot-loader command get no answer
 };
 
 struct SimWait {                  // a control client's pending "wait-rx"

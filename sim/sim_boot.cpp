@@ -211,7 +211,7 @@ static void BootLine(SimEndpoint *ep, const std::string &line)
         BootAnswer(ep, line, "ok");
         return;
     }
-    BootAnswer(ep, line, "err");
+    if (!b.quiet) BootAnswer(ep, line, "err");
 }
 
 void BootFeedByte(SimEndpoint *ep, uint8_t b)
@@ -380,6 +380,10 @@ std::string BootControl(const std::vector<std::string> &a)
         b.echo = a[2] == "on";
         return "ok";
     }
+    if (sub == "quiet" && a.size() == 3 && (a[2] == "on" || a[2] == "off")) {
+        b.quiet = a[2] == "on";
+        return "ok";
+    }
     if (sub == "clear") {   // images and counts only; faults and mode stay
         for (int i = 0; i < SIM_SECTORS; i++) {
             b.flash[i].clear();
@@ -390,5 +394,5 @@ std::string BootControl(const std::vector<std::string> &a)
     }
     return "err usage: boot state|enter|leave|clear|flash-verify S FILE...|flash-dump S PATH|"
            "refuse-init N|refuse-sector S|bad-replies N|refuse-record N|late-replies SKIP N MS|"
-           "drop-after N|silent-after N|echo on|off";
+           "drop-after N|silent-after N|echo on|off|quiet on|off";
 }

@@ -78,8 +78,11 @@ static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, i
     CloseLink(&g_connection);
     bool answered = ConnectAndIdentify(c->owner, &g_connection, false);
     *identified = answered;
-    if (answered && g_connection.idnText[0]) {
-        if (RecoveryIsInstrument(&c->recovery, g_connection.idnText)) RecoveryForget(c->link.c_str());
+    // Any identification, also of a model the program does not know, is an instrument running
+    // its firmware: only a reply without fields ("err") or none at all may be the boot loader.
+    const char *reply = ConnectIdentityReply();
+    if (answered && strchr(reply, ',')) {
+        if (RecoveryIsInstrument(&c->recovery, reply)) RecoveryForget(c->link.c_str());
         return RECOVERY_NONE;
     }
     if (!g_connection.isOpen) return RECOVERY_NONE;
@@ -155,7 +158,8 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
     bool warn = CheckTargetModel(UpgradeIdnText(c), c->plan.targetModel, c->detected, text, sizeof text);
     bool differs = TargetModelDiffers(UpgradeIdnText(c), c->plan.targetModel);
     if (c->recovering && differs) {
-        // The file was the one of the failed upgrade; it names another model now.
+        // The same file, but it names another model than the instrument that was in the
+        // boot loader: whatever was allowed then, nothing tells which instrument waits now.
         UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK);
         return -1;
     }

@@ -18,11 +18,20 @@ std::string RecoveryLinkName(const ConnectionRecord *rec)
     }
 }
 
+// Copies text into dst without the line end of an instrument that ends its lines with LF alone
+// (a line break would end the value in the file) and without surrounding spaces.
+static void RecoveryCopyTrimmed(char *dst, size_t cap, const char *text)
+{
+    std::string s(text, strcspn(text, "\r\n"));
+    size_t first = s.find_first_not_of(" \t"), last = s.find_last_not_of(" \t");
+    TextCopy(dst, cap, first == std::string::npos ? "" : s.substr(first, last - first + 1).c_str());
+}
+
 void RecoveryFill(RecoveryRecord *rec, const char *idnText, const char *versionText, const char *file)
 {
     memset(rec, 0, sizeof *rec);
-    TextCopy(rec->idnText, sizeof rec->idnText, idnText);
-    TextCopy(rec->versionText, sizeof rec->versionText, versionText);
+    RecoveryCopyTrimmed(rec->idnText, sizeof rec->idnText, idnText);
+    RecoveryCopyTrimmed(rec->versionText, sizeof rec->versionText, versionText);
     TextCopy(rec->file, sizeof rec->file, file);
     time_t now = time(nullptr);
     struct tm local = {};
@@ -35,8 +44,10 @@ void RecoveryFill(RecoveryRecord *rec, const char *idnText, const char *versionT
 // left out, and an identification without fields stands for itself.
 static std::string RecoveryInstrumentName(const char *idnText)
 {
-    std::vector<std::string> fields = TextSplit(idnText, ',');
-    if (fields.size() < 2) return idnText;
+    char trimmed[UPGRADE_PATH_SIZE];
+    RecoveryCopyTrimmed(trimmed, sizeof trimmed, idnText);
+    std::vector<std::string> fields = TextSplit(trimmed, ',');
+    if (fields.size() < 2) return trimmed;
     std::string name = fields[1];
     if (fields.size() > 2 && !fields[2].empty()) name += " " + fields[2];
     return name;

@@ -33,16 +33,24 @@ bool RecoveryLoad(const char *link, RecoveryRecord *out)
     return out->idnText[0] && out->file[0];
 }
 
+// Each value is written in double quotes, which the reading takes off again: a value that
+// begins and ends with a quote of its own, or with spaces, comes back as it was.
+static void RecoveryWrite(const char *link, const char *key, const char *value, const std::string &path)
+{
+    std::string quoted = std::string("\"") + value + "\"";
+    WritePrivateProfileStringA(link, key, quoted.c_str(), path.c_str());
+}
+
 void RecoverySave(const char *link, const RecoveryRecord *rec)
 {
     std::string path = RecoveryPath(true);
     char full[MAX_PATH];
     DWORD n = GetFullPathNameA(rec->file, sizeof full, full, NULL);
     const char *file = n > 0 && n < sizeof full ? full : rec->file;
-    WritePrivateProfileStringA(link, "Identification", rec->idnText, path.c_str());
-    WritePrivateProfileStringA(link, "Version", rec->versionText, path.c_str());
-    WritePrivateProfileStringA(link, "File", file, path.c_str());
-    WritePrivateProfileStringA(link, "Time", rec->time, path.c_str());
+    RecoveryWrite(link, "Identification", rec->idnText, path);
+    RecoveryWrite(link, "Version", rec->versionText, path);
+    RecoveryWrite(link, "File", file, path);
+    RecoveryWrite(link, "Time", rec->time, path);
 }
 
 void RecoveryForget(const char *link)

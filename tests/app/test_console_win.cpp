@@ -20,6 +20,7 @@
 #include "link/link.h"
 #include "res/resource.h"
 #include "simctl.h"
+#include "upgrade/recovery.h"
 
 namespace {
 
@@ -269,6 +270,28 @@ TEST_F(Console, TitleMenuAndPanelAfterConnecting)
     GetWindowTextA(AppWindow(), title, sizeof title);
     EXPECT_STREQ("Quillon2 v1_3     USB,RZT7680,12345,1.23", title);
     EXPECT_TRUE(g_seenBoxes.size() <= 1);  // only the connect result
+}
+
+// A failed upgrade leaves a boot loader that may answer nothing to "*IDN?": a connect that finds
+// no instrument on a port with a recovery record leaves Upgrade Firmware available. The record
+// comes back from its file as it was given, less the line end of an LF-only instrument.
+TEST_F(Console, UpgradeStaysAvailableWhereAFailedUpgradeLeftTheBootLoader)
+{
+    StartConnected(0);
+    RecoveryRecord rec, back;
+    RecoveryFill(&rec, "Vendrel,RZT7680,12345,1.23\n", "RZT7680,1234,56\n", "fw.upg");
+    RecoverySave(SimComPort(), &rec);
+    ASSERT_TRUE(RecoveryLoad(SimComPort(), &back));
+    EXPECT_STREQ("Vendrel,RZT7680,12345,1.23", back.idnText);
+    EXPECT_STREQ("RZT7680,1234,56", back.versionText);
+    SimOk("boot enter");
+    SimOk("boot quiet on");
+    SendMessageA(AppWindow(), WM_COMMAND, IDM_DISCONNECT, 0);
+    PostMessageA(AppWindow(), WM_COMMAND, IDM_CONNECTION, 1);
+    auto upgradeEnabled = [] { return !(GetMenuState(GetMenu(AppWindow()), IDM_UPGRADE_FIRMWARE, MF_BYCOMMAND) & MF_GRAYED); };
+    EXPECT_TRUE(AppPumpUntil(upgradeEnabled, 15000));
+    EXPECT_FALSE(g_connection.connected);
+    RecoveryForget(SimComPort());
 }
 
 TEST_F(Console, ClearAndSaveResults)

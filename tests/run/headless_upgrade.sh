@@ -72,10 +72,12 @@ transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
 expect_grep "refused record" err.txt "the instrument waits in its boot loader: run the same upgrade again"
 
 # --- The instrument it left in its boot loader: another file and No are refused after the probe
-# (exit 4); the same file with --yes programs it again (exit 0, flash as the files) -------------
+# (exit 4); the same file with --yes programs it again (exit 0, flash as the files), also when
+# the boot loader answers nothing at all to the identification --------------------------------
 question="The instrument RZT7680 12345 is still in its boot loader after a failed upgrade at "
-while IFS='|' read -r name args rc reason; do
+while IFS='|' read -r name setup args rc reason; do
   sim_ok transcript clear
+  [ -n "$setup" ] && sim_ok $setup
   # shellcheck disable=SC2086
   runq --usb "$QSIM_COM" $args
   expect_rc "recovery, $name" "$rc"
@@ -83,9 +85,9 @@ while IFS='|' read -r name args rc reason; do
   [ -n "$reason" ] && expect_grep "recovery, $name" err.txt "$reason"
   [ "$rc" = 0 ] || ! transcript serial | grep -qF 'C72Dy' || fail "recovery, $name: a sector was selected"
 done <<EOF
-another file|--upgrade newer.upg --yes|4|It can only be programmed again with that file
-no --yes|--upgrade fw.upg|4|was answered No (--yes answers Yes)
-same file, --yes|--upgrade fw.upg --yes|0|
+another file||--upgrade newer.upg --yes|4|It can only be programmed again with that file
+no --yes||--upgrade fw.upg|4|was answered No (--yes answers Yes)
+same file, --yes, no answer to *IDN?|boot quiet on|--upgrade fw.upg --yes|0|
 EOF
 for s in "0 main.hex" "2 dsp.hex"; do
   r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")

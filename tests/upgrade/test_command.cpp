@@ -22,8 +22,8 @@ namespace {
 const char QUESTION[] = "No instrument was detected.\n\nDo you want to try and continue with the upgrade";
 const char SERIAL_ONLY[] = "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection";
 
-// Answers the identification queries; after the attention byte it is the boot loader and
-// acknowledges every command that expects a reply.
+// Answers the identification queries; after the attention byte it is the boot loader, which
+// acknowledges every command of its own and answers nothing else ("*IDN?" included).
 struct FakeInstrument {
     std::string idn = "Vendrel,RZT7680,12345,1.23";
     int idnUnanswered = 0;           // "*IDN?" attempts that get no reply
@@ -37,8 +37,10 @@ struct FakeInstrument {
             if (text == "\x19") booting = true;
             if (booting) {
                 boot += text;
+                bool command = text == "C7D2z\n" || text == "x" || text[0] == ':' ||
+                               (text.size() == 6 && text.compare(4, 2, "y\n") == 0);
                 bool refused = refuseRecords && text[0] == ':';
-                if (text != "\x19" && text != "z\n" && text != "\x15") g_fake.input = refused ? "no\r\n" : "ok\r\n";
+                if (command) g_fake.input = refused ? "no\r\n" : "ok\r\n";
                 return;
             }
             if (text == "*IDN?\n" && idnUnanswered > 0) idnUnanswered--;
@@ -209,10 +211,11 @@ TEST_F(UpgradeCommand, RedSectorDisablesAccept)
     EXPECT_TRUE(instrument.boot.empty());
 }
 
-// A failed upgrade leaves the instrument in its boot loader, which answers "*IDN?" with nothing
-// an identification can be read from. The next upgrade on that link recognises the boot loader,
-// asks, checks the file against the identification remembered from before, and programs it
-// again; No, or another file, ends the command with nothing sent after the probe.
+// A failed upgrade leaves the instrument in its boot loader, which does not answer "*IDN?". The
+// next upgrade on that link recognises the boot loader, asks, checks the file against the
+// identification remembered from before, and programs it again; No, or another file, ends the
+// command with nothing sent after the probe. An instrument of another model that does answer
+// is never probed, and leaves the record as it was.
 TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
 {
     strcpy(g_connection.portName, "COM5");
@@ -230,6 +233,15 @@ TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
                                  std::string(rec.time) + ". Program it again with " + path + "?";
 
     instrument.refuseRecords = false;
+    instrument.booting = false;
+    instrument.idn = "Acme,XY100,77,1.0";
+    g_ui.answer = UI_ANSWER_CANCEL;  // the model warning
+    g_fake.sent.clear();
+    EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+    EXPECT_EQ(std::string::npos, g_fake.sent.find("C7D2z"));
+    EXPECT_EQ(1u, g_fakeUpgrade.recovery.count("COM5"));
+    instrument.booting = true;
+
     static const struct { bool sameFile; UiAnswer answer; int boxes; bool programmed; } cases[] = {
         {false, UI_ANSWER_YES, 2, false},
         {true, UI_ANSWER_NO, 1, false},
