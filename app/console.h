@@ -22,9 +22,12 @@ enum {
     TITLE_SIZE = 260,          // enough for any title built here
     // Most bytes one reply poll reads. A stream faster than the poll would otherwise keep it
     // reading for ever, with the window's messages and the runner's checks waiting behind it
-    // and its lines piling up for one append. 16 KiB is some 1,100 lines of 15 bytes, which the
-    // window shows in about 100 ms under Wine on a busy machine.
-    REPLY_POLL_MAX_BYTES = 16 * 1024,
+    // and its lines piling up for one append. 48 KiB is some 3,300 lines of 15 bytes, which the
+    // window shows in about 100 ms under Wine. Much of that is the same for any number of lines
+    // (every change of the results window's text or view redraws both its scroll bars, some
+    // 10 ms under Wine, five times for an append with a trim), so smaller portions show fewer
+    // lines a second.
+    REPLY_POLL_MAX_BYTES = 48 * 1024,
 };
 
 // The results window's scrollback ("ResultsMaxLines" in the settings file's "Init" section).

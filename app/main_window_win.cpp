@@ -284,7 +284,10 @@ int RunMainWindow(HINSTANCE instance, int showCommand)
 static HWND MainChild(int id) { return GetDlgItem(s_hwndMain, id); }
 
 // Keeps the results window within its scrollback: the oldest lines go in one block, one edit
-// operation (ResultsLinesToTrim), and the caret and view return to the end.
+// operation (ResultsLinesToTrim), and the caret and view return to the end. The block is
+// selected from its end back to the start of the text, so that the caret, and with it the view,
+// goes to the top once rather than to the block's end and then the top: every move of the view
+// redraws both scroll bars, some 10 ms under Wine.
 static void TrimResults(HWND results)
 {
     // The text ends with a line end, after which the control counts one more, empty, line.
@@ -293,7 +296,7 @@ static void TrimResults(HWND results)
     if (trim <= 0) return;
     LRESULT cut = SendMessageA(results, EM_LINEINDEX, (WPARAM)trim, 0);
     if (cut <= 0) return;
-    SendMessageA(results, EM_SETSEL, 0, cut);
+    SendMessageA(results, EM_SETSEL, (WPARAM)cut, 0);
     SendMessageA(results, EM_REPLACESEL, FALSE, (LPARAM)"");
     LRESULT len = SendMessageA(results, WM_GETTEXTLENGTH, 0, 0);
     SendMessageA(results, EM_SETSEL, (WPARAM)len, (LPARAM)len);

@@ -177,19 +177,26 @@ static int OpenLan(ConnectionRecord *rec)
     return 0;
 }
 
+// Refills the empty ring with one receive of what is there, as much as the ring holds: under
+// Wine a receive costs about 0.1 ms, which in pieces of 255 bytes was most of a poll's reading of
+// a fast stream. A function of its own, so that the byte-by-byte path keeps a small frame.
+// False when the instrument closed the connection (0) or it was reset (an error other than
+// "would block").
+static bool FillRingLan(ConnectionRecord *rec)
+{
+    unsigned char chunk[LAN_RING_SIZE];
+    int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
+    int got = recv(SocketOf(rec), (char *)chunk, room, 0);
+    if (got > 0) RingPut(rec, chunk, got);
+    return got > 0 || (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK);
+}
+
 static int ReadByteLan(ConnectionRecord *rec)
 {
     // While the ring holds bytes they are handed out first, so reading byte by byte costs no
-    // system call; only an empty ring asks the socket, with one receive of what is there.
-    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET) {
-        unsigned char chunk[255];
-        int room = RingRoom(rec) < (int)sizeof chunk ? RingRoom(rec) : (int)sizeof chunk;
-        int got = recv(SocketOf(rec), (char *)chunk, room, 0);
-        if (got > 0) RingPut(rec, chunk, got);
-        // The instrument closed the connection (0) or it was reset (an error other than "would
-        // block"): like a failing COM port, that is a read error.
-        else if (got == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return -1;
-    }
+    // system call; only an empty ring asks the socket. Like a failing COM port, a connection
+    // closed or reset is a read error.
+    if (rec->rxCount == 0 && SocketOf(rec) != INVALID_SOCKET && !FillRingLan(rec)) return -1;
     return RingTake(rec);
 }
 
