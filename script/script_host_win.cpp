@@ -1,6 +1,6 @@
 // The script runner's local time, beep and full paths on Windows, the same for the window and
-// the headless runner (script_host.h). The tick count is each front end's: the runner's loop needs a finer
-// one than the window's timer messages do.
+// the headless runner (script_host.h). The tick count is each front end's: the runner's loop
+// needs a finer one than the window's timer messages do.
 #include <windows.h>
 
 #include <string>
