@@ -187,7 +187,7 @@ static void UpgradeOnCommand(HWND dlg, UpgradeDialogState *state, int id, LPARAM
     case UPN_FINISHED:
         // The worker set succeeded before its last post. "Finished" would read as success.
         state->finished = true;
-        SetDlgItemTextA(dlg, IDCANCEL, state->plan->succeeded ? "Finished" : "Close");
+        SetDlgItemTextA(dlg, IDCANCEL, state->plan->succeeded ? "Finished" : AppTextTable[56]);  // "Close"
         EnableWindow(GetDlgItem(dlg, IDCANCEL), TRUE);
         break;
     case IDCANCEL: UpgradeClose(dlg, state); break;
