@@ -218,8 +218,9 @@ TEST_P(UpgradeTest, EveryFailureIsLoggedAndEndsTheDialogue)
         EXPECT_EQ(c.log + "The instrument waits in its boot loader: run the upgrade again to recover it\r\n", d.log);
         Sleep(300);  // anything sent after the failure would have arrived by now
         EXPECT_EQ(Visible(c.wire), Visible(BootWire(c.wire.size())));
-        if (c.log.find("initialise") != std::string::npos && c.log.find("OK") == std::string::npos)
+        if (c.log.find("initialise") != std::string::npos && c.log.find("OK") == std::string::npos) {
             EXPECT_EQ(0, d.progress);
+        }
     }
 }
 
