@@ -76,21 +76,6 @@ bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *
     return true;
 }
 
-// What a failed test found: the value X against the limit Y, or the band from Y to Z.
-static std::string JunitFailure(const char *word)
-{
-    const ScriptRunner *r = &g_scriptRunner;
-    char text[160];
-    if (!strcmp(word, "hi") || !strcmp(word, "lo")) {
-        snprintf(text, sizeof text, "value %.15g %s the limit %.15g", r->stackX, word[0] == 'h' ? "above" : "below",
-                 r->stackY);
-    } else {
-        snprintf(text, sizeof text, "value %.15g %s the band %.15g to %.15g", r->stackX,
-                 !strcmp(word, "in") ? "inside" : "outside", r->stackY, r->stackZ);
-    }
-    return text;
-}
-
 std::string RunSkippedTestReason(const char *line)
 {
     if (!TextStartsWithNoCase(line, "=test,")) return std::string();
@@ -115,7 +100,7 @@ void RunJunitLine(int index)
     bool failed = g_scriptRunner.testsFailedTotal > s_junit.failuresSeen;
     s_junit.failuresSeen = g_scriptRunner.testsFailedTotal;
     if (!skipped.empty()) AddCase(index, "skipped", nullptr, skipped);
-    else if (failed) AddCase(index, "failure", "limit test", JunitFailure(line + 6));
+    else if (failed) AddCase(index, "failure", "limit test", RpnFailureText(&g_scriptRunner));
     else AddCase(index, nullptr, nullptr, std::string());
 }
 

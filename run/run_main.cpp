@@ -184,8 +184,9 @@ static void NoteLineRan(RunLoop *loop)
     RunJunitLine(index);
     if (r->printFailuresTotal > loop->printFailuresSeen) {
         loop->printFailuresSeen = r->printFailuresTotal;
+        // The path in full, as the results line shows it.
         const char *name = ScriptArgument(line);
-        std::string message = RunLineName(index) + (name && *name ? std::string(": the results could not be written to ") + name
+        std::string message = RunLineName(index) + (name && *name ? ": the results could not be written to " + ScriptHostFullPath(name)
                                                                   : std::string(": #print names no file"));
         RunWriteError(message.c_str());
         RunJunitProblem(index, JUNIT_ERROR, "print", message);

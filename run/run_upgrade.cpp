@@ -32,7 +32,7 @@ static struct {
     bool procedureRan;
     bool succeeded;
     uint8_t stage;           // UpgradeStage the worker reached
-    std::string lastLog;     // the worker's last log line
+    std::string lastLog;     // the worker's last log line but the one on what a failure left
 } s_upgrade;
 
 // The status line and the progress position, on standard error: one line rewritten in place
@@ -76,7 +76,7 @@ void UpgradeNotify(UpgradePlan *, int code, intptr_t param)
     if (show) ProgressShow();
 }
 
-void PostDialogText(UpgradePlan *, int code, const char *text)
+void PostDialogText(UpgradePlan *plan, int code, const char *text)
 {
     if (code == UPN_STATUS) {
         s_progress.status = text;
@@ -85,7 +85,8 @@ void PostDialogText(UpgradePlan *, int code, const char *text)
         // A log line takes the place of the progress line on a console, which comes back below it.
         bool shown = s_progress.shown != 0;
         ProgressErase();
-        s_upgrade.lastLog = text;
+        // The line that says what a failure left is printed; the reason stays the one before it.
+        if (strcmp(text, BootFailureStateText(plan->stage)) != 0) s_upgrade.lastLog = text;
         RunWriteLines((std::string(text) + "\n").c_str());
         if (shown) ProgressShow();
     }

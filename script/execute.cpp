@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/shell.h"
@@ -22,6 +23,9 @@ enum {
 };
 
 static const char INVALID_PRINT_TEXT[] = "!!Invalid file location in script!!";
+static const char PRINT_WRITTEN_TEXT[] = "Results written to %s";
+static const char PRINT_NOT_WRITTEN_TEXT[] = "!!Invalid file location in script!! Results not written to %s";
+static const char TEST_STOP_TEXT[] = "Limit test =test,%s failed: %s; script stopped by =stop,onfail";
 
 // The last step of a line: only a continuous run has a next action time.
 static void PaceLine(int32_t extraWaitMs)
@@ -126,16 +130,32 @@ bool ScriptPrintResults(const char *fileName)
     return result == RESULTS_FILE_OK || result == RESULTS_FILE_CLOSE_FAILED;  // closing is not checked
 }
 
-// The message stands on a line of its own, even after a reply line still without its end.
-static void RunPrint(const char *line)
+// Shows a message of the runner's own on a line of its own, even after a reply line still
+// without its end.
+static void AppendOwnLine(const std::string &message)
 {
-    if (ScriptPrintResults(ScriptArgument(line))) return;
     std::string results = ShellResultsText();
     std::string text = results.empty() || results.back() == '\n' ? "" : "\r\n";
-    text += INVALID_PRINT_TEXT;
+    text += message;
     text += "\r\n";
     ShellAppendResults(text.c_str());
-    g_scriptRunner.printFailuresTotal++;
+}
+
+// Either way the line names the file in full: a bare name lands in whatever folder the last
+// file dialog left current, which nobody could guess.
+static void RunPrint(const char *line)
+{
+    const char *name = ScriptArgument(line);
+    bool written = ScriptPrintResults(name);
+    if (!written) g_scriptRunner.printFailuresTotal++;
+    if (!name || !*name) {
+        AppendOwnLine(INVALID_PRINT_TEXT);
+        return;
+    }
+    std::string path = ScriptHostFullPath(name);
+    std::vector<char> text(path.size() + sizeof PRINT_NOT_WRITTEN_TEXT);
+    snprintf(text.data(), text.size(), written ? PRINT_WRITTEN_TEXT : PRINT_NOT_WRITTEN_TEXT, path.c_str());
+    AppendOwnLine(text.data());
 }
 
 // A '#' line; an unknown keyword is a remark.
@@ -163,12 +183,16 @@ static void RunDirective(const char *line, ScriptLineOutcome *out)
     PaceLine(extraWaitMs);
 }
 
-// A '=' line: the calculator, then the stop-on-fail check.
+// A '=' line: the calculator, then the stop-on-fail check. A pause says which test failed:
+// otherwise the run would just stand still on the next line, for no reason anyone can see.
 static void RunCalcLine(const char *line, ScriptLineOutcome *out)
 {
     ScriptRunner *r = &g_scriptRunner;
     if (RpnEvaluate(r, line + 1) && RpnShouldStop(r)) {
         if (r->state != Running) return;  // a single step just ends here
+        char text[256];
+        snprintf(text, sizeof text, TEST_STOP_TEXT, r->failedWord, RpnFailureText(r).c_str());
+        AppendOwnLine(text);
         PostPause(out);
     }
     PaceLine(0);

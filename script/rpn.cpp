@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,7 @@ void RpnReset(ScriptRunner *r)
     r->stackX = r->stackY = r->stackZ = r->stackT = 0;
     r->failCount = 0;
     r->stopOnFail = false;
+    r->failedWord[0] = '\0';
 }
 
 void RpnPush(ScriptRunner *r, double v)
@@ -53,10 +55,15 @@ static void RpnTest(ScriptRunner *r, const char *word)
     else if (strcmp(word, "lo") == 0) failed = x < y;
     else if (strcmp(word, "out") == 0) failed = x > z || x < y;
     else if (strcmp(word, "in") == 0) failed = y < x && x < z;
-    if (failed) {
-        r->failCount++;
-        r->testsFailedTotal++;
-    }
+    if (!failed) return;
+    r->failCount++;
+    r->testsFailedTotal++;
+    // Kept apart from the stack: a pause on a later '=' line names this test, not the values
+    // the stack holds by then.
+    TextCopy(r->failedWord, sizeof r->failedWord, word);
+    r->failedX = x;
+    r->failedY = y;
+    r->failedZ = z;
 }
 
 bool RpnIsTestWord(const char *word)
@@ -127,3 +134,24 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
 }
 
 bool RpnShouldStop(const ScriptRunner *r) { return r->failCount != 0 && r->stopOnFail; }
+
+static std::string RpnNumberText(double v)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.15g", v);
+    return text;
+}
+
+std::string RpnFailureText(const ScriptRunner *r)
+{
+    const char *word = r->failedWord;
+    if (!*word) return std::string();
+    std::string x = RpnNumberText(r->failedX), y = RpnNumberText(r->failedY), z = RpnNumberText(r->failedZ);
+    char text[160];
+    if (!strcmp(word, "hi") || !strcmp(word, "lo"))
+        snprintf(text, sizeof text, "value %s %s the limit %s", x.c_str(), word[0] == 'h' ? "above" : "below", y.c_str());
+    else
+        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(), !strcmp(word, "in") ? "inside" : "outside",
+                 y.c_str(), z.c_str());
+    return text;
+}

@@ -1,9 +1,12 @@
 // The script calculator: a four-level reverse-Polish stack (X, Y, Z, T) and the limit tests
 // of '=' lines, kept in the runner's record. Pure: posting the pause is the executor's job.
 #pragma once
+#include <string>
+
 #include "script/script.h"
 
-// Zeroes X, Y, Z, T and failCount and clears stopOnFail (a fresh run).
+// Zeroes X, Y, Z, T and failCount, clears stopOnFail and forgets the last failed test (a
+// fresh run).
 void RpnReset(ScriptRunner *r);
 
 // Pushes v: T = Z, Z = Y, Y = X, X = v.
@@ -19,3 +22,7 @@ bool RpnIsTestWord(const char *word);
 
 // The check after an '=' line: true when failCount is not 0 and stopOnFail is set.
 bool RpnShouldStop(const ScriptRunner *r);
+
+// What the last failed test found: "value 2 above the limit 1.5", "value 0.9 outside the band
+// 1 to 1.5" (numbers to 15 significant digits); empty while no test has failed.
+std::string RpnFailureText(const ScriptRunner *r);

@@ -36,6 +36,10 @@ struct ScriptRunner {
     double resultRegisters[SCRIPT_REGISTERS];  // nothing stores into them: they read as 0
     int32_t failCount;          // failed tests since the fresh run or the last "cleartest"
     bool stopOnFail;
+    // The last test that failed since the fresh run, for whoever says why: its word ("hi",
+    // "lo", "out", "in"; empty while none has failed) and the X, Y and Z it compared.
+    char failedWord[4];
+    double failedX, failedY, failedZ;
     // Totals since the fresh run, for callers that report an outcome (the headless runner):
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;

@@ -1,11 +1,13 @@
 // The seam between the portable script runner and whatever shows the script: the main
 // window (app/main_window_win.cpp: list box, buttons, layout; app/file_dlg_win.cpp: the open
-// dialog) or the headless runner (run/run_host.cpp: lines in memory, no window). The clock and
-// the beep are the same for both programs (script_host_win.cpp). Each program links exactly
-// one implementation of each; the runner calls nothing else that is window-specific.
+// dialog) or the headless runner (run/run_host.cpp: lines in memory, no window). The local
+// time, the beep and full paths are the same for both programs (script_host_win.cpp). Each
+// program links exactly one implementation of each; the runner calls nothing else that is
+// window-specific.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "link/ui.h"
 
@@ -44,6 +46,11 @@ ScriptClock ScriptHostLocalTime();
 
 // The platform's alert beep (MessageBeep(255) on Windows).
 void ScriptHostBeep();
+
+// The full path that opening the file name would use: a relative name taken against the
+// current folder, which the window's file dialogs move. The name as given when it cannot be
+// resolved.
+std::string ScriptHostFullPath(const char *name);
 
 // The open-file dialog "Select Script File" (filter "Script Files", *.txt, existing files
 // only). Clears path first; returns true and the chosen path (cut to cap) when a file was

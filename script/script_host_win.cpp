@@ -1,7 +1,9 @@
-// The script runner's local time and beep on Windows, the same for the window and the headless
-// runner (script_host.h). The tick count is each front end's: the runner's loop needs a finer
-// one than the window's timer messages do.
+// The script runner's local time, beep and full paths on Windows, the same for the window and
+// the headless runner (script_host.h). The tick count is each front end's: the runner's loop
+// needs a finer one than the window's timer messages do.
 #include <windows.h>
+
+#include <string>
 
 #include "script/script_host.h"
 
@@ -13,3 +15,14 @@ ScriptClock ScriptHostLocalTime()
 }
 
 void ScriptHostBeep() { MessageBeep(255); }
+
+std::string ScriptHostFullPath(const char *name)
+{
+    DWORD need = GetFullPathNameA(name, 0, NULL, NULL);
+    if (need == 0) return name;
+    std::string full(need, '\0');
+    DWORD len = GetFullPathNameA(name, need, &full[0], NULL);
+    if (len == 0 || len >= need) return name;
+    full.resize(len);
+    return full;
+}

@@ -162,8 +162,8 @@ static bool BootInitialise(UpgradePlan *plan)
 {
     BootPost(plan, UPN_STATUS, "Initialising Instrument");
     if (!BootPause(plan, 1000)) return false;
-    SendLine(BOOT_ATTENTION, &g_connection);
-    plan->stage = UPGRADE_STAGE_BOOT;
+    // Only an attention byte that went out leaves the instrument in its boot loader.
+    if (SendLine(BOOT_ATTENTION, &g_connection) >= 0) plan->stage = UPGRADE_STAGE_BOOT;
     if (!BootPause(plan, 5000)) return false;
     bool ok = SendExpectOk(BOOT_INITIALISE) || BootSendAgain(plan, BOOT_INITIALISE);
     if (!ok && BootStopRequested(plan)) return false;  // the second try was left undone
@@ -364,6 +364,24 @@ bool BootLoaderAnswers()
     return SendExpectOk(BOOT_INITIALISE);
 }
 
+static const char BOOT_UNCHANGED_TEXT[] = "The instrument was not changed: it still runs its firmware";
+// The same upgrade on the same link finds the boot loader again (upgrade/recovery.h).
+static const char BOOT_WAITING_TEXT[] = "The instrument waits in its boot loader: run the upgrade again to recover it";
+
+const char *BootFailureStateText(int stage)
+{
+    return stage == UPGRADE_STAGE_NORMAL ? BOOT_UNCHANGED_TEXT : BOOT_WAITING_TEXT;
+}
+
+// Without these the dialog would stand at the step that failed, as if it were still going on,
+// and leave the user to guess whether the instrument can still be used.
+static void BootReportFailure(UpgradePlan *plan)
+{
+    if (plan->succeeded || BootStopRequested(plan)) return;
+    BootPost(plan, UPN_STATUS, "Upgrade failed");
+    BootPost(plan, UPN_LOG, "%s", BootFailureStateText(plan->stage));
+}
+
 bool RunUpgradeProcedure(UpgradePlan *plan)
 {
     plan->succeeded = 0;
@@ -376,6 +394,7 @@ bool RunUpgradeProcedure(UpgradePlan *plan)
     BootCollect(&run);
     UpgradeNotify(plan, UPN_PROGRESS, 0);
     if (ok && run.entries && BootErase(&run) && BootProgram(&run)) BootRestart(plan);
+    BootReportFailure(plan);
     // The dialog may release the plan as soon as it has seen the last notification.
     bool succeeded = plan->succeeded != 0;
     UpgradeNotify(plan, UPN_FINISHED, 1);

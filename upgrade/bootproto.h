@@ -56,11 +56,16 @@ bool SelectSector(int32_t sector);
 // BOOT_REPLY_TIMEOUT_MS.
 bool BootLoaderAnswers();
 
+// The log line that ends a failed upgrade: what the instrument was left in at stage (an
+// UpgradeStage short of UPGRADE_STAGE_RESTARTED).
+const char *BootFailureStateText(int stage);
+
 // The worker: initialise the boot loader, erase the sectors of the chosen set's existing
 // entries that are not excluded (those the files list showed), program their files, restart
 // the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
-// restart. Once plan->stopRequested is set it sends nothing more (it looks before the
+// restart. A failure ends with the status "Upgrade failed" and BootFailureStateText as the
+// last log line. Once plan->stopRequested is set it sends nothing more (it looks before the
 // attention byte, the initialise command, each erase, each file and each record, and before
-// each repeat of an unanswered one) and logs no error for the part left undone. Returns
-// plan->succeeded.
+// each repeat of an unanswered one) and logs nothing for the part left undone: whoever asked
+// for the stop says what it left. Returns plan->succeeded.
 bool RunUpgradeProcedure(UpgradePlan *plan);

@@ -8,6 +8,9 @@
 #include "common/textutil.h"
 #include "upgrade/upgrade.h"
 
+// What the information panel shows for an instrument whose model cannot be read.
+static const char UNKNOWN_INSTRUMENT[] = "Unknown Instrument";
+
 // The model field of an identification (the text after its first comma) into model (cap).
 static void TargetIdnModel(const char *idnText, char *model, size_t cap)
 {
@@ -28,12 +31,14 @@ bool CheckTargetModel(const char *idnText, const char *targetModel, bool detecte
     char model[128];
     TargetIdnModel(idnText, model, sizeof model);
     bool matches = TextStartsWithNoCase(model, targetModel);
-    if (char *cut = strchr(model, ',')) *cut = '\0';  // shown without the fields after it
+    // Shown without the fields after it, nor the line end of an instrument that ends its
+    // lines with LF alone.
+    model[strcspn(model, ",\r\n")] = '\0';
     const char *target = *targetModel ? targetModel : "Unknown Model";
     snprintf(text, cap,
              "The upgrade file is for a %s. You are connected to a %s\n\nPlease ensure the firmware "
              "file name and target instrument model match before continuing\n",
-             target, model);
+             target, *model ? model : UNKNOWN_INSTRUMENT);
     return !matches || !detected || !*targetModel;
 }
 

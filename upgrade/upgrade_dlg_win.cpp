@@ -138,13 +138,16 @@ static void UpgradeStart(HWND dlg, UpgradeDialogState *state)
 {
     if (state->worker) return;  // one worker per dialog
     s_progressPosted = -1;
+    HWND start = GetDlgItem(dlg, IDC_UPGRADE_START);
     uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, state->plan, 0, NULL);
     if (!thread) {
         UiMessage(dlg, "Failed to start the firmware upgrade thread!", "Upgrade Firmware", UI_ICON_INFO, UI_OK);
+        ShowWindow(start, SW_SHOW);  // the one time Start can do something: try again
         return;
     }
     state->worker = (HANDLE)thread;
-    EnableWindow(GetDlgItem(dlg, IDC_UPGRADE_START), FALSE);
+    EnableWindow(start, FALSE);
+    ShowWindow(start, SW_HIDE);
     EnableWindow(GetDlgItem(dlg, IDCANCEL), FALSE);
 }
 
@@ -182,8 +185,9 @@ static void UpgradeOnCommand(HWND dlg, UpgradeDialogState *state, int id, LPARAM
         free((void *)lParam);
         break;
     case UPN_FINISHED:
+        // The worker set succeeded before its last post. "Finished" would read as success.
         state->finished = true;
-        SetDlgItemTextA(dlg, IDCANCEL, "Finished");
+        SetDlgItemTextA(dlg, IDCANCEL, state->plan->succeeded ? "Finished" : AppTextTable[56]);  // "Close"
         EnableWindow(GetDlgItem(dlg, IDCANCEL), TRUE);
         break;
     case IDCANCEL: UpgradeClose(dlg, state); break;
@@ -199,6 +203,8 @@ static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPA
         state = (UpgradeDialogState *)lParam;
         state->plan->dialogWindow = dlg;
         SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        // The upgrade starts by itself: Start is shown only if the worker cannot be started.
+        ShowWindow(GetDlgItem(dlg, IDC_UPGRADE_START), SW_HIDE);
         PostMessageA(dlg, WM_COMMAND, IDC_UPGRADE_START, 0);
         return TRUE;
     case WM_COMMAND:

@@ -4,8 +4,9 @@
 # sector refused, records answered "no", the link dropped after some records, a boot loader
 # that falls silent, a late reply followed by a refusal, replies ended by LF alone, and echoed replies after garbage, a long line
 # and a stream in the attention pause.
-# Each failure must show its log line and "Finished" on the button, and nothing may be sent
-# after the failing command; a good run must program the flash exactly. Over LAN a reset link
+# Each failure must show its log line, then "The instrument waits in its boot loader: ...",
+# the status "Upgrade failed" and "Close" on the button (a good run: "Finished"), and nothing
+# may be sent after the failing command; a good run must program the flash exactly. Over LAN a reset link
 # ends the run the same way, each reply waited for at most 5 s. Every failure leaves the
 # instrument in its boot loader: the same upgrade again must ask and then program it exactly.
 source "$(dirname "$0")/lib/common.sh"
@@ -27,8 +28,9 @@ rec_hex() { sed -n "${2}p" "$dir/$1" | tr -d '\r'; }     # record $2 (from 1) of
 BOOT_INIT=$(hex $'\x19')
 INIT=$(hex $'C7D2z\n')
 
-# Runs one upgrade from the menu to "Finished"; the log is left in U_LOG, the status line in
-# U_STATUS, the bytes the instrument received from the Accept on in U_WIRE (hex).
+# Runs one upgrade from the menu until its button reads "Finished" or "Close"; the log is left
+# in U_LOG, the status line in U_STATUS, the button in U_BUTTON, the bytes the instrument
+# received from the Accept on in U_WIRE (hex).
 upgrade_run() {
   local side=$1 limit=${2:-20000}
   q command 32774
@@ -49,11 +51,13 @@ upgrade_run() {
   [ -z "${U_DURING:-}" ] || eval "$U_DURING"
   local i
   for i in $(seq $(( limit / 200 ))); do
-    [ "$(q dialog-text "Upgrade Firmware" 2)" = Finished ] && break
+    U_BUTTON=$(q dialog-text "Upgrade Firmware" 2)
+    [ "$U_BUTTON" = Finished ] || [ "$U_BUTTON" = Close ] && break
     f_alive "upgrade"
     sleep 0.2
   done
-  [ "$(q dialog-text "Upgrade Firmware" 2)" = Finished ] || e2e_fail "upgrade: no Finished within $limit ms: $(q dialog-text "Upgrade Firmware" 1003)"
+  [ "$U_BUTTON" = Finished ] || [ "$U_BUTTON" = Close ] ||
+    e2e_fail "upgrade: no Finished or Close within $limit ms: $(q dialog-text "Upgrade Firmware" 1003)"
   U_SECONDS=$(f_elapsed)
   sleep 1                                    # anything sent late would show now
   U_LOG=$(q dialog-text "Upgrade Firmware" 1003)   # its final LF is dropped here
@@ -93,7 +97,7 @@ U_DURING='sim_ok "garbage serial 2000" >/dev/null; sim_ok "longline serial 30000
 upgrade_run serial
 U_DURING=
 log_is "USB good run" $'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK\r\n'
-[ "$U_STATUS" = Finished ] || e2e_fail "USB good run: status $U_STATUS"
+[ "$U_STATUS" = Finished ] && [ "$U_BUTTON" = Finished ] || e2e_fail "USB good run: status $U_STATUS, button $U_BUTTON"
 [[ $(sim_ok "boot flash-verify 0 $dir/a.hex") == "ok 64" ]] || e2e_fail "USB good run: sector 0 $(sim boot flash-verify 0 "$dir/a.hex")"
 [[ $(sim_ok "boot flash-verify 1 $dir/b.hex") == "ok 64" ]] || e2e_fail "USB good run: sector 1"
 sim_ok "boot echo off" >/dev/null
@@ -103,15 +107,15 @@ f_row upgrade USB "echoed replies; garbage, a 30 000-character line and a 3 s st
 
 sim_ok "boot refuse-init 2" >/dev/null
 upgrade_run serial
-log_is "USB refuse-init" $'ERROR: Instrument failed to initialise\r\n'
-[ "$U_STATUS" = "Initialising Instrument" ] || e2e_fail "USB refuse-init: status $U_STATUS"
+log_is "USB refuse-init" $'ERROR: Instrument failed to initialise\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
+[ "$U_STATUS" = "Upgrade failed" ] && [ "$U_BUTTON" = Close ] || e2e_fail "USB refuse-init: status $U_STATUS, button $U_BUTTON"
 wire_ends_with "USB refuse-init" "$BOOT_INIT$INIT$INIT"
 recover "USB refuse-init"
-f_row upgrade USB "initialisation refused twice" "\"ERROR: Instrument failed to initialise\", \"Finished\", nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade USB "initialisation refused twice" "\"ERROR: Instrument failed to initialise\", the boot loader waits; status \"Upgrade failed\", \"Close\"; nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "set eol lf" >/dev/null
 upgrade_run serial
-log_is "USB LF replies" $'ERROR: Instrument failed to initialise\r\n'
+log_is "USB LF replies" $'ERROR: Instrument failed to initialise\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 wire_ends_with "USB LF replies" "$BOOT_INIT$INIT$INIT"
 sim_ok "set eol crlf" >/dev/null
 recover "USB LF replies"
@@ -119,15 +123,15 @@ f_row upgrade USB "boot-loader replies ended by LF alone" "\"ERROR: Instrument f
 
 sim_ok "boot refuse-sector 1" >/dev/null
 upgrade_run serial
-log_is "USB refuse-sector" $'Instrument initialised OK\r\nERROR: Failed to erase sector 1\r\n'
+log_is "USB refuse-sector" $'Instrument initialised OK\r\nERROR: Failed to erase sector 1\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 wire_ends_with "USB refuse-sector" "$(hex 'C72Dy')0a78$(hex $'2DC7y\n')"
 sim_ok "boot refuse-sector off" >/dev/null
 recover "USB refuse-sector"
-f_row upgrade USB "sector 1 refused" "\"ERROR: Failed to erase sector 1\", \"Finished\", nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade USB "sector 1 refused" "\"ERROR: Failed to erase sector 1\", the boot loader waits, \"Close\", nothing sent after; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot bad-replies 4" >/dev/null
 upgrade_run serial
-log_is "USB bad replies" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+log_is "USB bad replies" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 r1=$(hex "$(rec_hex a.hex 1)"$'\n\r\n')
 wire_ends_with "USB bad replies" "$(hex $'C72Dy\n')$r1$r1$r1$r1"
 recover "USB bad replies"
@@ -149,7 +153,7 @@ f_row upgrade USB "record 3 answered 5.6 s late, record 4 refused once" "each se
 
 sim_ok "boot drop-after 3" >/dev/null
 upgrade_run serial
-log_is "USB drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+log_is "USB drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 wire_ends_with "USB drop" "$(hex "$(rec_hex a.hex 3)"$'\n\r\n')$(hex "$(rec_hex a.hex 4)"$'\n\r\n')"
 # One reply wait for the unanswered record; the port then refuses every write at once.
 (( ${U_SECONDS%.*} <= 16 )) || e2e_fail "USB drop: took $U_SECONDS s (one wait of 5 s expected)"
@@ -164,7 +168,7 @@ f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.h
 
 sim_ok "boot silent-after 2" >/dev/null
 upgrade_run serial 40000
-log_is "USB silent" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+log_is "USB silent" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 r3=$(hex "$(rec_hex a.hex 3)"$'\n\r\n')
 wire_ends_with "USB silent" "$r3$r3$r3$r3"
 (( ${U_SECONDS%.*} >= 22 && ${U_SECONDS%.*} <= 36 )) || e2e_fail "USB silent: took $U_SECONDS s (4 waits of 5 s and 3 of 1 s quiet expected)"
@@ -176,7 +180,7 @@ f_row upgrade USB "boot loader silent after 2 records" "\"ERROR: Failed to send 
 e2e_reconnect_lan
 sim_ok "boot drop-after 2" >/dev/null
 upgrade_run lan 40000
-log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\n'
+log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR: Failed to send file a.hex\r\nThe instrument waits in its boot loader: run the upgrade again to recover it\r\n'
 wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_hex a.hex 3)"$'\n\r\n')00"
 # The connection is gone: once the upgrade hands the link back, the poll's read fails.
 q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no reconnect question after the upgrade"

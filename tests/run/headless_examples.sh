@@ -16,7 +16,14 @@ for f in "$source_root"/examples/*.txt; do sed 's/\r$//; s/$/\r/' "$f" >"example
 # The guide's example runs: block.N holds one code block.
 awk '/^```/ { if (inside) { inside = 0; close(out) } else { inside = 1; n++; out = "block." n; printf "" > out }; next }
      inside { print > out }' "$guide"
-normalise() { tr -d '\r' | sed -E 's/^time: [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}$/time: HH:MM:SS:mmm/'; }
+# This folder is the guide's C:\Quillon2, where "print" says it wrote its file.
+cwd=$(winepath -w "$PWD" 2>/dev/null)
+cwd=${cwd%\\}
+[ -n "$cwd" ] || fail "winepath gave no Windows path for $PWD"
+normalise() {
+  tr -d '\r' | sed -E 's/^time: [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}$/time: HH:MM:SS:mmm/' |
+    CWD="$cwd" perl -pe 's/\Q$ENV{CWD}\E\\/C:\\Quillon2\\/g'
+}
 
 runs=0
 for script in examples/*.txt; do
@@ -33,7 +40,8 @@ for script in examples/*.txt; do
   expect_eq "$name: output against the guide" want.txt got.txt
   grep -q -e TIMEOUT -e "ERROR SENDING" out.txt && fail "$name: $(grep -e TIMEOUT -e ERROR out.txt | head -1)"
   if [ "$name" = print.txt ]; then
-    if [ -f readings.txt ]; then cmp -s out.txt readings.txt || fail "print.txt: readings.txt differs from the results"
+    # The file holds the results up to the "print" line, which then says where it wrote them.
+    if [ -f readings.txt ]; then head -n -1 out.txt | cmp -s - readings.txt || fail "print.txt: readings.txt differs from the results"
     else fail "print.txt: no readings.txt written"; fi
   fi
   runs=$((runs + 1))

@@ -43,6 +43,9 @@ assert seen == want, seen
 EOF
 
 skip='tests nothing: the test words are hi, lo, in and out, in small letters'
+# A "print" names the file in full, as the program resolves it against its current folder.
+unwritten=$(winepath -w "$PWD/no/such/folder/out.txt" 2>/dev/null)
+[ -n "$unwritten" ] || fail "winepath gave no Windows path for $PWD"
 # HOW|NAME|SCRIPT|SIMULATOR|OPTIONS|EXIT|STANDARD ERROR|A WHOLE LINE OF STANDARD OUTPUT|REPORT
 # HOW: run; term (SIGTERM once the script runs: any exit code); full (standard output is
 # /dev/full).
@@ -60,7 +63,7 @@ rows=(
   "run|usage error|x.txt||--baud 9600|3|--baud goes with --serial only||error:usage:--baud goes with --serial only"
   "term|killed|pause.txt||||||absent"
   "run|tests that test nothing|tests.txt|||0|line 4: =test,OUT $skip||skipped:line 4: test,OUT:=test,OUT $skip^skipped:line 5: test,:=test, $skip^pass:line 6: test,lo:"
-  "run|print to a missing folder|print.txt|||2|line 2: the results could not be written to no/such/folder/out.txt|!!Invalid file location in script!!|error:line 2: print,no/such/folder/out.txt:line 2: the results could not be written to no/such/folder/out.txt"
+  "run|print to a missing folder|print.txt|||2|line 2: the results could not be written to $unwritten|!!Invalid file location in script!! Results not written to $unwritten|error:line 2: print,no/such/folder/out.txt:line 2: the results could not be written to $unwritten"
   "full|standard output full|outfull.txt|||2|cannot write to standard output||error:output:cannot write to standard output"
   "run|option as a file name|x.txt||--junit --timestamps|3|--junit needs a value, not the option --timestamps||"
 )

@@ -7,6 +7,11 @@ source "$(dirname "$0")/data/lib.sh" "$1"
 cp "$data"/*.txt .
 
 normalise_time() { sed -E 's/^time: [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}$/time: HH:MM:SS:mmm/'; }
+# "print" names the file in full: the Windows name of this folder stands as CWD.
+cwd=$(winepath -w "$PWD" 2>/dev/null)
+cwd=${cwd%\\}
+[ -n "$cwd" ] || fail "winepath gave no Windows path for $PWD"
+normalise_cwd() { CWD="$cwd" perl -pe 's/\Q$ENV{CWD}\E\\/CWD\\/g'; }
 
 # Every kind of line over USB; "wait" goes on, "print" writes the results since "clear". The
 # unanswered "silent?" and the "print" without a name make it exit 2 at its end.
@@ -15,7 +20,7 @@ runq --usb "$QSIM_COM" full.txt
 expect_rc "full script" 2
 expect_grep "full script" err.txt "line 18: no reply to silent?"
 expect_grep "full script" err.txt "line 28: #print names no file"
-visible <out.txt | normalise_time >got.out
+visible <out.txt | normalise_time | normalise_cwd >got.out
 expect_eq "full script: standard output" "$data/full.out" got.out
 transcript serial >got.wire
 expect_eq "full script: serial wire" "$data/full.wire" got.wire

@@ -380,15 +380,22 @@ TEST_F(ScriptRunnerTest, BinconSetsOrTogglesTheOption)
     }
 }
 
-TEST_F(ScriptRunnerTest, PrintWritesTheResultsWithCrLf)
+// The file gets the results as they were, and the results then say where it went in full:
+// a bare name lands in the current folder, whichever that is.
+TEST_F(ScriptRunnerTest, PrintWritesTheResultsWithCrLfAndSaysWhere)
 {
     std::string path = TempDir() + "/out.txt";
     WriteFile("out.txt", "an older and much longer content that must go");
     g_ui.results = "> *IDN?\r\nreply\r\nbare\nlast";
-    Load({"#print," + path});
+    std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(TempDir());
+    Load({"#print,out.txt"});
     StepAt(1);
+    const std::string full = (std::filesystem::current_path() / "out.txt").string();
+    std::filesystem::current_path(before);
     EXPECT_EQ("> *IDN?\r\nreply\r\nbare\r\nlast", ReadFile(path));
-    EXPECT_EQ("> *IDN?\r\nreply\r\nbare\nlast", g_ui.results);  // nothing appended
+    EXPECT_EQ("> *IDN?\r\nreply\r\nbare\nlast\r\nResults written to " + full + "\r\n", g_ui.results);
+    EXPECT_EQ(0, g_scriptRunner.printFailuresTotal);
 
     g_ui.results.clear();
     Load({"#print," + TempDir() + "/empty.txt"});
@@ -396,19 +403,26 @@ TEST_F(ScriptRunnerTest, PrintWritesTheResultsWithCrLf)
     EXPECT_EQ("", ReadFile(TempDir() + "/empty.txt"));
 }
 
-// The message stands on a line of its own, also after a reply line still without its end,
-// and the runner counts the failure.
+// The message stands on a line of its own, also after a reply line still without its end, and
+// names the file it could not write; the runner counts the failure.
 TEST_F(ScriptRunnerTest, PrintFailuresAreReportedOnALineOfTheirOwn)
 {
-    const std::string missingFolder = "#print," + TempDir() + "/no/such/folder/x.txt";
-    for (const std::string &line : {std::string("#print"), std::string("#print,"), missingFolder}) {
+    const std::string missing = (std::filesystem::path(TempDir()) / "no" / "such" / "folder" / "x.txt").string();
+    const struct {
+        std::string line, shown;
+    } cases[] = {
+        {"#print", INVALID_PRINT},
+        {"#print,", INVALID_PRINT},
+        {"#print," + missing, std::string(INVALID_PRINT) + " Results not written to " + missing},
+    };
+    for (const auto &c : cases) {
         for (const std::string before : {"x", "x\r\n", ""}) {
-            SCOPED_TRACE(line + " after '" + before + "'");
+            SCOPED_TRACE(c.line + " after '" + before + "'");
             g_ui.results = before;
-            Load({line});
+            Load({c.line});
             StepAt(1);
             const std::string lead = before == "x" ? "x\r\n" : before;
-            EXPECT_EQ(lead + INVALID_PRINT + "\r\n", g_ui.results);
+            EXPECT_EQ(lead + c.shown + "\r\n", g_ui.results);
             EXPECT_EQ(1, g_scriptRunner.printFailuresTotal);
         }
     }
@@ -478,6 +492,48 @@ TEST_F(ScriptRunnerTest, FailingLastLineStopsOnceAndStepsDoNotPost)
     for (uint32_t t = 1; t <= 5; t++) StepAt(t);
     EXPECT_TRUE(delivered.empty());
     EXPECT_EQ(3, g_scriptRunner.stackX);  // a step still runs the line that fails the check
+}
+
+// A stop-on-fail pause says which test failed, with the value and the limits it compared, on a
+// line of its own; a later '=' line that pauses again names the same test, whatever the stack
+// holds by then. A step that meets the check shows nothing: it pauses nothing.
+TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
+{
+    static const struct {
+        std::vector<std::string> lines;  // after "=stop,onfail"; the last one pauses
+        const char *shown;
+    } cases[] = {
+        {{"=1.5", "=2", "=test,hi"}, "=test,hi failed: value 2 above the limit 1.5"},
+        {{"=1.5", "=0.25", "=test,lo"}, "=test,lo failed: value 0.25 below the limit 1.5"},
+        {{"=1.3", "=1.2", "=0.1", "=test,out"}, "=test,out failed: value 0.1 outside the band 1.2 to 1.3"},
+        {{"=1.3", "=1.2", "=1.25", "=test,in"}, "=test,in failed: value 1.25 inside the band 1.2 to 1.3"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        std::vector<std::string> lines = {"=stop,onfail"};
+        lines.insert(lines.end(), c.lines.begin(), c.lines.end());
+        lines.push_back("#echo,after");
+        Load(lines);
+        g_ui.results = "partial reply";
+        RunFrom(1000);
+        const std::string line = std::string("Limit test ") + c.shown + "; script stopped by =stop,onfail\r\n";
+        EXPECT_EQ("partial reply\r\n" + line, g_ui.results);
+        EXPECT_EQ((int)lines.size() - 1, g_host.selection);
+    }
+    // The failure comes first; "stop,onfail" then pauses on its own line, and "=5" once more.
+    Load({"=2", "=1", "=test,lo", "=stop,onfail", "=5", "#echo,after"});
+    g_ui.results.clear();
+    RunFrom(1000);
+    EXPECT_EQ(4, g_host.selection);
+    RunFrom(2000);
+    EXPECT_EQ(5, g_host.selection);
+    const std::string line = "Limit test =test,lo failed: value 1 below the limit 2; script stopped by =stop,onfail\r\n";
+    EXPECT_EQ(line + line, g_ui.results);
+
+    g_ui.results.clear();
+    Load({"=stop,onfail", "=2", "=1", "=test,lo", "=3"});
+    for (uint32_t t = 1; t <= 5; t++) StepAt(t);
+    EXPECT_EQ("", g_ui.results);
 }
 
 TEST_F(ScriptRunnerTest, StepOnLastLineThenFreshRun)

@@ -558,9 +558,12 @@ TEST_F(ScriptWin, PrintWritesTheResultsOrReportsAnInvalidLocation)
              "#print," + TempPath("quillon_no_such_folder\\out.txt") + "\n#print," + relative + "\n#echo,end\n");
     ASSERT_TRUE(RunUntilStopped(3000));
     EXPECT_EQ("line one\r\nline two\r\n", ReadFileText(good));
+    // Each print says where the results went, or could not go, in full.
     const std::string bad = "!!Invalid file location in script!!\r\n";
-    EXPECT_EQ("line one\r\nline two\r\n" + bad + bad + bad + "end\r\n", AppText(IDC_RESULTS));
-    EXPECT_EQ("line one\r\nline two\r\n" + bad + bad + bad, ReadFileText(std::string(folder) + relative));
+    const std::string before = "line one\r\nline two\r\nResults written to " + good + "\r\n" + bad + bad + bad.substr(0, bad.size() - 2) +
+                               " Results not written to " + TempPath("quillon_no_such_folder\\out.txt") + "\r\n";
+    EXPECT_EQ(before + "Results written to " + folder + relative + "\r\nend\r\n", AppText(IDC_RESULTS));
+    EXPECT_EQ(before, ReadFileText(std::string(folder) + relative));
     DeleteFileA((std::string(folder) + relative).c_str());
 
     // An empty results window gives an empty file.
@@ -675,12 +678,14 @@ TEST_F(ScriptWin, StopOnFailPausesTheRunUntilClearTest)
     struct Pause {
         int selection;
         int failCount;
-        const char *results;
+        std::string results;
     };
-    static const Pause pauses[] = {
-        {8, 1, "passed\r\n"},
-        {10, 1, "passed\r\ncontinued\r\n"},
-        {-1, 0, "passed\r\ncontinued\r\ndone\r\n"},
+    // Each pause says why, naming the test that failed.
+    const std::string failed = "Limit test =test,hi failed: value 2.5 above the limit 1.5; script stopped by =stop,onfail\r\n";
+    const Pause pauses[] = {
+        {8, 1, "passed\r\n" + failed},
+        {10, 1, "passed\r\n" + failed + "continued\r\n" + failed},
+        {-1, 0, "passed\r\n" + failed + "continued\r\n" + failed + "done\r\n"},
     };
     for (const Pause &p : pauses) {
         SCOPED_TRACE(p.results);

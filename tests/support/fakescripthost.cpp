@@ -1,6 +1,8 @@
 // Host stand-in for script/script_host.h (see fakescripthost.h).
 #include "fakescripthost.h"
 
+#include <filesystem>
+
 #include "common/textutil.h"
 
 FakeScriptHost g_host;
@@ -42,6 +44,14 @@ void ScriptHostSwitchLayout(int32_t state) { g_host.layouts.push_back(state); }
 uint32_t ScriptHostTickCount() { return g_host.now; }
 ScriptClock ScriptHostLocalTime() { return g_host.clock; }
 void ScriptHostBeep() { g_host.beeps++; }
+
+// Resolved as the real one does, against the process's current folder.
+std::string ScriptHostFullPath(const char *name)
+{
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(name, error);
+    return error ? std::string(name) : full.string();
+}
 
 bool ChooseScriptFile(char *path, size_t cap)
 {

@@ -149,7 +149,8 @@ struct UiDriver {
     bool filesSeen = false, filesAcceptEnabled = false;
     std::string filesText;
     bool progressSeen = false, buttonsDisabledWhileRunning = false, survivedPoke = false;
-    bool finishedSeen = false;
+    bool finishedSeen = false;    // the button read "Finished" or "Close", enabled
+    bool startVisible = true;     // Start could be seen then
     std::string log, status, cancelText;
     int progress = -1;
     DWORD sendingAt = 0, sentAt = 0;  // tick counts: first file started, "Firmware sent OK" seen
@@ -197,7 +198,8 @@ inline void DriveProgress(UiDriver *d, HWND dlg)
         d->sendingAt = GetTickCount();
     if (!d->sentAt && TextOf(GetDlgItem(dlg, IDC_UPGRADE_LOG)).find("Firmware sent OK") != std::string::npos)
         d->sentAt = GetTickCount();
-    if (TextOf(cancel) != "Finished" || !IsWindowEnabled(cancel)) {
+    std::string button = TextOf(cancel);
+    if ((button != "Finished" && button != "Close") || !IsWindowEnabled(cancel)) {
         if (!d->poked) {
             d->buttonsDisabledWhileRunning = !IsWindowEnabled(cancel) && !IsWindowEnabled(GetDlgItem(dlg, IDC_UPGRADE_START));
             if (d->pokeWhileRunning) {
@@ -213,7 +215,8 @@ inline void DriveProgress(UiDriver *d, HWND dlg)
     d->finishedSeen = true;
     d->log = TextOf(GetDlgItem(dlg, IDC_UPGRADE_LOG));
     d->status = TextOf(GetDlgItem(dlg, IDC_UPGRADE_STATUS));
-    d->cancelText = TextOf(cancel);
+    d->cancelText = button;
+    d->startVisible = IsWindowVisible(GetDlgItem(dlg, IDC_UPGRADE_START)) != FALSE;
     d->progress = (int)SendDlgItemMessageA(dlg, IDC_UPGRADE_PROGRESS, PBM_GETPOS, 0, 0);
     d->handled.insert(dlg);
     ClickLater(dlg, IDCANCEL);

@@ -290,15 +290,36 @@ TEST_F(BootProcedure, InitialiseRetriedOnce)
     EXPECT_EQ("Instrument initialised OK", log[0]);
 }
 
+static const char WAITING[] = "The instrument waits in its boot loader: run the upgrade again to recover it";
+
+// A failed initialise says so in the status, and the last log line says what the instrument
+// was left in: its boot loader once the attention byte went out, its firmware when it did not.
 TEST_F(BootProcedure, InitialiseFailsTwice)
 {
-    AddFile("a.hex", 0, HEX_B);
-    loader.replies["C7D2z\n"] = {"no", "k"};
-    std::vector<std::string> log = Finish(false);
-    EXPECT_EQ((std::vector<std::string>{"\x19", "C7D2z\n", "C7D2z\n"}), loader.Texts());
-    EXPECT_EQ((std::vector<std::string>{"ERROR: Instrument failed to initialise"}), log);
-    EXPECT_EQ((std::vector<std::string>{"Initialising Instrument"}), FakeUpgradeTexts(UPN_STATUS));
-    EXPECT_EQ((std::vector<int>{0}), Progress());
+    static const struct {
+        const char *what;
+        int sendResult;  // SendLine's result; -100: sent
+        std::vector<std::string> sent;
+        UpgradeStage stage;
+        const char *state;
+    } cases[] = {
+        {"refused twice", -100, {"\x19", "C7D2z\n", "C7D2z\n"}, UPGRADE_STAGE_BOOT, WAITING},
+        {"nothing goes out", -1, {}, UPGRADE_STAGE_NORMAL, "The instrument was not changed: it still runs its firmware"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        AddFile("a.hex", 0, HEX_B);
+        loader.replies["C7D2z\n"] = {"no", "k"};
+        g_fake.sendResult = c.sendResult;
+        std::vector<std::string> log = Finish(false);
+        EXPECT_EQ(c.sent, loader.Texts());
+        EXPECT_EQ((std::vector<std::string>{"ERROR: Instrument failed to initialise", c.state}), log);
+        EXPECT_EQ((std::vector<std::string>{"Initialising Instrument", "Upgrade failed"}), FakeUpgradeTexts(UPN_STATUS));
+        EXPECT_EQ(c.stage, plan.stage);
+        EXPECT_EQ((std::vector<int>{0}), Progress());
+    }
 }
 
 TEST_F(BootProcedure, RecordAcceptedOnFourthSend)
@@ -362,7 +383,8 @@ TEST_F(BootProcedure, LateRepliesAnswerOnlyTheirOwnSend)
     }
 }
 
-// Each failure: its log line, and nothing at all sent after the failing command.
+// Each failure: its log line, then the one on the boot loader it left waiting, the status
+// "Upgrade failed", and nothing at all sent after the failing command.
 TEST_F(BootProcedure, FailuresStopEverything)
 {
     static const std::string longLine = ":" + std::string(509, '0') + "\n";  // 510 and LF: one too many
@@ -404,8 +426,10 @@ TEST_F(BootProcedure, FailuresStopEverything)
         std::vector<std::string> log = Finish(false);
         ASSERT_FALSE(loader.sent.empty());
         EXPECT_EQ(c.lastSent, loader.sent.back().text);
-        ASSERT_FALSE(log.empty());
-        EXPECT_EQ(c.log, log.back());
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(c.log, log.end()[-2]);
+        EXPECT_EQ(WAITING, log.back());
+        EXPECT_EQ("Upgrade failed", FakeUpgradeTexts(UPN_STATUS).back());
         std::vector<std::string> texts = loader.Texts();
         EXPECT_EQ(c.lastSentCount, std::count(texts.begin(), texts.end(), c.lastSent));
         EXPECT_EQ(std::string::npos, g_fake.sent.find("\x15"));
@@ -460,6 +484,8 @@ TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
         EXPECT_EQ(c.stopAt, texts.back());
         EXPECT_EQ(c.occurrence, std::count(texts.begin(), texts.end(), c.stopAt));
         for (const std::string &line : log) EXPECT_EQ(std::string::npos, line.find("ERROR")) << line;
+        EXPECT_TRUE(log.empty() || log.back() != WAITING);  // the one who stopped it says what is left
+        EXPECT_NE("Upgrade failed", FakeUpgradeTexts(UPN_STATUS).back());
         EXPECT_EQ(c.stage, plan.stage);
         EXPECT_LE(g_fake.lastDrainMs, 250u);  // no pause runs on for long after the stop
     }

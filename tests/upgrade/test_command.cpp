@@ -225,7 +225,9 @@ TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
     std::string other = Write("oth_" + tag + ".upg", load, false);
     instrument.refuseRecords = true;
     EXPECT_TRUE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
-    EXPECT_EQ("ERROR: Failed to send file rec_" + tag + ".hex", FakeUpgradeTexts(UPN_LOG).back());
+    std::vector<std::string> log = FakeUpgradeTexts(UPN_LOG);
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("ERROR: Failed to send file rec_" + tag + ".hex", log.end()[-2]);
     ASSERT_EQ(1u, g_fakeUpgrade.recovery.count("COM5"));
     RecoveryRecord rec = g_fakeUpgrade.recovery["COM5"];
     EXPECT_STREQ("Vendrel,RZT7680,12345,1.23", rec.idnText);

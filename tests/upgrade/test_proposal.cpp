@@ -175,7 +175,10 @@ TEST(UpgradeModelCheck, WarningAndText)
         {"VENDREL,RZT6680", "RZT66", false, true, false, "a RZT66. You are connected to a RZT6680\n"},
         {"VENDREL,RZT66", "RZT6680", true, true, true, "a RZT6680. You are connected to a RZT66\n"},
         {"NOCOMMA", "NOC", true, false, false, "a NOC. You are connected to a NOCOMMA\n"},
-        {"", "RZT66", true, true, true, "a RZT66. You are connected to a \n"},
+        // An identification without a model names it as the information panel does.
+        {"", "RZT66", true, true, true, "a RZT66. You are connected to a Unknown Instrument\n"},
+        {"VENDREL,,123", "RZT66", true, true, true, "a RZT66. You are connected to a Unknown Instrument\n"},
+        {"\n", "RZT66", true, true, true, "a RZT66. You are connected to a Unknown Instrument\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.idn);

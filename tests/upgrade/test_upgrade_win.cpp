@@ -139,6 +139,7 @@ TEST_P(UpgradeTest, CompleteUpgradeProgramsEverySectorInTheBootLoaderDialogue)
     ASSERT_TRUE(d.finishedSeen);
     EXPECT_EQ("Finished", d.cancelText);
     EXPECT_EQ("Finished", d.status);
+    EXPECT_FALSE(d.startVisible);
     EXPECT_EQ(100, d.progress);
     EXPECT_EQ("Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK\r\n", d.log);
     EXPECT_TRUE(d.boxes.empty()) << d.boxes[0];
@@ -175,8 +176,10 @@ TEST_P(UpgradeTest, RecordRefusedThreeTimesIsSentAgainUntilAccepted)
     ExpectFlash(1, {"e.hex"});
 }
 
-// Each failure leaves its line in the log and nothing more on the wire; the button still
-// becomes Finished, and a failed run over LAN does not reopen the link.
+// Each failure leaves its line in the log and nothing more on the wire; the status says the
+// upgrade failed, the log's last line that the boot loader waits, the button reads Close (not
+// Finished, as after success), Start is never offered, and a failed run over LAN does not
+// reopen the link.
 TEST_P(UpgradeTest, EveryFailureIsLoggedAndEndsTheDialogue)
 {
     std::vector<FixtureFile> files = {{"a.hex", 0, HexLines(0x0000, 48, 6)}, {"b.hex", 2, HexLines(0x0000, 16, 7)}};
@@ -209,12 +212,13 @@ TEST_P(UpgradeTest, EveryFailureIsLoggedAndEndsTheDialogue)
         d.pokeWhileRunning = false;
         ASSERT_TRUE(Run(path, &d));
         ASSERT_TRUE(d.finishedSeen);
-        EXPECT_EQ("Finished", d.cancelText);
-        EXPECT_EQ(c.log, d.log);
+        EXPECT_EQ("Close", d.cancelText);
+        EXPECT_EQ("Upgrade failed", d.status);
+        EXPECT_FALSE(d.startVisible);
+        EXPECT_EQ(c.log + "The instrument waits in its boot loader: run the upgrade again to recover it\r\n", d.log);
         Sleep(300);  // anything sent after the failure would have arrived by now
         EXPECT_EQ(Visible(c.wire), Visible(BootWire(c.wire.size())));
         if (c.log.find("initialise") != std::string::npos && c.log.find("OK") == std::string::npos) {
-            EXPECT_EQ("Initialising Instrument", d.status);
             EXPECT_EQ(0, d.progress);
         }
     }
