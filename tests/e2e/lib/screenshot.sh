@@ -33,11 +33,16 @@ shot_window() {
   echo "screenshot: $file (${w}x${h}, \"$caption\")"
 }
 
-# Instrument / Upgrade Firmware... with the example descriptor, up to the files list.
+# Instrument / Upgrade Firmware... with the example descriptor, copied to C:\Firmware as a
+# user's firmware would be (the paths in the boxes are then those of the guide).
 choose_example_upgrade() {
+  local firmware="$WINEPREFIX/drive_c/Firmware"
+  [ -d "$firmware" ] || { mkdir -p "$firmware" && cp -p "$examples"/upgrade/* "$firmware/"; }
   q command 32774
   q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "no firmware file dialog"
-  e2e_open_file "Select Firmware Upgrade File" "$examples/upgrade/rzt7680-0124.upg"
+  q set-text "Select Firmware Upgrade File" 1148 'C:\Firmware\rzt7680-0124.upg' 2>/dev/null || true
+  q set-text "Select Firmware Upgrade File" 1152 'C:\Firmware\rzt7680-0124.upg' 2>/dev/null || true
+  q press "Select Firmware Upgrade File" 1
 }
 
 # Accept in the files list; waits until the progress dialog's button reads "Finished".
@@ -80,6 +85,10 @@ dialogs() {
 
   choose_example_upgrade
   q wait-dialog "Firmware Files List" 30000 || e2e_fail "no files list"
+  # The list opens with its text selected (it has the focus): Tab hands the focus on, as a
+  # user reading it would, so that the picture shows the colours.
+  xdotool windowfocus --sync "$(xdotool search --onlyvisible --name '^Firmware Files List$' | tail -1)" 2>/dev/null || true
+  xdotool key Tab
   shot_window "Firmware Files List" "$dir/files-list.png"
   accept_and_wait
   shot_window "Upgrade Firmware" "$dir/upgrade-finished.png"
