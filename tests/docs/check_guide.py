@@ -214,8 +214,8 @@ def product_texts():
 
 def function_definitions():
     """Every function defined in the window's sources: name -> [(parameter names, body, constants
-    of its file, (file, start, end of the body))]. A definition starts a line (a return type first) and its body is the balanced
-    braces after the parameter list."""
+    of its file, (file, start, end of the body))]. A definition starts a line (a return type
+    first) and its body is the balanced braces after the parameter list."""
     found = {}
     head = re.compile(r'(?m)^(?:[A-Za-z_][\w:<>\*&]*[ \t\*&]+)+(\w+)\s*\(([^()]*(?:\([^()]*\)[^()]*)*)\)\s*(?:const\s*)?\{')
     for path, text in product_texts().items():
