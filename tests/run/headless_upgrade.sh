@@ -28,9 +28,11 @@ printf 'TARGET,RZT4600\r\nLOAD,0,main.hex\r\n' >other.upg
 printf 'TARGET,RZT7680,2000,gteq\r\nLOAD,0,main.hex\r\n' >newer.upg
 printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,1,gone.hex\r\n' >missing.upg
 
-# --- A complete upgrade over LAN --------------------------------------------------------------
+# --- A complete upgrade over LAN, from a folder named beyond ASCII -----------------------------
+mkdir 测量
+cp main.hex dsp.hex fw.upg 测量/
 sim_ok reset
-runq --lan "$QSIM_LAN" --upgrade fw.upg --yes
+runq --lan "$QSIM_LAN" --upgrade 测量/fw.upg --yes
 expect_rc "LAN upgrade" 0
 printf 'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK\n' >want.log
 grep -E 'OK.?$|^ERROR' out.txt | tr -d '\r' >got.log
@@ -38,7 +40,7 @@ expect_eq "LAN upgrade: log lines" want.log got.log
 expect_grep "LAN upgrade: proposed operation" out.txt "2    2      dsp.hex"
 expect_grep "LAN upgrade: progress" err.txt "100% Finished"
 for s in "0 main.hex" "2 dsp.hex"; do
-  r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")
+  r=$(sim boot flash-verify ${s% *} "$PWD/测量/${s#* }")
   [[ $r == ok* ]] || fail "LAN upgrade: sector ${s% *}: $r"
 done
 
