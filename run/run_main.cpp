@@ -471,8 +471,9 @@ static std::vector<std::string> Utf8Arguments(int argc, char **argv)
 static UINT UseUtf8Console()
 {
     DWORD mode;
-    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) && !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
-        return 0;
+    bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+                   GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    if (!console) return 0;
     UINT before = GetConsoleOutputCP();
     return before != CP_UTF8 && SetConsoleOutputCP(CP_UTF8) ? before : 0;
 }

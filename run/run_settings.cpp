@@ -394,8 +394,8 @@ bool RunCheckDiskFile(const char *path, const char *what, std::string *error)
 {
     bool disk = !IsDeviceName(path) && !IsUnixSpecialPath(path);
     if (disk) {
-        HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file == INVALID_HANDLE_VALUE) return true;
         disk = GetFileType(file) == FILE_TYPE_DISK;
         CloseHandle(file);

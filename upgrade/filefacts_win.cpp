@@ -29,8 +29,8 @@ bool LookupFileFacts(const char *path, FileFacts *out)
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // not a firmware file
     // A device name ("aux.hex", "nul") can be found like a file, but the worker would read
     // nothing from it, or wait on it for ever, after it had erased the sectors.
-    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool disk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
