@@ -3,7 +3,10 @@
 // the private-profile functions. UI thread only.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "app/settings_win.h"
+#include "common/fileio.h"
 #include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "upgrade/recovery.h"
@@ -16,11 +19,17 @@ static std::string RecoveryPath(bool create)
 {
     SettingsPaths paths;
     SettingsLocate(&paths);
-    if (create) {
-        FolderCreate(paths.makerFolder);  // failures (already there) do not matter
-        FolderCreate(paths.folder);
+    std::string path = std::string(paths.folder) + "\\" + kRecoveryName;
+    if (!create || FileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    FolderCreate(paths.makerFolder);  // failures (already there) do not matter
+    FolderCreate(paths.folder);
+    // A new file begins with the UTF-16 byte-order mark: the profile functions then keep it in
+    // UTF-16, so that an upgrade file's name comes back whole whatever the system's code page.
+    if (FILE *f = FileOpen(path.c_str(), "wb")) {
+        fputs("\xFF\xFE", f);
+        fclose(f);
     }
-    return std::string(paths.folder) + "\\" + kRecoveryName;
+    return path;
 }
 
 // The full path of a UTF-8 name, UTF-8; empty when it cannot be made.

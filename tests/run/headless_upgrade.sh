@@ -64,10 +64,11 @@ blocked list||--usb $QSIM_COM --upgrade missing.upg --yes|upgrade refused: the p
 QVN73 over LAN|set idn Vendrel,QVN7300,12345,1.23|--lan $QSIM_LAN --upgrade fw.upg --yes|serial connection
 EOF
 
-# --- A record the boot loader refuses four times: exit 2, no restart ---------------------------
+# --- A record the boot loader refuses four times: exit 2, no restart (the record names a file in
+# a folder beyond ASCII, which the runs below must know again) ---------------------------------
 sim_ok reset
 sim_ok boot bad-replies 4
-runq --usb "$QSIM_COM" --upgrade fw.upg --yes
+runq --usb "$QSIM_COM" --upgrade 测量/fw.upg --yes
 expect_rc "refused record" 2
 expect_grep "refused record" out.txt "ERROR: Failed to send file main.hex"
 transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
@@ -88,8 +89,8 @@ while IFS='|' read -r name setup args rc reason; do
   [ "$rc" = 0 ] || ! transcript serial | grep -qF 'C72Dy' || fail "recovery, $name: a sector was selected"
 done <<EOF
 another file||--upgrade newer.upg --yes|4|It can only be programmed again with that file
-no --yes||--upgrade fw.upg|4|was answered No (--yes answers Yes)
-same file, --yes, no answer to *IDN?|boot quiet on|--upgrade fw.upg --yes|0|
+no --yes||--upgrade 测量/fw.upg|4|was answered No (--yes answers Yes)
+same file, --yes, no answer to *IDN?|boot quiet on|--upgrade 测量/fw.upg --yes|0|
 EOF
 for s in "0 main.hex" "2 dsp.hex"; do
   r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")
