@@ -16,7 +16,7 @@
 // the path comes back in UTF-8, the program's texts.
 struct FileDialog {
     OPENFILENAMEW ofn;
-    std::wstring filter, title, defExt;
+    std::wstring filter, title;
     wchar_t path[MAX_PATH];
 };
 
