@@ -10,12 +10,29 @@
 #include "common/fileio.h"
 #include "common/textutil.h"
 
+UINT SystemAnsiCodePage()
+{
+    static UINT codePage;
+    if (!codePage) {
+        DWORD value = 0;
+        int got = GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                                 (LPWSTR)&value, sizeof value / sizeof(WCHAR));
+        codePage = got > 0 && value ? value : GetACP();
+    }
+    return codePage;
+}
+
 std::wstring WideFromUtf8(const char *text)
 {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
+    UINT codePage = CP_UTF8;
+    int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, -1, NULL, 0);
+    if (n <= 0) {
+        codePage = SystemAnsiCodePage();
+        n = MultiByteToWideChar(codePage, 0, text, -1, NULL, 0);
+    }
     if (n <= 1) return std::wstring();
     std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
+    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], n);
     wide.resize(n - 1);
     return wide;
 }

@@ -5,7 +5,12 @@
 
 #include <string>
 
-// UTF-8 to UTF-16 and back. Bytes that are no UTF-8 become U+FFFD; an empty text stays empty.
+// The system's own ANSI code page, which GetACP no longer gives where the manifest's UTF-8 is
+// in force (Windows 10 1903 and later); GetACP's where the system's language has none.
+UINT SystemAnsiCodePage();
+
+// UTF-8 to UTF-16 and back. A text that is no UTF-8 is read in the system's own ANSI code page:
+// a name in a script or descriptor saved that way by an older editor; an empty text stays empty.
 std::wstring WideFromUtf8(const char *text);
 std::string Utf8FromWide(const wchar_t *text);
 

@@ -6,28 +6,16 @@
 
 #include <vector>
 
-enum { CODE_PAGE_UTF16 = 1200 };  // the rich-edit text messages' code page for wide text
+#include "common/fileio_win.h"
 
-// The system's own ANSI code page, which GetACP no longer gives where the manifest's UTF-8 is in
-// force (Windows 10 1903 and later); GetACP's where the system's language has none.
-static UINT BytesCodePage()
-{
-    static UINT codePage;
-    if (!codePage) {
-        DWORD value = 0;
-        int got = GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                                 (LPWSTR)&value, sizeof value / sizeof(WCHAR));
-        codePage = got > 0 && value ? value : GetACP();
-    }
-    return codePage;
-}
+enum { CODE_PAGE_UTF16 = 1200 };  // the rich-edit text messages' code page for wide text
 
 void AppendEditBytes(HWND edit, const char *bytes)
 {
-    int n = MultiByteToWideChar(BytesCodePage(), 0, bytes, -1, NULL, 0);
+    int n = MultiByteToWideChar(SystemAnsiCodePage(), 0, bytes, -1, NULL, 0);
     if (n <= 1) return;
     std::vector<wchar_t> wide(n);
-    MultiByteToWideChar(BytesCodePage(), 0, bytes, -1, wide.data(), n);
+    MultiByteToWideChar(SystemAnsiCodePage(), 0, bytes, -1, wide.data(), n);
     // At least the number of characters: the caret goes to the end.
     LRESULT len = SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0);
     SendMessageA(edit, EM_SETSEL, (WPARAM)len, (LPARAM)len);
@@ -47,9 +35,9 @@ std::string EditBytesOf(HWND edit)
     get.flags = GT_USECRLF;
     get.codepage = CODE_PAGE_UTF16;
     int got = (int)SendMessageA(edit, EM_GETTEXTEX, (WPARAM)&get, (LPARAM)wide.data());
-    int bytes = got > 0 ? WideCharToMultiByte(BytesCodePage(), 0, wide.data(), got, NULL, 0, NULL, NULL) : 0;
+    int bytes = got > 0 ? WideCharToMultiByte(SystemAnsiCodePage(), 0, wide.data(), got, NULL, 0, NULL, NULL) : 0;
     std::string out(bytes > 0 ? bytes : 0, '\0');
-    if (bytes > 0) WideCharToMultiByte(BytesCodePage(), 0, wide.data(), got, &out[0], bytes, NULL, NULL);
+    if (bytes > 0) WideCharToMultiByte(SystemAnsiCodePage(), 0, wide.data(), got, &out[0], bytes, NULL, NULL);
     return out;
 }
 
