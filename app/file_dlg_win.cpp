@@ -22,12 +22,13 @@ struct FileDialog {
 
 // What every dialog here sets: its owner, its filter (pairs of texts, each ending in NUL; the
 // first one chosen) and an empty path.
-static void FileDialogInit(FileDialog *d, HWND owner, const char *filter, size_t filterSize)
+template <size_t N>
+static void FileDialogInit(FileDialog *d, HWND owner, const char (&filter)[N])
 {
     d->ofn = OPENFILENAMEW();
     d->path[0] = L'\0';
-    d->filter.assign(filterSize, L'\0');
-    d->filter.resize(MultiByteToWideChar(CP_UTF8, 0, filter, (int)filterSize, &d->filter[0], (int)filterSize));
+    d->filter.assign(N, L'\0');  // the texts are ASCII: one wide character a byte
+    d->filter.resize(MultiByteToWideChar(CP_UTF8, 0, filter, (int)N, &d->filter[0], (int)N));
     d->ofn.lStructSize = sizeof d->ofn;
     d->ofn.hwndOwner = owner;
     d->ofn.lpstrFilter = d->filter.c_str();
@@ -48,7 +49,7 @@ static bool ChooseExistingFile(HWND owner, const char (&filter)[N], const char *
 {
     FileDialog d;
     path[0] = '\0';
-    FileDialogInit(&d, owner, filter, N);
+    FileDialogInit(&d, owner, filter);
     d.title = WideFromUtf8(title);
     d.ofn.lpstrTitle = d.title.c_str();
     d.ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
@@ -57,10 +58,9 @@ static bool ChooseExistingFile(HWND owner, const char (&filter)[N], const char *
 
 bool ChooseSaveFile(HWND owner, char *path, size_t cap)
 {
-    static const char filter[] = "Text File *.txt\0*.txt\0";
     FileDialog d;
     path[0] = '\0';
-    FileDialogInit(&d, owner, filter, sizeof filter);
+    FileDialogInit(&d, owner, "Text File *.txt\0*.txt\0");
     d.ofn.lpstrDefExt = L"txt";
     d.ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
     return GetSaveFileNameW(&d.ofn) && FileDialogResult(&d, path, cap);
