@@ -593,6 +593,7 @@ TEST_F(ScriptWin, FoldersNamedBeyondAscii)
     const std::string results = "Messung 1\r\n";
     EXPECT_EQ(results, ReadFileText(printed)) << AppText(IDC_RESULTS);
 
+    DeleteFileW(WideFromUtf8(saved.c_str()).c_str());  // left by an earlier run: no question
     AppExpect("Save As", [saved](HWND dlg) { TypeFileName(dlg, saved); });
     Command(IDM_SAVE_TO_FILE);
     EXPECT_EQ(results, ReadFileText(saved)) << SeenBoxes();
