@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/shell.h"
+#include "common/fileio.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
@@ -147,7 +148,7 @@ std::string ResultsToFileText(const std::string &windowText)
 int WriteResultsFile(const char *path)
 {
     // Binary mode: ResultsToFileText already made every line end CR LF, on every build.
-    FILE *file = fopen(path, "wb");
+    FILE *file = FileOpen(path, "wb");
     if (!file) return RESULTS_FILE_CANNOT_OPEN;
     std::string text = ResultsToFileText(ShellResultsText());
     bool written = fwrite(text.data(), 1, text.size(), file) == text.size();

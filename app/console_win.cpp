@@ -81,7 +81,7 @@ static void RecallEchoLine(HWND hwnd)
     SendMessageA(results, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
     LRESULT lineStart = SendMessageA(results, EM_LINEINDEX, (WPARAM)-1, 0);
     std::string text;
-    if (lineStart < 0 || !RecallClickedLine(WindowTextOf(results), (size_t)lineStart, start != end, &text)) return;
+    if (lineStart < 0 || !RecallClickedLine(EditBytesOf(results), (size_t)lineStart, start != end, &text)) return;
     SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
     PostFocusCommandLine(hwnd);
 }

@@ -307,7 +307,7 @@ void ShellAppendResults(const char *text)
 {
     if (!s_hwndMain || !*text) return;
     HWND results = MainChild(IDC_RESULTS);
-    AppendEditText(results, text);
+    AppendEditBytes(results, text);
     TrimResults(results);
 }
 
@@ -318,7 +318,7 @@ void ShellClearResults()
 
 std::string ShellResultsText()
 {
-    return s_hwndMain ? WindowTextOf(MainChild(IDC_RESULTS)) : std::string();
+    return s_hwndMain ? EditBytesOf(MainChild(IDC_RESULTS)) : std::string();
 }
 
 void ShellPostCommand(int id, intptr_t lParam)

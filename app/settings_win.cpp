@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/console.h"
+#include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "link/link.h"
 
@@ -19,22 +20,27 @@ static char s_settingsPath[SETTINGS_PATH_SIZE];
 static const char kMakerFolder[] = "Vendrel";
 static const char kProductFolder[] = "Quilloner";
 
-typedef HRESULT(WINAPI *GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPSTR);
+typedef HRESULT(WINAPI *GetFolderPathFn)(HWND, int, HANDLE, DWORD, LPWSTR);
 
-// The local application-data folder, looked up at run time as older systems may lack the
-// export. When it cannot be determined the working directory stands in for it.
+// The local application-data folder, in UTF-8 (a user's name may hold any character), looked
+// up at run time as older systems may lack the export. When it cannot be determined the
+// working directory stands in for it.
 static void LocalAppDataFolder(char *out, size_t cap)
 {
     out[0] = '\0';
     HMODULE lib = LoadLibraryA("SHFOLDER.DLL");
     if (lib) {
-        GetFolderPathFn getFolderPath = (GetFolderPathFn)(void *)GetProcAddress(lib, "SHGetFolderPathA");
-        char path[MAX_PATH] = "";
+        GetFolderPathFn getFolderPath = (GetFolderPathFn)(void *)GetProcAddress(lib, "SHGetFolderPathW");
+        wchar_t path[MAX_PATH] = L"";
         if (getFolderPath && SUCCEEDED(getFolderPath(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_DEFAULT, path)))
-            TextCopy(out, cap, path);
+            TextCopy(out, cap, Utf8FromWide(path).c_str());
         FreeLibrary(lib);
     }
-    if (!out[0]) GetCurrentDirectoryA((DWORD)cap, out);
+    if (!out[0]) {
+        wchar_t here[MAX_PATH] = L"";
+        GetCurrentDirectoryW(MAX_PATH, here);
+        TextCopy(out, cap, Utf8FromWide(here).c_str());
+    }
 }
 
 static void WriteCreatedStamp()
@@ -44,25 +50,25 @@ static void WriteCreatedStamp()
     char stamp[64];
     snprintf(stamp, sizeof stamp, "%02d:%02d:%02d %d/%d/%d", now.wHour, now.wMinute, now.wSecond, now.wDay,
              now.wMonth, now.wYear);
-    WritePrivateProfileStringA("Init", "Created", stamp, s_settingsPath);
+    ProfileWriteString(s_settingsPath, "Init", "Created", stamp);
 }
 
 void SettingsReadConnect(const char *file, ConnectionRecord *rec)
 {
     char text[128];
-    rec->interfaceKind = (int32_t)GetPrivateProfileIntA("Connect", "Interface", 0, file);
-    GetPrivateProfileStringA("Connect", "ComPort", "", text, sizeof text, file);
+    rec->interfaceKind = (int32_t)ProfileGetInt(file, "Connect", "Interface", 0);
+    ProfileGetString(file, "Connect", "ComPort", "", text, sizeof text);
     TextCopy(rec->portName, sizeof rec->portName, text);
-    rec->baudRate = GetPrivateProfileIntA("Connect", "BaudRate", 0, file);
-    GetPrivateProfileStringA("Connect", "IPAddr", "", text, sizeof text, file);
+    rec->baudRate = ProfileGetInt(file, "Connect", "BaudRate", 0);
+    ProfileGetString(file, "Connect", "IPAddr", "", text, sizeof text);
     TextCopy(rec->ipAddress, 16, text);  // at most 15 characters are kept
 }
 
 void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out)
 {
-    GetPrivateProfileStringA("Connect", "ComPort", "", out->comPort, sizeof out->comPort, file);
-    GetPrivateProfileStringA("Connect", "BaudRate", "", out->baudRate, sizeof out->baudRate, file);
-    GetPrivateProfileStringA("Connect", "IPAddr", "", out->ipAddr, sizeof out->ipAddr, file);
+    ProfileGetString(file, "Connect", "ComPort", "", out->comPort, sizeof out->comPort);
+    ProfileGetString(file, "Connect", "BaudRate", "", out->baudRate, sizeof out->baudRate);
+    ProfileGetString(file, "Connect", "IPAddr", "", out->ipAddr, sizeof out->ipAddr);
 }
 
 int SettingsReadResultsMaxLines(const char *file)
@@ -70,7 +76,7 @@ int SettingsReadResultsMaxLines(const char *file)
     // Read as text, so that only a whole number counts: GetPrivateProfileInt takes the digits
     // before any other character ("2000O" as 2000).
     char text[32];
-    GetPrivateProfileStringA("Init", "ResultsMaxLines", "", text, sizeof text, file);
+    ProfileGetString(file, "Init", "ResultsMaxLines", "", text, sizeof text);
     char *end = text;
     long value = strtol(text, &end, 10);
     if (end == text || *end) return RESULTS_MAX_LINES_DEFAULT;
@@ -89,7 +95,7 @@ void SettingsLocate(SettingsPaths *out)
 // A stored dimension counts only when positive and not larger than the screen.
 static int ReadSavedDimension(const char *key, int screen)
 {
-    int value = (int)GetPrivateProfileIntA("Init", key, -1, s_settingsPath);
+    int value = ProfileGetInt(s_settingsPath, "Init", key, -1);
     return value > 0 && value <= screen ? value : -1;
 }
 
@@ -98,9 +104,9 @@ SavedWindowSize LocateSettingsFile()
     SettingsPaths paths;
     SettingsLocate(&paths);
     TextCopy(s_settingsPath, sizeof s_settingsPath, paths.file);
-    if (GetFileAttributesA(s_settingsPath) == INVALID_FILE_ATTRIBUTES) {
-        CreateDirectoryA(paths.makerFolder, NULL);  // failures (already there) do not matter
-        CreateDirectoryA(paths.folder, NULL);
+    if (FileAttributes(s_settingsPath) == INVALID_FILE_ATTRIBUTES) {
+        FolderCreate(paths.makerFolder);  // failures (already there) do not matter
+        FolderCreate(paths.folder);
         WriteCreatedStamp();
     }
     SettingsReadConnect(s_settingsPath, &g_connection);
@@ -113,11 +119,11 @@ SavedWindowSize LocateSettingsFile()
 
 static void WriteDimension(const char *key, int value, int screen)
 {
-    int stored = (int)GetPrivateProfileIntA("Init", key, -1, s_settingsPath);
+    int stored = ProfileGetInt(s_settingsPath, "Init", key, -1);
     if (value <= 0 || value > screen || value == stored) return;
     char text[16];
     snprintf(text, sizeof text, "%d", value);
-    WritePrivateProfileStringA("Init", key, text, s_settingsPath);
+    ProfileWriteString(s_settingsPath, "Init", key, text);
 }
 
 void SaveWindowSize(HWND hwnd)
@@ -141,9 +147,9 @@ void SaveConnectSettings()
 {
     char number[16];
     snprintf(number, sizeof number, "%d", (int)g_connection.interfaceKind);
-    WritePrivateProfileStringA("Connect", "Interface", number, s_settingsPath);
-    WritePrivateProfileStringA("Connect", "ComPort", g_connection.portName, s_settingsPath);
+    ProfileWriteString(s_settingsPath, "Connect", "Interface", number);
+    ProfileWriteString(s_settingsPath, "Connect", "ComPort", g_connection.portName);
     snprintf(number, sizeof number, "%d", (int)g_connection.baudRate);
-    WritePrivateProfileStringA("Connect", "BaudRate", number, s_settingsPath);
-    WritePrivateProfileStringA("Connect", "IPAddr", g_connection.ipAddress, s_settingsPath);
+    ProfileWriteString(s_settingsPath, "Connect", "BaudRate", number);
+    ProfileWriteString(s_settingsPath, "Connect", "IPAddr", g_connection.ipAddress);
 }

@@ -93,7 +93,7 @@ void RunWriteError(const char *text);
 std::string RunLastError();
 // --timestamps: every standard-output line begins with the local time, "hh:mm:ss.mmm ".
 void RunSetTimestamps(bool on);
-// Text in the ANSI code page as UTF-8.
+// Text as UTF-8: kept when it is UTF-8 already (file names), else read in the ANSI code page.
 std::string RunUtf8(const std::string &text);
 
 // How UiMessage answers the questions nobody is there to answer: No / Cancel, or when yes

@@ -93,6 +93,11 @@ std::string RunLastError() { return s_lastError; }
 
 std::string RunUtf8(const std::string &text)
 {
+    // The program's own texts (file names) are UTF-8 already; an instrument's bytes may be
+    // in the system's code page.
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), NULL, 0) > 0 ||
+        text.empty())
+        return text;
     int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0);
     if (wide <= 0) return std::string();
     std::wstring w(wide, L'\0');

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/fileio.h"
+#include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "run/run.h"
 #include "script/rpn.h"
@@ -57,11 +59,12 @@ static std::string TempPath() { return s_junit.reportPath + ".tmp"; }
 bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *error)
 {
     s_junit.reportPath = reportPath;
-    FILE *f = fopen(TempPath().c_str(), "wb");
+    FILE *f = FileOpen(TempPath().c_str(), "wb");
     bool writable = f != nullptr;
     if (f) fclose(f);
-    DeleteFileA(TempPath().c_str());
-    if (writable && !DeleteFileA(reportPath) && GetLastError() != ERROR_FILE_NOT_FOUND) writable = false;
+    DeleteFileW(WideFromUtf8(TempPath().c_str()).c_str());
+    if (writable && !DeleteFileW(WideFromUtf8(reportPath).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        writable = false;
     if (!writable) {
         *error = std::string("cannot write the JUnit report ") + reportPath;
         return false;
@@ -149,11 +152,13 @@ void RunJunitFinish(const char *endedBy, const std::string &why)
     std::string xml = JunitXml();
     // Written whole under another name first: a reader never finds half a report.
     std::string temp = TempPath();
-    FILE *f = fopen(temp.c_str(), "wb");
+    FILE *f = FileOpen(temp.c_str(), "wb");
     bool written = f && fwrite(xml.data(), 1, xml.size(), f) == xml.size();
     if (f && fclose(f) != 0) written = false;
-    if (written) written = MoveFileExA(temp.c_str(), s_junit.reportPath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (written)
+        written = MoveFileExW(WideFromUtf8(temp.c_str()).c_str(), WideFromUtf8(s_junit.reportPath.c_str()).c_str(),
+                              MOVEFILE_REPLACE_EXISTING) != 0;
     if (written) return;
-    DeleteFileA(temp.c_str());
+    DeleteFileW(WideFromUtf8(temp.c_str()).c_str());
     RunWriteError(("cannot write the JUnit report " + s_junit.reportPath).c_str());
 }

@@ -5,6 +5,7 @@
 // message queue would. The console control handler runs on a thread of its own, and so does
 // the connect sequence, while the main thread watches for Ctrl-C.
 #include <windows.h>
+#include <shellapi.h>
 #include <mmsystem.h>
 #include <fcntl.h>
 #include <io.h>
@@ -17,6 +18,8 @@
 
 #include "app/console.h"
 #include "app/shell.h"
+#include "common/fileio.h"
+#include "common/fileio_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
@@ -341,7 +344,7 @@ static bool PrepareUpgrade(const RunOptions *opt)
         RunWriteError(error.c_str());
         return false;
     }
-    FILE *f = fopen(path, "rb");
+    FILE *f = FileOpen(path, "rb");
     if (f) {
         fclose(f);
         return true;
@@ -450,14 +453,45 @@ static const char *RunEndedBy(int code)
     }
 }
 
+// The arguments in UTF-8, the program's texts: the C runtime's argv has them in the code page
+// it started with (which on systems before Windows 10 1903 cannot hold every folder name).
+static std::vector<std::string> Utf8Arguments(int argc, char **argv)
+{
+    std::vector<std::string> args(argv, argv + argc);
+    int n = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide) return args;
+    if (n == argc)
+        for (int i = 0; i < n; i++) args[i] = Utf8FromWide(wide[i]);
+    LocalFree(wide);
+    return args;
+}
+
+// Our lines are UTF-8: a console shows them so while this program runs. Files and pipes get
+// the bytes unchanged. Returns the console's code page to put back at the end (0: none).
+static UINT UseUtf8Console()
+{
+    DWORD mode;
+    bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+                   GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    if (!console) return 0;
+    UINT before = GetConsoleOutputCP();
+    return before != CP_UTF8 && SetConsoleOutputCP(CP_UTF8) ? before : 0;
+}
+
 int main(int argc, char **argv)
 {
     // The results window's CR LF line ends go out as they are, not as CR CR LF.
     _setmode(_fileno(stdout), _O_BINARY);
+    UINT consoleCodePage = UseUtf8Console();
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char *> argp;
+    for (std::string &a : args) argp.push_back(&a[0]);
+    argp.push_back(nullptr);
     s_linkClosed = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
     RunOptions opt;
-    int code = Prepare(argc, argv, &opt);
+    int code = Prepare(argc, argp.data(), &opt);
     if (code < 0) {
         code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
         if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
@@ -466,5 +500,8 @@ int main(int argc, char **argv)
     // Output nobody received is no pass: a pipeline would read a result that is not there.
     if (RunOutputFailed() && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED)) code = RUN_EXIT_LINK;
     RunJunitFinish(RunEndedBy(code), RunOutputFailed() ? "cannot write to standard output" : RunLastError());
+    fflush(stdout);
+    fflush(stderr);
+    if (consoleCodePage) SetConsoleOutputCP(consoleCodePage);
     return code;
 }

@@ -11,6 +11,7 @@
 
 #include "app/connect_dlg.h"
 #include "app/settings_win.h"
+#include "common/fileio_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "run/run.h"
@@ -393,8 +394,8 @@ bool RunCheckDiskFile(const char *path, const char *what, std::string *error)
 {
     bool disk = !IsDeviceName(path) && !IsUnixSpecialPath(path);
     if (disk) {
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file == INVALID_HANDLE_VALUE) return true;
         disk = GetFileType(file) == FILE_TYPE_DISK;
         CloseHandle(file);
@@ -444,7 +445,7 @@ bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *erro
     SettingsLocate(&paths);
     *path = paths.file;
     // GetPrivateProfile* would quietly return the defaults for a missing file.
-    if (GetFileAttributesA(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
+    if (FileAttributes(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
     SettingsReadConnect(paths.file, rec);
     // The record's fields keep a cut value, which may look valid ("COM12345" as "COM123"): the
     // checks read the texts whole. The Connect dialog reads every address field in decimal

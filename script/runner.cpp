@@ -9,6 +9,7 @@
 
 #include "app/console.h"
 #include "app/shell.h"
+#include "common/fileio.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "common/tick.h"
@@ -76,7 +77,7 @@ static int ReadScriptLine(FILE *f, char *line)
 // of a line too long in *longLine. Returns SCAN_*.
 static int ScanScriptFile(const char *path, std::vector<ScriptFileLine> *listed, int *longLine)
 {
-    FILE *f = fopen(path, "rb");
+    FILE *f = FileOpen(path, "rb");
     if (!f) return SCAN_UNREADABLE;
     SkipByteOrderMark(f);
     int result = SCAN_NOT_SCRIPT;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/fileio.h"
 #include "common/textutil.h"
 #include "link/link.h"
 #include "res/resource.h"
@@ -305,7 +306,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
 {
     BootPost(run->plan, UPN_STATUS, "Sending file %s", e->facts.name);
     BootFile file;
-    file.f = fopen(e->path, "rb");
+    file.f = FileOpen(e->path, "rb");
     file.at = file.count = 0;
     if (!file.f) return false;
     bool ok = !BootStopRequested(run->plan) && SelectSector(e->sector);

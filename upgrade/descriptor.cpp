@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fileio.h"
 #include "common/textutil.h"
 #include "upgrade/filefacts.h"
 #include "upgrade/upgrade.h"
@@ -168,7 +169,7 @@ int ReadUpgradeDescriptor(const char *path, EntryTable *table, int limit, Upgrad
         plan->versionThreshold[s] = 0;
     }
     if (limit > UPGRADE_MAX_ENTRIES) limit = UPGRADE_MAX_ENTRIES;
-    FILE *f = fopen(path, "rb");
+    FILE *f = FileOpen(path, "rb");
     if (!f) return 0;
     DescReader r = {};
     r.table = table;

@@ -1,5 +1,5 @@
 // Seam to the file system for the upgrade readers: one find-first style directory lookup.
-// Implemented with FindFirstFileA in filefacts_win.cpp; host tests supply a stand-in.
+// Implemented with FindFirstFileW in filefacts_win.cpp (names in UTF-8); host tests supply a stand-in.
 #pragma once
 #include "upgrade/upgrade.h"
 

@@ -1,8 +1,10 @@
-// File lookup for the upgrade readers with FindFirstFileA. Runs on the user-interface thread.
+// File lookup for the upgrade readers with FindFirstFileW, names in UTF-8. Runs on the
+// user-interface thread.
 #include <windows.h>
 
 #include <cstring>
 
+#include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "upgrade/filefacts.h"
 
@@ -19,15 +21,16 @@ bool LookupFileFacts(const char *path, FileFacts *out)
     // A wildcard would let the lookup "find" some other file that the worker could then not
     // open under this path, after it had already erased the flash.
     if (strpbrk(path, "*?")) return false;
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
+    std::wstring wide = WideFromUtf8(path);
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(wide.c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return false;
     FindClose(h);
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // not a firmware file
     // A device name ("aux.hex", "nul") can be found like a file, but the worker would read
     // nothing from it, or wait on it for ever, after it had erased the sectors.
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool disk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
@@ -37,6 +40,6 @@ bool LookupFileFacts(const char *path, FileFacts *out)
     out->accessTime = FileTimeToUnixSeconds(found.ftLastAccessTime);
     out->writeTime = FileTimeToUnixSeconds(found.ftLastWriteTime);
     out->size = found.nFileSizeLow;  // firmware files stay far below 4 GiB
-    TextCopy(out->name, sizeof out->name, found.cFileName);
+    TextCopy(out->name, sizeof out->name, Utf8FromWide(found.cFileName).c_str());
     return true;
 }

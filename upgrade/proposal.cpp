@@ -11,6 +11,8 @@
 #include "common/textutil.h"
 #include "upgrade/upgrade.h"
 
+enum { PROPOSAL_NAME_WIDTH = 20 };  // characters of the file-name column
+
 static const char PROPOSAL_HEADER[] =
     "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang2057{\\fonttbl{\\f0\\fswiss\\fcharset0 Courier New;}}"
     "{\\colortbl ;\\red0\\green0\\blue0;\\red0\\green192\\blue0;\\red255\\green0\\blue0;"
@@ -81,16 +83,64 @@ static void ProposalEraseList(std::string *out, const LoadEntry *entries, int co
     }
 }
 
+// The length of the UTF-8 sequence that begins at s, with its character in *cp; 0 when there
+// is none (a byte of some other code page, a sequence cut short).
+static int ProposalUtf8(const unsigned char *s, uint32_t *cp)
+{
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    int n;
+    if (s[0] >= 0xC2 && s[0] <= 0xDF) n = 2, *cp = s[0] & 0x1F;
+    else if (s[0] >= 0xE0 && s[0] <= 0xEF) n = 3, *cp = s[0] & 0x0F;
+    else if (s[0] >= 0xF0 && s[0] <= 0xF4) n = 4, *cp = s[0] & 0x07;
+    else return 0;
+    for (int k = 1; k < n; k++) {
+        if ((s[k] & 0xC0) != 0x80) return 0;  // the terminating NUL too
+        *cp = *cp << 6 | (s[k] & 0x3F);
+    }
+    return *cp >= least[n] && *cp <= 0x10FFFF && (*cp < 0xD800 || *cp > 0xDFFF) ? n : 0;
+}
+
+// One UTF-16 unit as \u with '?' for a reader that knows no Unicode (\uc1); signed, as rich
+// text writes it.
+static void ProposalAppendUnit(std::string *out, uint32_t unit)
+{
+    ProposalAppendf(out, "\\u%d?", unit > 0x7FFF ? (int)unit - 0x10000 : (int)unit);
+}
+
+// A file name in its column, cut or padded to width characters. Names are UTF-8: a character
+// beyond ASCII goes in as \u, which the control shows as itself whatever its code page; a
+// byte that is no UTF-8 goes in as it is, read in the control's code page as before.
+static void ProposalAppendName(std::string *out, const char *name, int width)
+{
+    const unsigned char *s = (const unsigned char *)name;
+    int shown = 0;
+    for (; *s && shown < width; shown++) {
+        uint32_t cp = 0;
+        int n = *s >= 0x80 ? ProposalUtf8(s, &cp) : 0;
+        if (n == 0) {
+            if (*s == '\\' || *s == '{' || *s == '}') *out += '\\';
+            *out += (char)*s++;
+            continue;
+        }
+        if (cp > 0xFFFF) {
+            ProposalAppendUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+            cp = 0xDC00 + (cp & 0x3FF);
+        }
+        ProposalAppendUnit(out, cp);
+        s += n;
+    }
+    out->append(width - shown, ' ');
+}
+
 static void ProposalFileLine(std::string *out, const LoadEntry *e, int number)
 {
-    char date[32], name[24];
+    char date[32];
     ProposalDate(e->facts.writeTime, date, sizeof date);
-    snprintf(name, sizeof name, "%-20.20s", e->facts.name);
     ProposalAppendf(out, "\\cf0 %-2d   %-2d     ", number, e->sector);
     // The space ends the control word and is not shown: without it a name that begins with a
     // digit ("2dsp.hex") would be read as part of the colour number.
     ProposalAppendf(out, "\\cf%d ", e->exists ? 0 : 3);
-    ProposalAppendText(out, name);
+    ProposalAppendName(out, e->facts.name, PROPOSAL_NAME_WIDTH);
     *out += "\\cf0 ";
     *out += date;
     *out += "\\par";

@@ -1,6 +1,7 @@
 // The proposed operation as plain text, for a front end without a rich-edit control: the
 // rich text of BuildProposedOperation read back, with what it shows in red marked instead.
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -39,10 +40,29 @@ static void ProposalSkipGroup(const char *text, size_t *i)
     --*i;
 }
 
+// A character as UTF-8, the names' own form.
+static void ProposalTextUtf8(std::string *run, uint32_t cp)
+{
+    if (cp < 0x80) {
+        *run += (char)cp;
+    } else if (cp < 0x800) {
+        *run += (char)(0xC0 | cp >> 6);
+    } else if (cp < 0x10000) {
+        *run += (char)(0xE0 | cp >> 12);
+        *run += (char)(0x80 | (cp >> 6 & 0x3F));
+    } else {
+        *run += (char)(0xF0 | cp >> 18);
+        *run += (char)(0x80 | (cp >> 12 & 0x3F));
+        *run += (char)(0x80 | (cp >> 6 & 0x3F));
+    }
+    if (cp >= 0x80) *run += (char)(0x80 | (cp & 0x3F));
+}
+
 std::string ProposedOperationText(const char *richText)
 {
     std::string out, run;
     int colour = 0;
+    uint32_t high = 0;  // the first half of a character beyond U+FFFF
     for (size_t i = 0; richText[i]; i++) {
         char c = richText[i];
         if (c == '{') {
@@ -58,6 +78,15 @@ std::string ProposedOperationText(const char *richText)
             while (isdigit((unsigned char)richText[i])) i++;
             int value = atoi(std::string(richText + number, i - number).c_str());
             if (richText[i] != ' ') i--;  // a blank after a control word only ends it
+            if (name == "u") {  // a character of a name, part of its run; then its stand-in '?'
+                uint32_t unit = (uint32_t)value & 0xFFFF;
+                if (unit >= 0xD800 && unit <= 0xDBFF) high = unit;
+                else ProposalTextUtf8(&run, high && unit >= 0xDC00 && unit <= 0xDFFF
+                                                ? 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00) : unit);
+                if (unit < 0xD800 || unit > 0xDBFF) high = 0;
+                if (richText[i + 1]) i++;
+                continue;
+            }
             ProposalTextRun(&out, &run, colour);
             if (name == "par") out += '\n';
             if (name == "cf") colour = value;

@@ -3,7 +3,11 @@
 // the private-profile functions. UI thread only.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "app/settings_win.h"
+#include "common/fileio.h"
+#include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "upgrade/recovery.h"
 
@@ -15,21 +19,35 @@ static std::string RecoveryPath(bool create)
 {
     SettingsPaths paths;
     SettingsLocate(&paths);
-    if (create) {
-        CreateDirectoryA(paths.makerFolder, NULL);  // failures (already there) do not matter
-        CreateDirectoryA(paths.folder, NULL);
+    std::string path = std::string(paths.folder) + "\\" + kRecoveryName;
+    if (!create || FileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+    FolderCreate(paths.makerFolder);  // failures (already there) do not matter
+    FolderCreate(paths.folder);
+    // A new file begins with the UTF-16 byte-order mark: the profile functions then keep it in
+    // UTF-16, so that an upgrade file's name comes back whole whatever the system's code page.
+    if (FILE *f = FileOpen(path.c_str(), "wb")) {
+        fputs("\xFF\xFE", f);
+        fclose(f);
     }
-    return std::string(paths.folder) + "\\" + kRecoveryName;
+    return path;
+}
+
+// The full path of a UTF-8 name, UTF-8; empty when it cannot be made.
+static std::string FullPathOf(const char *path)
+{
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(WideFromUtf8(path).c_str(), MAX_PATH, full, NULL);
+    return n > 0 && n < MAX_PATH ? Utf8FromWide(full) : std::string();
 }
 
 bool RecoveryLoad(const char *link, RecoveryRecord *out)
 {
     std::string path = RecoveryPath(false);
     *out = RecoveryRecord();
-    GetPrivateProfileStringA(link, "Identification", "", out->idnText, sizeof out->idnText, path.c_str());
-    GetPrivateProfileStringA(link, "Version", "", out->versionText, sizeof out->versionText, path.c_str());
-    GetPrivateProfileStringA(link, "File", "", out->file, sizeof out->file, path.c_str());
-    GetPrivateProfileStringA(link, "Time", "", out->time, sizeof out->time, path.c_str());
+    ProfileGetString(path.c_str(), link, "Identification", "", out->idnText, sizeof out->idnText);
+    ProfileGetString(path.c_str(), link, "Version", "", out->versionText, sizeof out->versionText);
+    ProfileGetString(path.c_str(), link, "File", "", out->file, sizeof out->file);
+    ProfileGetString(path.c_str(), link, "Time", "", out->time, sizeof out->time);
     return out->idnText[0] && out->file[0];
 }
 
@@ -38,15 +56,14 @@ bool RecoveryLoad(const char *link, RecoveryRecord *out)
 static void RecoveryWrite(const char *link, const char *key, const char *value, const std::string &path)
 {
     std::string quoted = std::string("\"") + value + "\"";
-    WritePrivateProfileStringA(link, key, quoted.c_str(), path.c_str());
+    ProfileWriteString(path.c_str(), link, key, quoted.c_str());
 }
 
 void RecoverySave(const char *link, const RecoveryRecord *rec)
 {
     std::string path = RecoveryPath(true);
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(rec->file, sizeof full, full, NULL);
-    const char *file = n > 0 && n < sizeof full ? full : rec->file;
+    std::string full = FullPathOf(rec->file);
+    const char *file = full.empty() ? rec->file : full.c_str();
     RecoveryWrite(link, "Identification", rec->idnText, path);
     RecoveryWrite(link, "Version", rec->versionText, path);
     RecoveryWrite(link, "File", file, path);
@@ -56,15 +73,12 @@ void RecoverySave(const char *link, const RecoveryRecord *rec)
 void RecoveryForget(const char *link)
 {
     std::string path = RecoveryPath(false);
-    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-        WritePrivateProfileStringA(link, NULL, NULL, path.c_str());
+    if (FileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES) ProfileWriteString(path.c_str(), link, NULL, NULL);
 }
 
 bool RecoverySameFile(const char *a, const char *b)
 {
-    char fullA[MAX_PATH], fullB[MAX_PATH];
-    DWORD na = GetFullPathNameA(a, sizeof fullA, fullA, NULL);
-    DWORD nb = GetFullPathNameA(b, sizeof fullB, fullB, NULL);
-    if (na == 0 || na >= sizeof fullA || nb == 0 || nb >= sizeof fullB) return TextEqualNoCase(a, b);
-    return TextEqualNoCase(fullA, fullB);
+    std::string fullA = FullPathOf(a), fullB = FullPathOf(b);
+    if (fullA.empty() || fullB.empty()) return TextEqualNoCase(a, b);
+    return TextEqualNoCase(fullA.c_str(), fullB.c_str());
 }

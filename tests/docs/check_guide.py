@@ -131,8 +131,10 @@ def settings():
     """Sections and keys of every private-profile call; a key passed through a helper's
     parameter is taken from the literals that the helper's callers pass."""
     sections, keys = set(), set()
-    call = re.compile(r'(?:Get|Write)PrivateProfile(?:Int|String)A\(\s*"(\w+)"\s*,\s*(?:"(\w+)"|(\w+))')
-    for text in files_with(r'PrivateProfile'):
+    # The profile functions, or the glue's UTF-8 helpers, which take the file's name first.
+    call = re.compile(r'(?:(?:Get|Write)PrivateProfile(?:Int|String)A\(|Profile(?:GetInt|GetString|WriteString)\([^,()]+,)'
+                      r'\s*"(\w+)"\s*,\s*(?:"(\w+)"|(\w+))')
+    for text in files_with(r'PrivateProfile|Profile(?:Get|Write)'):
         for m in call.finditer(text):
             sections.add(m.group(1))
             if m.group(2):

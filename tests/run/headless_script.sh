@@ -33,6 +33,17 @@ fi
 # Standard output carries the results window's CR LF line ends, never a bare LF.
 perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' out.txt || fail "full script: bare LF on standard output"
 
+# Folders named beyond ASCII, as engineers name theirs: the script's, its "#print" files' (the
+# second name as an editor saving ANSI writes it, in Latin-1) and the report's.
+mkdir -p 测量 Prüfung
+printf '#echo,Messung 1\r\n#print,Prüfung\\r.txt\r\n#print,Pr\xfcfung\\l.txt\r\n' >测量/c.txt
+sim_ok reset
+runq --usb "$QSIM_COM" --junit Prüfung/r.xml 测量/c.txt
+expect_rc "named folders" 0
+expect_grep "named folders: #print file" Prüfung/r.txt "Messung 1"
+expect_grep "named folders: #print file, Latin-1 name" Prüfung/l.txt "Messung 1"
+expect_grep "named folders: report" Prüfung/r.xml '<testsuite name="c.txt"'
+
 # LAN: the same core, a NUL after every line on the wire, ESC from the caret notation.
 sim_ok reset
 runq --lan "$QSIM_LAN" lan.txt

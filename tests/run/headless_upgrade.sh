@@ -28,9 +28,11 @@ printf 'TARGET,RZT4600\r\nLOAD,0,main.hex\r\n' >other.upg
 printf 'TARGET,RZT7680,2000,gteq\r\nLOAD,0,main.hex\r\n' >newer.upg
 printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,1,gone.hex\r\n' >missing.upg
 
-# --- A complete upgrade over LAN --------------------------------------------------------------
+# --- A complete upgrade over LAN, from a folder named beyond ASCII -----------------------------
+mkdir 测量
+cp main.hex dsp.hex fw.upg 测量/
 sim_ok reset
-runq --lan "$QSIM_LAN" --upgrade fw.upg --yes
+runq --lan "$QSIM_LAN" --upgrade 测量/fw.upg --yes
 expect_rc "LAN upgrade" 0
 printf 'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK\n' >want.log
 grep -E 'OK.?$|^ERROR' out.txt | tr -d '\r' >got.log
@@ -38,7 +40,7 @@ expect_eq "LAN upgrade: log lines" want.log got.log
 expect_grep "LAN upgrade: proposed operation" out.txt "2    2      dsp.hex"
 expect_grep "LAN upgrade: progress" err.txt "100% Finished"
 for s in "0 main.hex" "2 dsp.hex"; do
-  r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")
+  r=$(sim boot flash-verify ${s% *} "$PWD/测量/${s#* }")
   [[ $r == ok* ]] || fail "LAN upgrade: sector ${s% *}: $r"
 done
 
@@ -62,10 +64,11 @@ blocked list||--usb $QSIM_COM --upgrade missing.upg --yes|upgrade refused: the p
 QVN73 over LAN|set idn Vendrel,QVN7300,12345,1.23|--lan $QSIM_LAN --upgrade fw.upg --yes|serial connection
 EOF
 
-# --- A record the boot loader refuses four times: exit 2, no restart ---------------------------
+# --- A record the boot loader refuses four times: exit 2, no restart (the record names a file in
+# a folder beyond ASCII, which the runs below must know again) ---------------------------------
 sim_ok reset
 sim_ok boot bad-replies 4
-runq --usb "$QSIM_COM" --upgrade fw.upg --yes
+runq --usb "$QSIM_COM" --upgrade 测量/fw.upg --yes
 expect_rc "refused record" 2
 expect_grep "refused record" out.txt "ERROR: Failed to send file main.hex"
 transcript serial | grep -qE '^z$|\\x15' && fail "refused record: restart sent"
@@ -86,8 +89,8 @@ while IFS='|' read -r name setup args rc reason; do
   [ "$rc" = 0 ] || ! transcript serial | grep -qF 'C72Dy' || fail "recovery, $name: a sector was selected"
 done <<EOF
 another file||--upgrade newer.upg --yes|4|It can only be programmed again with that file
-no --yes||--upgrade fw.upg|4|was answered No (--yes answers Yes)
-same file, --yes, no answer to *IDN?|boot quiet on|--upgrade fw.upg --yes|0|
+no --yes||--upgrade 测量/fw.upg|4|was answered No (--yes answers Yes)
+same file, --yes, no answer to *IDN?|boot quiet on|--upgrade 测量/fw.upg --yes|0|
 EOF
 for s in "0 main.hex" "2 dsp.hex"; do
   r=$(sim boot flash-verify ${s% *} "$PWD/${s#* }")

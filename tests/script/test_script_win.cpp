@@ -10,11 +10,11 @@
 #include <fstream>
 #include <functional>
 #include <regex>
-#include <sstream>
 #include <vector>
 
 #include "apphost.h"
 #include "app/console.h"
+#include "common/fileio_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
@@ -29,12 +29,15 @@ namespace {
 // every 10 ms, Windows every 10 to 15.6 ms.
 const int TIMER_RESOLUTION_MS = 16;
 
+// Paths here are UTF-8, as the program's are.
 std::string ReadFileText(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string text;
+    if (FILE *f = _wfopen(WideFromUtf8(path.c_str()).c_str(), L"rb")) {
+        for (int c; (c = getc(f)) != EOF;) text += (char)c;
+        fclose(f);
+    }
+    return text;
 }
 
 std::string TempPath(const char *name)
@@ -48,8 +51,10 @@ std::string TempPath(const char *name)
 std::string WriteScript(const char *name, const std::string &bytes)
 {
     std::string path = TempPath(name);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    if (FILE *f = _wfopen(WideFromUtf8(path.c_str()).c_str(), L"wb")) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
     return path;
 }
 
@@ -181,13 +186,17 @@ protected:
     // "&Script" with the open dialog answered by typing path and pressing OK.
     void ChooseInDialog(const std::string &path)
     {
-        AppExpect("Select Script File", [path](HWND dlg) {
-            SetDlgItemTextA(dlg, 0x47c /* file name combo */, path.c_str());
-            SetDlgItemTextA(dlg, 0x480 /* file name edit */, path.c_str());
-            AppPress(dlg, IDOK);
-        });
+        AppExpect("Select Script File", [path](HWND dlg) { TypeFileName(dlg, path); });
         Command(IDM_SCRIPT);
         AppPumpFor(30);
+    }
+    // The file name box of an open or save dialog given path, typed as the user would, and OK.
+    static void TypeFileName(HWND dlg, const std::string &path)
+    {
+        std::wstring wide = WideFromUtf8(path.c_str());
+        SetDlgItemTextW(dlg, 0x47c /* file name combo */, wide.c_str());
+        SetDlgItemTextW(dlg, 0x480 /* file name edit */, wide.c_str());
+        AppPress(dlg, IDOK);
     }
 
     // Run, and wait until the run has stopped (at the end, a pause or a send failure).
@@ -570,6 +579,27 @@ TEST_F(ScriptWin, PrintWritesTheResultsOrReportsAnInvalidLocation)
     LoadText("quillon_printer.txt", "#clear\n#print," + good + "\n");
     ASSERT_TRUE(RunUntilStopped(3000));
     EXPECT_EQ("", ReadFileText(good));
+}
+
+// An engineer's folders are named in any script: a script chosen there in the dialog, the
+// results its "#print" and Save to File write there.
+TEST_F(ScriptWin, FoldersNamedBeyondAscii)
+{
+    std::string folder = TempPath("quillon 测量 Prüfung");
+    CreateDirectoryW(WideFromUtf8(folder.c_str()).c_str(), NULL);
+    std::string printed = folder + "\\打印.txt", saved = folder + "\\gespeichert.txt";
+    std::string script = WriteScript("quillon 测量 Prüfung\\c.txt", "#echo,Messung 1\r\n#print," + printed + "\r\n");
+    ChooseInDialog(script);
+    ASSERT_EQ(Idle, g_scriptRunner.state) << SeenBoxes();
+    EXPECT_EQ(script, g_scriptRunner.scriptPath);
+    ASSERT_TRUE(RunUntilStopped());
+    const std::string results = "Messung 1\r\n";
+    EXPECT_EQ(results, ReadFileText(printed)) << AppText(IDC_RESULTS);
+
+    DeleteFileW(WideFromUtf8(saved.c_str()).c_str());  // left by an earlier run: no question
+    AppExpect("Save As", [saved](HWND dlg) { TypeFileName(dlg, saved); });
+    Command(IDM_SAVE_TO_FILE);
+    EXPECT_EQ(results, ReadFileText(saved)) << SeenBoxes();
 }
 
 TEST_F(ScriptWin, FastNormalAndSlowPaceTheLines)

@@ -228,7 +228,8 @@ bool AppPumpFor(int ms)
 
 std::string AppText(int id)
 {
-    return WindowTextOf(AppChild(id));
+    // The results window as the program reads it for saving: the instrument's bytes.
+    return id == IDC_RESULTS ? EditBytesOf(AppChild(id)) : WindowTextOf(AppChild(id));
 }
 
 void AppTypeAndSend(const char *text)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fileio_win.h"
 #include "res/resource.h"
 
 // --- Intel-HEX fixtures -------------------------------------------------------------------
@@ -66,9 +67,10 @@ inline std::string RecordsOnWire(const std::vector<std::string> &lines)
     return wire;
 }
 
+// path in UTF-8, as the program's.
 inline bool WriteTextFile(const std::string &path, const std::string &text)
 {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = _wfopen(WideFromUtf8(path.c_str()).c_str(), L"wb");
     if (!f) return false;
     bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
     return fclose(f) == 0 && ok;
@@ -93,7 +95,7 @@ inline std::string UnixPathOf(const std::string &windowsPath)
     UnixName convert = (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
     if (!convert) return "";
     WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH);
+    MultiByteToWideChar(CP_UTF8, 0, windowsPath.c_str(), -1, wide, MAX_PATH);
     char *unixPath = convert(wide);
     if (!unixPath) return "";
     std::string result = unixPath;
@@ -245,8 +247,9 @@ inline void DriveFileChooser(UiDriver *d, HWND dlg)
         ClickLater(dlg, IDCANCEL);
         return;
     }
-    SetDlgItemTextA(dlg, 0x47c, d->typePath.c_str());  // cmb13: the file name box
-    SetDlgItemTextA(dlg, 0x480, d->typePath.c_str());  // edt1 of the older layout
+    std::wstring typed = WideFromUtf8(d->typePath.c_str());
+    SetDlgItemTextW(dlg, 0x47c, typed.c_str());  // cmb13: the file name box
+    SetDlgItemTextW(dlg, 0x480, typed.c_str());  // edt1 of the older layout
     ClickLater(dlg, IDOK);
 }
 

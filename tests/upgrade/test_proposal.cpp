@@ -162,6 +162,32 @@ TEST(Proposal, LongNameCutToColumn)
     EXPECT_NE(std::string::npos, text.find(R"(\cf0 abcdefghijklmnopqrst\cf0 --/--/--)"));
 }
 
+// File names are UTF-8: each character beyond ASCII is one \u in the rich text, shown as itself
+// whatever the dialog's code page, and one in the column; the runner's text has the name back.
+// A byte that is no UTF-8 stays as it was.
+TEST(Proposal, NamesBeyondAscii)
+{
+    static const struct { const char *name, *rich, *text; } cases[] = {
+        {"pr\xC3\xBC" "fung.hex", "pr\\u252?fung.hex         ", "pr\xC3\xBC" "fung.hex         "},
+        // U+6D4B U+91CF ("measure"), cut at 20 characters, not at 20 bytes.
+        {"\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefgh.hex", "\\u27979?\\u-28209?-0123456789abcdefg",
+         "\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefg"},
+        // U+1F4CF, beyond U+FFFF: two units.
+        {"\xF0\x9F\x93\x8F.hex", "\\u-10179?\\u-9009?.hex               ", "\xF0\x9F\x93\x8F.hex               "},
+        {"caf\xE9.hex", "caf\xE9.hex            ", "caf\xE9.hex            "},  // Latin-1
+        {"caf\xC3.hex", "caf\xC3.hex            ", "caf\xC3.hex            "},  // a sequence cut short
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadEntry e = ProposalEntry(0, c.name, true);
+        bool blocking = false;
+        std::string rich = BuildProposedOperation(&e, 1, "V,1", "", &blocking);
+        EXPECT_NE(std::string::npos, rich.find(std::string("\\cf0 ") + c.rich + "\\cf0 --/--/--")) << rich;
+        std::string text = ProposedOperationText(rich.c_str());
+        EXPECT_NE(std::string::npos, text.find(std::string("1    0      ") + c.text + "--/--/--\n")) << text;
+    }
+}
+
 // --- Target checks ----------------------------------------------------------------------------
 
 TEST(UpgradeModelCheck, WarningAndText)

@@ -366,7 +366,7 @@ TEST_P(UpgradeChecksTest, ScriptIsPausedAndPollingRestored)
 }
 
 // The whole command from the menu: the open-file dialog cancelled ends it quietly; a typed
-// path goes on to the files dialog.
+// path goes on to the files dialog, also from a folder named beyond ASCII, whose files are found.
 TEST_P(UpgradeChecksTest, OpenFileDialogCancelOrChoose)
 {
     std::string path = WriteDescriptor({{"o.hex", 0, HexLines(0, 16, 12)}});
@@ -383,6 +383,15 @@ TEST_P(UpgradeChecksTest, OpenFileDialogCancelOrChoose)
     EXPECT_TRUE(choose.fileDialogSeen);
     EXPECT_TRUE(choose.filesSeen);
     EXPECT_EQ(1, g_connection.pollEnabled);
+
+    CreateDirectoryW(WideFromUtf8((folder + "测量 Prüfung").c_str()).c_str(), NULL);
+    Write("测量 Prüfung\\o.hex", JoinLines(HexLines(0, 16, 12)));
+    UiDriver named;
+    named.typePath = Write("测量 Prüfung\\o.upg", "TARGET,RZT7680\r\nLOAD,0,o.hex\r\n");
+    named.acceptFiles = false;
+    WithDriver(&named, [&] { RunFirmwareUpgrade(owner); });
+    EXPECT_TRUE(named.filesSeen) << (named.boxes.empty() ? "" : named.boxes[0]);
+    EXPECT_TRUE(named.filesAcceptEnabled) << named.filesText;
 }
 
 INSTANTIATE_TEST_SUITE_P(Com, UpgradeChecksTest, ::testing::Values((int)IFACE_USB),
