@@ -5,18 +5,20 @@
 # the simulator's serial side appears as COM5 and its LAN side listens on 127.0.0.1:10001.
 # On first start the Connect dialog offers both; the settings are seeded so that it opens on
 # COM5 (USB). Uses an Xvfb display when none is set, and says so.
-#   scripts/run.sh [--screenshot FILE] [--script FILE]
+#   scripts/run.sh [--screenshot FILE] [--script FILE] [--dpi N]
 #     --screenshot FILE  connect over USB, wait, save a PNG of the main window and quit
 #     --script FILE      (with --screenshot) load this script into the script pane first
+#     --dpi N            (with --screenshot) at N dpi (Wine's LogPixels; 96 is 100 %, 144 150 %)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-shot="" script=""
+shot="" script="" dpi=96
 while [ $# -gt 0 ]; do
   case "$1" in
     --screenshot) shot=$(realpath -m "$2"); shift 2;;
     --script) script=$(realpath -m "$2"); shift 2;;
-    *) echo "usage: $0 [--screenshot FILE [--script FILE]]" >&2; exit 2;;
+    --dpi) dpi=$2; shift 2;;
+    *) echo "usage: $0 [--screenshot FILE [--script FILE] [--dpi N]]" >&2; exit 2;;
   esac
 done
 
@@ -55,5 +57,5 @@ if [ -z "$shot" ]; then
   echo "run: starting the $arch Quillon2 (simulator: COM5 and 127.0.0.1:10001)"
   wine "$exe"
 else
-  bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script"
+  bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script" "$dpi"
 fi
