@@ -238,7 +238,7 @@ static void OnTimer(HWND, UINT)
 static void OnDestroy(HWND hwnd)
 {
     HistoryRelease(&g_commandHistory);
-    SaveWindowSize(hwnd);
+    SaveWindowSize(hwnd, g_dpi);
     if (g_timer) KillTimer(hwnd, g_timer);
     g_timer = 0;
     CloseLink(&g_connection);
@@ -305,8 +305,11 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand)
                                 NULL, NULL, instance, NULL);
     if (!hwnd) return NULL;
     g_designOuter = DesignOuterSize(hwnd);
-    int width = saved.width > 0 ? saved.width : g_designOuter.w;
-    int height = saved.height > 0 ? saved.height : g_designOuter.h;
+    // A saved size is kept at 96 dpi; one larger than the screen at this DPI is not used.
+    int width = saved.width > 0 ? LayoutScale(saved.width, g_dpi) : -1;
+    int height = saved.height > 0 ? LayoutScale(saved.height, g_dpi) : -1;
+    if (width <= 0 || width > GetSystemMetrics(SM_CXSCREEN)) width = g_designOuter.w;
+    if (height <= 0 || height > GetSystemMetrics(SM_CYSCREEN)) height = g_designOuter.h;
     SetWindowPos(hwnd, NULL, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);

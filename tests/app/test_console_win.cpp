@@ -104,7 +104,7 @@ TEST_F(Console, ChildrenStartDisabledAndFollowTheLayout)
 
 // A WM_DPICHANGED (the window went to a monitor of twice the scale): the window takes the
 // suggested rectangle and the children their design sizes and fonts at the new DPI; back at
-// the first DPI, the first picture returns to the pixel.
+// the first DPI, the first picture returns to the pixel; the size is saved at 96 dpi.
 TEST_F(Console, DpiChangeScalesTheLayoutAndFontsAndComesBack)
 {
     AppStart();
@@ -146,6 +146,12 @@ TEST_F(Console, DpiChangeScalesTheLayoutAndFontsAndComesBack)
 
     SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&outer);
     EXPECT_EQ(first, picture());
+
+    // Closed at twice the DPI, the window's size is saved as at 96 dpi.
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), (LPARAM)&suggested);
+    AppClose();
+    EXPECT_EQ(MulDiv(outer.right - outer.left, 96, dpi),
+              (int)GetPrivateProfileIntA("Init", "MainWindowWidth", -1, AppSettingsPath().c_str()));
 }
 
 TEST_F(Console, TypedCommandIsSentEchoedAndAnswered)
