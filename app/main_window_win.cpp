@@ -1,8 +1,9 @@
 // The main window: start-up, the eight children, the layout pass and its fonts at the window's
 // DPI (again on WM_DPICHANGED), the subclassed command line and results window, the 1 ms timer
-// that drives the reply poll and the script runner, the message loop and shutdown; and the window's side of the seams through which the
-// portable layers reach it (app/shell.h: the results window, kept within its scrollback, and
-// the command queue; script/script_host.h: the script pane). UI thread only.
+// that drives the reply poll and the script runner, the message loop and shutdown; and the
+// window's side of the seams through which the portable layers reach it (app/shell.h: the
+// results window, kept within its scrollback, and the command queue; script/script_host.h: the
+// script pane). UI thread only.
 #include "app/main_window_win.h"
 
 #include <commctrl.h>
