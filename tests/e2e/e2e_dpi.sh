@@ -12,7 +12,7 @@ trap leave EXIT
 # Checks the layout (the script pane's when $2 is "script"), waiting for the pane to show.
 check() {
   local dpi=$1 want=18002 out="" rc line
-  [ "$2" = script ] && want=18004
+  [ "$2" = script ] && want=18005
   for _ in $(seq 50); do
     rc=0
     out=$(q check-layout 2>&1) || rc=$?
