@@ -128,10 +128,11 @@ static LRESULT CALLBACK EditSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
     return CallWindowProcA(g_editProc, hwnd, msg, wParam, lParam);
 }
 
-// The children's fonts at dpi: the stock GUI font's face at 8 points, and the stock fixed
-// font scaled from the system DPI it was made for. The stock GUI font keeps its 96-dpi height
-// on some systems, hence points rather than its own height. Each child gets its font (and is
-// redrawn with it when redraw is true); the fonts they had before are deleted.
+// The children's fonts at dpi, both from their 96-dpi sizes: the stock GUI font's face at 8
+// points, and the stock fixed font scaled by dpi / 96. The stock sizes cannot be taken as they
+// are: whether a stock font follows the system DPI differs between systems (under Wine the GUI
+// font does, the fixed one does not), and none follows a window on a monitor of another
+// scale. Each child gets its font (redrawn with it when redraw is true); the old ones go.
 static void ApplyFonts(HWND hwnd, int dpi, bool redraw)
 {
     HFONT old[3];
@@ -145,9 +146,8 @@ static void ApplyFonts(HWND hwnd, int dpi, bool redraw)
     g_fonts[FONT_GUI] = CreateFontIndirectA(&gui);
     gui.lfWeight = FW_BOLD;
     g_fonts[FONT_GUI_BOLD] = CreateFontIndirectA(&gui);
-    int systemDpi = SystemDpi();
-    fixed.lfHeight = MulDiv(fixed.lfHeight, dpi, systemDpi);
-    fixed.lfWidth = MulDiv(fixed.lfWidth, dpi, systemDpi);
+    fixed.lfHeight = MulDiv(fixed.lfHeight, dpi, USER_DEFAULT_SCREEN_DPI);
+    fixed.lfWidth = MulDiv(fixed.lfWidth, dpi, USER_DEFAULT_SCREEN_DPI);
     fixed.lfWeight = FW_NORMAL;
     g_fonts[FONT_FIXED] = CreateFontIndirectA(&fixed);
     for (int i = 0; i < LAYOUT_ROWS; i++)

@@ -35,7 +35,7 @@ for dpi in 96 144 192; do
   q wait-dialog Connect 30000 || e2e_fail "$dpi dpi: no Connect dialog"
   q press Connect 112
   e2e_expect_box "Test Connection" "The connection was successful"
-  q wait-text 18001 "Last VDL calibration" 10000 || e2e_fail "$dpi dpi: panel $(q text 18001)"
+  q wait-text 18001 "Last VDL calibration" 20000 || e2e_fail "$dpi dpi: panel $(q text 18001)"
   check "$dpi" console
   [ "$dpi" = 96 ] && wrapped96=$wrapped
   for n in $wrapped; do
