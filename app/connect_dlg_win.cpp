@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/connect_dlg.h"
+#include "app/dpi_win.h"
 #include "app/lan_find_win.h"
 #include "app/settings_win.h"
 #include "common/texttab.h"
@@ -91,7 +92,9 @@ static void InitConnectDialog(HWND dlg)
         SelectExact(dlg, IDC_CONNECT_BAUD, rate);
     }
     SetIpControl(dlg, g_connection.ipAddress);
-    HANDLE icon = LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_FIND), IMAGE_ICON, 16, 16, 0);
+    // The button grows with the dialog's font at higher DPIs; the icon is made to match.
+    int side = DpiScale(16, WindowDpi(dlg));
+    HANDLE icon = LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_FIND), IMAGE_ICON, side, side, 0);
     SendDlgItemMessageA(dlg, IDC_CONNECT_FIND, BM_SETIMAGE, IMAGE_ICON, (LPARAM)icon);
     ShowItem(dlg, IDC_CONNECT_TEST, true);
 }

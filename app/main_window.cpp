@@ -1,5 +1,5 @@
 // Layout arithmetic of the main window: pure functions over the child layout table, so the
-// resize rules can be checked without a window.
+// resize and DPI rules can be checked without a window.
 #include "app/main_window.h"
 
 #include "res/resource.h"
@@ -19,13 +19,24 @@ const LayoutRow MainLayoutRows[LAYOUT_ROWS] = {
 // room to the script pane below them.
 enum { PANE_ROWS = 2 };
 
-LayoutSize LayoutDesignOuterSize(int cxFrame, int cyFrame)
+int LayoutScale(int value, int dpi)
 {
-    // The design was drawn with 4-pixel sizing frames; thicker frames must not eat the client.
-    LayoutSize s = {DESIGN_OUTER_WIDTH, DESIGN_OUTER_HEIGHT};
-    if (cxFrame > 4) s.w += 2 * (cxFrame - 4);
-    if (cyFrame > 4) s.h += 2 * (cyFrame - 4);
-    return s;
+    long long scaled = (long long)value * dpi;
+    long long half = DESIGN_DPI / 2;
+    return (int)(scaled >= 0 ? (scaled + half) / DESIGN_DPI : (scaled - half) / DESIGN_DPI);
+}
+
+LayoutSize LayoutDesignClientSize(int dpi)
+{
+    return LayoutSize{LayoutScale(DESIGN_CLIENT_WIDTH, dpi), LayoutScale(DESIGN_CLIENT_HEIGHT, dpi)};
+}
+
+LayoutSize LayoutDesignOuterSize(int dpi, LayoutSize nonClient)
+{
+    // Frames, caption and menu bar differ between systems and DPIs: sizing the window around
+    // the design client area keeps every child inside it, whatever they measure.
+    LayoutSize s = LayoutDesignClientSize(dpi);
+    return LayoutSize{s.w + nonClient.w, s.h + nonClient.h};
 }
 
 LayoutSize LayoutMinTrackSize(LayoutSize designOuter)
@@ -44,22 +55,24 @@ bool LayoutRowMoves(const LayoutRow &row)
     return row.grow != GROW_NONE || row.anchor != ANCHOR_NONE;
 }
 
-void LayoutCompute(const LayoutRow *rows, int count, LayoutMode mode, LayoutSize outer,
-                   LayoutSize designOuter, int clientRight, int clientBottom, LayoutRect *out)
+void LayoutCompute(const LayoutRow *rows, int count, LayoutMode mode, int dpi, LayoutSize client,
+                   LayoutRect *out)
 {
-    int dW = outer.w - designOuter.w;
-    int dH = outer.h - designOuter.h;
+    LayoutSize design = LayoutDesignClientSize(dpi);
+    int dW = client.w - design.w;
+    int dH = client.h - design.h;
     for (int i = 0; i < count; i++) {
         const LayoutRow &r = rows[i];
         bool growW = r.grow == GROW_WIDTH || r.grow == GROW_BOTH;
         bool growH = r.grow == GROW_HEIGHT || r.grow == GROW_BOTH;
         bool right = r.anchor == ANCHOR_RIGHT || r.anchor == ANCHOR_BOTTOM_RIGHT;
         bool bottom = r.anchor == ANCHOR_BOTTOM || r.anchor == ANCHOR_BOTTOM_RIGHT;
+        int marginX = LayoutScale(r.design.x, dpi), marginY = LayoutScale(r.design.y, dpi);
         LayoutRect &o = out[i];
-        o.w = r.design.w + (growW ? dW : 0);
-        o.h = LayoutDesignHeight(rows, i, mode) + (growH ? dH : 0);
-        o.x = right ? clientRight - o.w - r.design.x : r.design.x;
-        o.y = bottom ? clientBottom - o.h - r.design.y : r.design.y;
+        o.w = LayoutScale(r.design.w, dpi) + (growW ? dW : 0);
+        o.h = LayoutScale(LayoutDesignHeight(rows, i, mode), dpi) + (growH ? dH : 0);
+        o.x = right ? client.w - o.w - marginX : marginX;
+        o.y = bottom ? client.h - o.h - marginY : marginY;
     }
 }
 

@@ -1,8 +1,9 @@
-// The main window: start-up, the eight children, the layout pass, the subclassed command
-// line and results window, the 1 ms timer that drives the reply poll and the script runner,
-// the message loop and shutdown; and the window's side of the seams through which the
-// portable layers reach it (app/shell.h: the results window, kept within its scrollback, and
-// the command queue; script/script_host.h: the script pane). UI thread only.
+// The main window: start-up, the eight children, the layout pass and its fonts at the window's
+// DPI (again on WM_DPICHANGED), the subclassed command line and results window, the 1 ms timer
+// that drives the reply poll and the script runner, the message loop and shutdown; and the
+// window's side of the seams through which the portable layers reach it (app/shell.h: the
+// results window, kept within its scrollback, and the command queue; script/script_host.h: the
+// script pane). UI thread only.
 #include "app/main_window_win.h"
 
 #include <commctrl.h>
@@ -15,6 +16,7 @@
 
 #include "app/console.h"
 #include "app/console_win.h"
+#include "app/dpi_win.h"
 #include "app/info_panel_win.h"
 #include "app/main_window.h"
 #include "app/settings_win.h"
@@ -57,10 +59,11 @@ static const ChildClass kChildren[LAYOUT_ROWS] = {
     {"Button", 0, WS_TABSTOP | BS_PUSHBUTTON, nullptr, FONT_GUI_BOLD},  // "Close"
 };
 
-static HFONT g_fonts[3];
+static HFONT g_fonts[3];    // made for g_dpi
 static WNDPROC g_editProc;  // the standard edit procedure, shared by both subclassed edits
 static LayoutMode g_layoutMode = LAYOUT_CONSOLE;
-static LayoutSize g_designOuter;
+static int g_dpi = DESIGN_DPI;  // the window's DPI, which the layout and the fonts are made for
+static LayoutSize g_designOuter;  // the outer size around the design client area at g_dpi
 static UINT_PTR g_timer;
 static int g_resultsMaxLines = RESULTS_MAX_LINES_DEFAULT;  // from the settings file at start
 
@@ -77,12 +80,10 @@ static const char *ChildText(int row)
 
 static void LayoutPass(HWND hwnd)
 {
-    RECT outer, client;
-    GetWindowRect(hwnd, &outer);
+    RECT client;
     GetClientRect(hwnd, &client);
     LayoutRect rects[LAYOUT_ROWS];
-    LayoutSize now = {outer.right - outer.left, outer.bottom - outer.top};
-    LayoutCompute(MainLayoutRows, LAYOUT_ROWS, g_layoutMode, now, g_designOuter, client.right, client.bottom, rects);
+    LayoutCompute(MainLayoutRows, LAYOUT_ROWS, g_layoutMode, g_dpi, LayoutSize{client.right, client.bottom}, rects);
     for (int i = 0; i < LAYOUT_ROWS; i++) {
         HWND child = GetDlgItem(hwnd, MainLayoutRows[i].id);
         if (LayoutRowMoves(MainLayoutRows[i]) && child) MoveWindow(child, rects[i].x, rects[i].y, rects[i].w, rects[i].h, TRUE);
@@ -127,23 +128,50 @@ static LRESULT CALLBACK EditSubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPA
     return CallWindowProcA(g_editProc, hwnd, msg, wParam, lParam);
 }
 
-static void CreateFonts()
+// The children's fonts at dpi, both from their 96-dpi sizes: the stock GUI font's face at 8
+// points, and the stock fixed font scaled by dpi / 96. The stock sizes cannot be taken as they
+// are: whether a stock font follows the system DPI differs between systems (under Wine the GUI
+// font does, the fixed one does not), and none follows a window on a monitor of another
+// scale. Each child gets its font (redrawn with it when redraw is true); the old ones go.
+static void ApplyFonts(HWND hwnd, int dpi, bool redraw)
 {
+    HFONT old[3];
+    memcpy(old, g_fonts, sizeof old);
     LOGFONTA gui, fixed;
     GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui);
     GetObjectA(GetStockObject(ANSI_FIXED_FONT), sizeof fixed, &fixed);
+    gui.lfHeight = -MulDiv(8, dpi, 72);
+    gui.lfWidth = 0;
     gui.lfWeight = FW_NORMAL;
     g_fonts[FONT_GUI] = CreateFontIndirectA(&gui);
     gui.lfWeight = FW_BOLD;
     g_fonts[FONT_GUI_BOLD] = CreateFontIndirectA(&gui);
+    fixed.lfHeight = MulDiv(fixed.lfHeight, dpi, USER_DEFAULT_SCREEN_DPI);
+    fixed.lfWidth = MulDiv(fixed.lfWidth, dpi, USER_DEFAULT_SCREEN_DPI);
     fixed.lfWeight = FW_NORMAL;
     g_fonts[FONT_FIXED] = CreateFontIndirectA(&fixed);
+    for (int i = 0; i < LAYOUT_ROWS; i++)
+        SendDlgItemMessageA(hwnd, MainLayoutRows[i].id, WM_SETFONT, (WPARAM)g_fonts[kChildren[i].font], redraw);
+    for (HFONT font : old)
+        if (font) DeleteObject(font);
+}
+
+// The outer size around the design client area at the window's DPI, with the frames, caption
+// and menu bar the window has now.
+static LayoutSize DesignOuterSize(HWND hwnd)
+{
+    RECT outer, client;
+    GetWindowRect(hwnd, &outer);
+    GetClientRect(hwnd, &client);
+    LayoutSize nonClient = {(outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom};
+    return LayoutDesignOuterSize(g_dpi, nonClient);
 }
 
 static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create)
 {
     s_hwndMain = hwnd;
     g_layoutMode = LAYOUT_CONSOLE;
+    g_dpi = WindowDpi(hwnd);
     LoadLibraryA("riched32.dll");  // the rich-edit classes of the panel and the files list
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&icc);
@@ -157,8 +185,7 @@ static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create)
     HWND results = GetDlgItem(hwnd, IDC_RESULTS), commandLine = GetDlgItem(hwnd, IDC_COMMAND_LINE);
     g_editProc = (WNDPROC)SetWindowLongPtrA(commandLine, GWLP_WNDPROC, (LONG_PTR)EditSubclassProc);
     SetWindowLongPtrA(results, GWLP_WNDPROC, (LONG_PTR)EditSubclassProc);
-    CreateFonts();
-    for (int i = 0; i < LAYOUT_ROWS; i++) SendMessageA(children[i], WM_SETFONT, (WPARAM)g_fonts[kChildren[i].font], FALSE);
+    ApplyFonts(hwnd, g_dpi, false);
     EnableAllChildren(hwnd, false);
     for (int i = 0; i < LAYOUT_ROWS; i++) ShowWindow(children[i], i < 4 ? SW_SHOW : SW_HIDE);
     SendMessageA(results, EM_LIMITTEXT, 0, 0);
@@ -173,6 +200,20 @@ static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create)
 static void OnSize(HWND hwnd, UINT state, int, int)
 {
     if (state != SIZE_MINIMIZED) LayoutPass(hwnd);
+}
+
+// Another DPI (the window went to a monitor of another scale, or the scale changed): fonts for
+// it, the rectangle the system suggests, and the layout at the new DPI. The panel is filled
+// again, as its text keeps the size of the font it was written with.
+static void OnDpiChanged(HWND hwnd, int dpi, const RECT *suggested)
+{
+    g_dpi = dpi;
+    ApplyFonts(hwnd, dpi, true);
+    SetWindowPos(hwnd, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!IsIconic(hwnd)) g_designOuter = DesignOuterSize(hwnd);
+    LayoutPass(hwnd);
+    RefreshInfoPanel(hwnd);
 }
 
 static void OnPaint(HWND hwnd)
@@ -198,7 +239,7 @@ static void OnTimer(HWND, UINT)
 static void OnDestroy(HWND hwnd)
 {
     HistoryRelease(&g_commandHistory);
-    SaveWindowSize(hwnd);
+    SaveWindowSize(hwnd, g_dpi);
     if (g_timer) KillTimer(hwnd, g_timer);
     g_timer = 0;
     CloseLink(&g_connection);
@@ -217,6 +258,9 @@ static LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         HANDLE_MSG(hwnd, WM_DESTROY, OnDestroy);
     case WM_COMMAND:
         return DispatchCommand(hwnd, wParam, lParam);
+    case WM_DPICHANGED:
+        OnDpiChanged(hwnd, HIWORD(wParam), (const RECT *)lParam);
+        return 0;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
@@ -236,7 +280,8 @@ static void RegisterMainClass(HINSTANCE instance)
     wc.lpfnWndProc = MainWndProc;
     wc.hInstance = instance;
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP));
-    wc.hIconSm = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 16, 16, 0);
+    wc.hIconSm = (HICON)LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                   GetSystemMetrics(SM_CYSMICON), 0);
     wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
     wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     wc.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
@@ -251,14 +296,22 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand)
     SettingsPaths paths;
     SettingsLocate(&paths);
     g_resultsMaxLines = SettingsReadResultsMaxLines(paths.file);
-    g_designOuter = LayoutDesignOuterSize(GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME));
     char title[TITLE_SIZE];
     BuildStartupTitle(title, sizeof title);
-    int width = saved.width > 0 ? saved.width : g_designOuter.w;
-    int height = saved.height > 0 ? saved.height : g_designOuter.h;
+    // Made hidden at the design size for the system DPI, then sized for the DPI the window got,
+    // around the design client area with the frames, caption and menu bar it has.
+    int systemDpi = SystemDpi();
     HWND hwnd = CreateWindowExA(0, kClassName, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                width, height, NULL, NULL, instance, NULL);
+                                LayoutScale(DESIGN_OUTER_WIDTH, systemDpi), LayoutScale(DESIGN_OUTER_HEIGHT, systemDpi),
+                                NULL, NULL, instance, NULL);
     if (!hwnd) return NULL;
+    g_designOuter = DesignOuterSize(hwnd);
+    // A saved size is kept at 96 dpi; one larger than the screen at this DPI is not used.
+    int width = saved.width > 0 ? LayoutScale(saved.width, g_dpi) : -1;
+    int height = saved.height > 0 ? LayoutScale(saved.height, g_dpi) : -1;
+    if (width <= 0 || width > GetSystemMetrics(SM_CXSCREEN)) width = g_designOuter.w;
+    if (height <= 0 || height > GetSystemMetrics(SM_CYSCREEN)) height = g_designOuter.h;
+    SetWindowPos(hwnd, NULL, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);
     return hwnd;

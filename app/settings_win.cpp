@@ -92,11 +92,11 @@ void SettingsLocate(SettingsPaths *out)
     snprintf(out->file, sizeof out->file, "%s\\%s.ini", out->folder, kProductFolder);
 }
 
-// A stored dimension counts only when positive and not larger than the screen.
-static int ReadSavedDimension(const char *key, int screen)
+// A stored dimension counts only when positive (the window checks it against the screen).
+static int ReadSavedDimension(const char *key)
 {
     int value = ProfileGetInt(s_settingsPath, "Init", key, -1);
-    return value > 0 && value <= screen ? value : -1;
+    return value > 0 ? value : -1;
 }
 
 SavedWindowSize LocateSettingsFile()
@@ -112,21 +112,26 @@ SavedWindowSize LocateSettingsFile()
     SettingsReadConnect(s_settingsPath, &g_connection);
 
     SavedWindowSize saved;
-    saved.height = ReadSavedDimension("MainWindowHeight", GetSystemMetrics(SM_CYSCREEN));
-    saved.width = ReadSavedDimension("MainWindowWidth", GetSystemMetrics(SM_CXSCREEN));
+    saved.height = ReadSavedDimension("MainWindowHeight");
+    saved.width = ReadSavedDimension("MainWindowWidth");
     return saved;
 }
 
-static void WriteDimension(const char *key, int value, int screen)
+// value and screen in pixels at dpi; stored at 96 dpi, so that a window saved at one display
+// scale opens as large at another (and sizes from before DPI awareness, which Windows kept at
+// 96 dpi for the program, keep their meaning).
+static void WriteDimension(const char *key, int value, int screen, int dpi)
 {
     int stored = ProfileGetInt(s_settingsPath, "Init", key, -1);
-    if (value <= 0 || value > screen || value == stored) return;
+    if (value <= 0 || value > screen) return;
+    value = MulDiv(value, USER_DEFAULT_SCREEN_DPI, dpi);
+    if (value == stored) return;
     char text[16];
     snprintf(text, sizeof text, "%d", value);
     ProfileWriteString(s_settingsPath, "Init", key, text);
 }
 
-void SaveWindowSize(HWND hwnd)
+void SaveWindowSize(HWND hwnd, int dpi)
 {
     // Minimised, the outer rectangle is the icon's; maximised, the screen's. The size to
     // start with next time is the one the window is restored to.
@@ -139,8 +144,8 @@ void SaveWindowSize(HWND hwnd)
     } else if (!GetWindowRect(hwnd, &outer)) {
         return;
     }
-    WriteDimension("MainWindowHeight", outer.bottom - outer.top, GetSystemMetrics(SM_CYSCREEN));
-    WriteDimension("MainWindowWidth", outer.right - outer.left, GetSystemMetrics(SM_CXSCREEN));
+    WriteDimension("MainWindowHeight", outer.bottom - outer.top, GetSystemMetrics(SM_CYSCREEN), dpi);
+    WriteDimension("MainWindowWidth", outer.right - outer.left, GetSystemMetrics(SM_CXSCREEN), dpi);
 }
 
 void SaveConnectSettings()

@@ -39,19 +39,20 @@ void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out);
 // default when missing or out of range (ResultsMaxLinesFromSetting). Never written.
 int SettingsReadResultsMaxLines(const char *file);
 
-// Saved outer size of the main window; a field is -1 when no valid size was stored.
+// Saved outer size of the main window in pixels at 96 dpi (100 %), which the window scales by
+// its DPI; a field is -1 when no positive size was stored.
 struct SavedWindowSize {
     int width, height;
 };
 
 // The window's start: finds (or creates, writing "Created") the settings file, reads the
-// "Connect" section into g_connection and returns the saved window size checked against the
-// screen. The path is kept for the writes below.
+// "Connect" section into g_connection and returns the saved window size. The path is kept for
+// the writes below.
 SavedWindowSize LocateSettingsFile();
 
-// Writes the window's outer size as MainWindowWidth/Height when it is in range and differs
-// from the stored value (shutdown).
-void SaveWindowSize(HWND hwnd);
+// Writes the window's outer size, brought from its dpi to 96 dpi, as MainWindowWidth/Height
+// when it is in range and differs from the stored value (shutdown).
+void SaveWindowSize(HWND hwnd, int dpi);
 
 // Writes the connection settings of g_connection to the "Connect" section ("Save as Default").
 void SaveConnectSettings();

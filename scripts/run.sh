@@ -5,21 +5,23 @@
 # the simulator's serial side appears as COM5 and its LAN side listens on 127.0.0.1:10001.
 # On first start the Connect dialog offers both; the settings are seeded so that it opens on
 # COM5 (USB). Uses an Xvfb display when none is set, and says so.
-#   scripts/run.sh [--screenshot FILE] [--script FILE] | [--dialogs DIR]
+#   scripts/run.sh [--screenshot FILE] [--script FILE] [--dpi N] | [--dialogs DIR]
 #     --screenshot FILE  connect over USB, wait, save a PNG of the main window and quit
 #     --script FILE      (with --screenshot) load this script into the script pane first
+#     --dpi N            (with --screenshot) at N dpi (Wine's LogPixels; 96 is 100 %, 144 150 %)
 #     --dialogs DIR      drive the guide's first session and save a PNG of each dialog and
 #                        box on the way into DIR (tests/e2e/lib/screenshot.sh lists them)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-shot="" script="" dialogs=""
+shot="" script="" dialogs="" dpi=96
 while [ $# -gt 0 ]; do
   case "$1" in
     --screenshot) shot=$(realpath -m "$2"); shift 2;;
     --script) script=$(realpath -m "$2"); shift 2;;
+    --dpi) dpi=$2; shift 2;;
     --dialogs) dialogs=$(realpath -m "$2"); shot=$dialogs; shift 2;;
-    *) echo "usage: $0 [--screenshot FILE [--script FILE] | --dialogs DIR]" >&2; exit 2;;
+    *) echo "usage: $0 [--screenshot FILE [--script FILE] [--dpi N] | --dialogs DIR]" >&2; exit 2;;
   esac
 done
 
@@ -60,5 +62,5 @@ elif [ -z "$shot" ]; then
   echo "run: starting the $arch Quillon2 (simulator: COM5 and 127.0.0.1:10001)"
   wine "$exe"
 else
-  bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script"
+  bash tests/e2e/lib/screenshot.sh "$exe" "$shot" "$script" "$dpi"
 fi

@@ -24,8 +24,9 @@ up() {
   if [ -z "${QUILLON_NO_XVFB:-}" ] && ! alive "$state/xvfb.pid"; then
     local n=${DISPLAY#:}; n=${n%%.*}
     rm -f "/tmp/.X${n}-lock" "/tmp/.X11-unix/X${n}"
-    # -noreset: the resources below stay when the last Wine process leaves the display.
-    setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$state/xvfb.log" 2>&1 &
+    # -noreset: the resources below stay when the last Wine process leaves the display. The
+    # screen holds the main window's design size at 192 dpi (1616 x 1216 or so).
+    setsid Xvfb "$DISPLAY" -screen 0 2048x1536x24 -nolisten tcp -noreset >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${n}" ] && break; sleep 0.05; done
     # A resource database of some kind. Without one, libX11 looks for ~/.Xdefaults and

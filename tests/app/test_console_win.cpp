@@ -12,6 +12,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <vector>
 
 #include "app/main_window_win.h"
 #include "apphost.h"
@@ -99,6 +100,58 @@ TEST_F(Console, ChildrenStartDisabledAndFollowTheLayout)
         EXPECT_EQ(client.bottom - 6, send.bottom);
         EXPECT_EQ(75, send.right - send.left);
     }
+}
+
+// A WM_DPICHANGED (the window went to a monitor of twice the scale): the window takes the
+// suggested rectangle and the children their design sizes and fonts at the new DPI; back at
+// the first DPI, the first picture returns to the pixel; the size is saved at 96 dpi.
+TEST_F(Console, DpiChangeScalesTheLayoutAndFontsAndComesBack)
+{
+    AppStart();
+    HWND main = AppWindow();
+    auto picture = [main] {
+        std::vector<long> p;
+        RECT r;
+        GetWindowRect(main, &r);
+        p.insert(p.end(), {r.left, r.top, r.right, r.bottom});
+        for (int id : {IDC_RESULTS, IDC_INFO_PANEL, IDC_COMMAND_LINE, IDC_SEND}) {
+            r = ChildRect(id);
+            p.insert(p.end(), {r.left, r.top, r.right, r.bottom});
+        }
+        LOGFONTA font;
+        GetObjectA((HFONT)SendMessageA(AppChild(IDC_COMMAND_LINE), WM_GETFONT, 0, 0), sizeof font, &font);
+        p.push_back(labs(font.lfHeight));
+        return p;
+    };
+    std::vector<long> first = picture();
+    RECT outer, now, client;
+    GetWindowRect(main, &outer);
+    HDC screen = GetDC(NULL);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(NULL, screen);
+    RECT suggested = {outer.left, outer.top, outer.left + 2 * (outer.right - outer.left),
+                      outer.top + 2 * (outer.bottom - outer.top)};
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), (LPARAM)&suggested);
+    GetWindowRect(main, &now);
+    EXPECT_TRUE(EqualRect(&suggested, &now));
+    GetClientRect(main, &client);
+    RECT results = ChildRect(IDC_RESULTS), line = ChildRect(IDC_COMMAND_LINE), send = ChildRect(IDC_SEND);
+    int scale = 2 * dpi;  // lengths below are design lengths at this DPI
+    EXPECT_EQ(MulDiv(6, scale, 96), results.left);
+    EXPECT_EQ(client.bottom - MulDiv(6, scale, 96), line.bottom);
+    EXPECT_EQ(MulDiv(24, scale, 96), line.bottom - line.top);
+    EXPECT_EQ(client.right - MulDiv(6, scale, 96), send.right);
+    EXPECT_EQ(MulDiv(75, scale, 96), send.right - send.left);
+    EXPECT_NEAR(2 * first.back(), picture().back(), 1) << "command line font height";
+
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), (LPARAM)&outer);
+    EXPECT_EQ(first, picture());
+
+    // Closed at twice the DPI, the window's size is saved as at 96 dpi.
+    SendMessageA(main, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), (LPARAM)&suggested);
+    AppClose();
+    EXPECT_EQ(MulDiv(outer.right - outer.left, 96, dpi),
+              (int)GetPrivateProfileIntA("Init", "MainWindowWidth", -1, AppSettingsPath().c_str()));
 }
 
 TEST_F(Console, TypedCommandIsSentEchoedAndAnswered)

@@ -1,5 +1,5 @@
 // Main window layout arithmetic: the design-size picture, a resize, the script layout, the
-// frame allowance and the layout-mode visibility rule.
+// design outer size, the scaled layout at other DPIs and the layout-mode visibility rule.
 #include <gtest/gtest.h>
 
 #include "app/main_window.h"
@@ -9,13 +9,12 @@ namespace {
 
 enum { RESULTS, PANEL, COMMAND, SEND, LIST, RUN, STEP, CLOSE };
 
-// 4-pixel frames: outer 808 x 608; client 800 wide, and (say) 554 high under caption and menu.
-const LayoutSize kDesign = {808, 608};
-const int kClientR = 800, kClientB = 554;
+// The design client area at 96 dpi.
+const int kClientR = 800, kClientB = 562;
 
-void Compute(LayoutMode mode, LayoutSize outer, int r, int b, LayoutRect *out)
+void Compute(LayoutMode mode, int r, int b, LayoutRect *out)
 {
-    LayoutCompute(MainLayoutRows, LAYOUT_ROWS, mode, outer, kDesign, r, b, out);
+    LayoutCompute(MainLayoutRows, LAYOUT_ROWS, mode, 96, LayoutSize{r, b}, out);
 }
 
 }  // namespace
@@ -33,7 +32,7 @@ TEST(Layout, TableHoldsTheEightChildrenInCreationOrder)
 TEST(Layout, DesignSizeConsole)
 {
     LayoutRect r[LAYOUT_ROWS];
-    Compute(LAYOUT_CONSOLE, kDesign, kClientR, kClientB, r);
+    Compute(LAYOUT_CONSOLE, kClientR, kClientB, r);
     EXPECT_EQ(6, r[RESULTS].x);
     EXPECT_EQ(6, r[RESULTS].y);
     EXPECT_EQ(648, r[RESULTS].w);
@@ -53,7 +52,7 @@ TEST(Layout, ResizeGrowsAndMovesOnlyWhatTheRulesSay)
 {
     // 100 wider and 50 taller: the client grows by the same amounts.
     LayoutRect r[LAYOUT_ROWS];
-    Compute(LAYOUT_CONSOLE, {908, 658}, kClientR + 100, kClientB + 50, r);
+    Compute(LAYOUT_CONSOLE, kClientR + 100, kClientB + 50, r);
     EXPECT_EQ(748, r[RESULTS].w);
     EXPECT_EQ(564, r[RESULTS].h);
     EXPECT_EQ(138, r[PANEL].w);  // panel grows in height only
@@ -66,8 +65,7 @@ TEST(Layout, ResizeGrowsAndMovesOnlyWhatTheRulesSay)
     EXPECT_EQ(kClientR + 100 - 6, r[SEND].x + r[SEND].w);
 
     // At the minimum tracking size nothing is clamped: the growing rows shrink just as much.
-    LayoutSize min = LayoutMinTrackSize(kDesign);
-    Compute(LAYOUT_CONSOLE, min, kClientR - 404, kClientB - 304, r);
+    Compute(LAYOUT_CONSOLE, kClientR - 404, kClientB - 304, r);
     EXPECT_EQ(648 - 404, r[RESULTS].w);
     EXPECT_EQ(514 - 304, r[RESULTS].h);
 }
@@ -75,7 +73,7 @@ TEST(Layout, ResizeGrowsAndMovesOnlyWhatTheRulesSay)
 TEST(Layout, ScriptLayout)
 {
     LayoutRect r[LAYOUT_ROWS];
-    Compute(LAYOUT_SCRIPT, kDesign, kClientR, kClientB, r);
+    Compute(LAYOUT_SCRIPT, kClientR, kClientB, r);
     EXPECT_EQ(384, r[RESULTS].h);
     EXPECT_EQ(384, r[PANEL].h);
     EXPECT_EQ(152, r[LIST].h);
@@ -91,23 +89,57 @@ TEST(Layout, ScriptLayout)
     EXPECT_EQ(514, LayoutDesignHeight(MainLayoutRows, RESULTS, LAYOUT_CONSOLE));
 }
 
-TEST(Layout, FrameAllowanceAndMinimumTrackingSize)
+TEST(Layout, DesignOuterSizeAndMinimumTrackingSize)
 {
-    static const struct { int cx, cy, w, h, minW, minH; } cases[] = {
-        {4, 4, 808, 608, 404, 304},
-        {1, 3, 808, 608, 404, 304},  // thin frames add nothing
-        {8, 4, 816, 608, 408, 304},
-        {5, 7, 810, 614, 405, 307},  // odd halves round down
+    // Non-client width and height: frames, caption and menu bar as each system draws them.
+    static const struct { int dpi, ncW, ncH, w, h, minW, minH; } cases[] = {
+        {96, 8, 46, 808, 608, 404, 304},     // 4-pixel frames, 19-pixel caption and menu bar
+        {96, 16, 59, 816, 621, 408, 310},    // thicker frames and taller bars keep the client
+        {120, 10, 52, 1010, 755, 505, 377},  // 562 * 1.25 = 702.5 rounds up
+        {144, 12, 68, 1212, 911, 606, 455},
+        {192, 16, 92, 1616, 1216, 808, 608},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << "frame " << c.cx << "x" << c.cy);
-        LayoutSize d = LayoutDesignOuterSize(c.cx, c.cy);
+        SCOPED_TRACE(testing::Message() << c.dpi << " dpi, non-client " << c.ncW << "x" << c.ncH);
+        LayoutSize d = LayoutDesignOuterSize(c.dpi, LayoutSize{c.ncW, c.ncH});
         EXPECT_EQ(c.w, d.w);
         EXPECT_EQ(c.h, d.h);
         LayoutSize m = LayoutMinTrackSize(d);
         EXPECT_EQ(c.minW, m.w);
         EXPECT_EQ(c.minH, m.h);
     }
+}
+
+bool Overlap(const LayoutRect &a, const LayoutRect &b)
+{
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
+}
+
+// At every DPI and in both layouts, the rows shown at the design size lie inside the client
+// area, apart from one another, at their scaled heights: rounding must not make them touch.
+TEST(Layout, ScaledLayoutFitsTheScaledClient)
+{
+    for (int dpi : {96, 108, 120, 144, 168, 192, 288}) {
+        for (int state : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << dpi << " dpi, script state " << state);
+            LayoutSize client = LayoutDesignClientSize(dpi);
+            LayoutRect r[LAYOUT_ROWS];
+            LayoutCompute(MainLayoutRows, LAYOUT_ROWS, LayoutModeForState(state), dpi, client, r);
+            for (int i = 0; i < LAYOUT_ROWS; i++) {
+                if (!LayoutRowVisible(i, state)) continue;
+                EXPECT_GE(r[i].x, LayoutScale(6, dpi) - 1) << "row " << i;
+                EXPECT_GE(r[i].y, LayoutScale(6, dpi) - 1) << "row " << i;
+                EXPECT_LE(r[i].x + r[i].w, client.w - LayoutScale(6, dpi) + 1) << "row " << i;
+                EXPECT_LE(r[i].y + r[i].h, client.h - LayoutScale(6, dpi) + 1) << "row " << i;
+                for (int j = i + 1; j < LAYOUT_ROWS; j++)
+                    EXPECT_FALSE(LayoutRowVisible(j, state) && Overlap(r[i], r[j])) << "rows " << i << ", " << j;
+            }
+            EXPECT_EQ(state ? LayoutScale(152, dpi) : LayoutScale(24, dpi), r[state ? LIST : COMMAND].h);
+            EXPECT_EQ(LayoutScale(state ? 384 : 514, dpi), r[RESULTS].h);
+        }
+    }
+    EXPECT_EQ(15, LayoutScale(10, 144));
+    EXPECT_EQ(8, LayoutScale(6, 120));  // 7.5 rounds up
 }
 
 TEST(Layout, ModeSwitchVisibility)

@@ -17,6 +17,11 @@
 //   qdrive focus                                 brings the main window forward, focus on the command line
 //   qdrive command ID                            posts WM_COMMAND ID to the main window (a menu pick)
 //   qdrive rect                                  prints the main window's screen rectangle
+//   qdrive check-layout                          checks the main window's children: each one shown lies
+//                                                inside the client area and clear of the others, the
+//                                                command line holds a text line, the panel shows its
+//                                                first line; prints "dpi N client W H", "shown ID...",
+//                                                "wrapped L..." (the panel's lines, from 0, that wrap)
 //   qdrive close                                 closes the main window
 // Exit status 0 on success, 1 on a timeout or a missing window.
 #include <windows.h>
@@ -25,10 +30,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 static const char kMainClass[] = "VDQuillonWClass";
 
@@ -102,6 +109,91 @@ static bool TitleHas(const char *needle, const char *)
     return main && TextOf(main).find(needle) != std::string::npos;
 }
 
+struct Shown {
+    int id;
+    RECT r;  // in the main window's client coordinates
+};
+
+static bool Overlap(const RECT &a, const RECT &b)
+{
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// Whether the command line holds one text line: where its second line would start.
+static bool LineFits(HWND line)
+{
+    SendMessageA(line, WM_SETTEXT, 0, (LPARAM) "Ag\r\nAg");
+    LRESULT second = SendMessageA(line, EM_POSFROMCHAR, 4, 0);
+    SendMessageA(line, WM_SETTEXT, 0, (LPARAM) "");
+    RECT client;
+    GetClientRect(line, &client);
+    return second != -1 && (short)HIWORD(second) <= client.bottom;
+}
+
+// The panel's text lines (from 0) that its rich-edit control wraps onto a further row: a row
+// that does not start after a line end. The control counts a line end as one character.
+static std::string WrappedLines(HWND panel)
+{
+    std::string text, raw = TextOf(panel);
+    for (size_t i = 0; i < raw.size(); i++) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text += raw[i] == '\r' ? '\n' : raw[i];
+    }
+    std::string out;
+    int rows = (int)SendMessageA(panel, EM_GETLINECOUNT, 0, 0), last = -1;
+    for (int row = 1; row < rows; row++) {
+        LRESULT start = SendMessageA(panel, EM_LINEINDEX, row, 0);
+        if (start <= 0 || start > (LRESULT)text.size() || text[start - 1] == '\n') continue;
+        int line = 0;
+        for (LRESULT i = 0; i < start; i++) line += text[i] == '\n';
+        if (line != last) out += " " + std::to_string(line);
+        last = line;
+    }
+    return out;
+}
+
+static int g_faults;
+
+static void Fault(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputc('\n', stderr);
+    g_faults++;
+}
+
+static int CheckLayout(HWND main)
+{
+    RECT client;
+    GetClientRect(main, &client);
+    std::vector<Shown> shown;
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        Shown c = {GetDlgCtrlID(child), {}};
+        GetWindowRect(child, &c.r);
+        MapWindowPoints(NULL, main, (POINT *)&c.r, 2);
+        shown.push_back(c);
+    }
+    HDC screen = GetDC(NULL);
+    printf("dpi %d client %ld %ld\nshown", GetDeviceCaps(screen, LOGPIXELSX), client.right, client.bottom);
+    ReleaseDC(NULL, screen);
+    for (const Shown &c : shown) printf(" %d", c.id);
+    for (size_t i = 0; i < shown.size(); i++) {
+        const RECT &r = shown[i].r;
+        if (r.left < 0 || r.top < 0 || r.right > client.right || r.bottom > client.bottom)
+            Fault("child %d (%ld,%ld)-(%ld,%ld) outside the client area", shown[i].id, r.left, r.top, r.right, r.bottom);
+        for (size_t j = i + 1; j < shown.size(); j++)
+            if (Overlap(r, shown[j].r)) Fault("children %d and %d overlap", shown[i].id, shown[j].id);
+    }
+    HWND line = GetDlgItem(main, 18002), panel = GetDlgItem(main, 18001);
+    if (IsWindowVisible(line) && !LineFits(line)) Fault("the command line is lower than its text");
+    if (SendMessageA(panel, EM_GETFIRSTVISIBLELINE, 0, 0) != 0) Fault("the panel hides its top lines");
+    printf("\nwrapped%s\n", WrappedLines(panel).c_str());
+    return g_faults ? 1 : 0;
+}
+
 static void Notify(HWND dlg, int id, int code)
 {
     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)GetDlgItem(dlg, id));
@@ -159,6 +251,8 @@ static int DialogCommand(const char *verb, int argc, char **argv)
 int main(int argc, char **argv)
 {
     if (argc < 2) return Fail("usage: qdrive COMMAND ...");
+    // Rectangles in the pixels the program lays out in, whatever the DPI.
+    SetProcessDPIAware();
     _setmode(_fileno(stdout), _O_BINARY);  // texts are printed byte for byte, CR LF included
     const char *verb = argv[1];
     int timeout = 20000;
@@ -177,8 +271,9 @@ int main(int argc, char **argv)
     }
     HWND main = MainWindow();
     if (!strcmp(verb, "title") || !strcmp(verb, "text") || !strcmp(verb, "command") ||
-        !strcmp(verb, "rect") || !strcmp(verb, "close")) {
+        !strcmp(verb, "rect") || !strcmp(verb, "close") || !strcmp(verb, "check-layout")) {
         if (!main) return Fail("no main window");
+        if (!strcmp(verb, "check-layout")) return CheckLayout(main);
         if (!strcmp(verb, "title")) printf("%s\n", TextOf(main).c_str());
         if (!strcmp(verb, "close")) PostMessageA(main, WM_CLOSE, 0, 0);
         if (!strcmp(verb, "rect")) {

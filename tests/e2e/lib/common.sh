@@ -45,6 +45,13 @@ e2e_seed() {
     "$1" "$2" "$3" "$4" >"$ini"
 }
 
+# The DPI of the programs started from now on: the prefix's LogPixels, which Wine reads when a
+# program starts (96 is 100 %). Whoever sets another puts 96 back before leaving.
+e2e_set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f </dev/null >/dev/null 2>&1 \
+    || e2e_fail "could not set LogPixels to $1"
+}
+
 e2e_start() {
   sim_ok reset >/dev/null
   wine "$E2E_BIN/quillon2.exe" >/dev/null 2>&1 &

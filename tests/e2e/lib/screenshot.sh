@@ -2,8 +2,11 @@
 # Pictures for the user guide, against the simulator over USB (COM5). Xvfb has no window
 # manager; the test environment makes Wine's windows unmanaged, so Wine draws the frame and
 # caption itself.
-#   screenshot.sh QUILLON2_EXE OUT.png [SCRIPT]   the main window, connected, optionally with
-#                                                 a script loaded into the script pane
+#   screenshot.sh QUILLON2_EXE OUT.png [SCRIPT [DPI]]   the main window at its first size,
+#                                                 connected, optionally with a script loaded
+#                                                 into the script pane (SCRIPT "" for none), at
+#                                                 96 dpi or another DPI (LogPixels, 96 again
+#                                                 afterwards)
 #   screenshot.sh QUILLON2_EXE --dialogs DIR      the dialogs and boxes of the guide's first
 #                                                 session, driven as a user would, into DIR:
 #     connect-dialog.png      the Connect dialog as it opens, set to USB on COM5
@@ -16,7 +19,7 @@
 #   (The LAN search's dialog is never pictured here: its broadcast must not leave a network
 #   namespace.)
 exe=$1
-if [ "${2:-}" = --dialogs ]; then dir=$3 out="" script=""; else dir="" out=$2 script=${3:-}; fi
+if [ "${2:-}" = --dialogs ]; then dir=$3 out="" script="" dpi=96; else dir="" out=$2 script=${3:-} dpi=${4:-96}; fi
 source "$(dirname "$0")/common.sh" "$(dirname "$exe")"
 examples=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../examples" && pwd)
 
@@ -45,12 +48,15 @@ choose_example_upgrade() {
   q press "Select Firmware Upgrade File" 1
 }
 
-# Accept in the files list; waits until the progress dialog's button reads "Finished".
+# Accept in the files list; waits until the progress dialog's button reads "Finished" (or
+# "Close" after a failure).
 accept_and_wait() {
+  local button
   q press "Firmware Files List" 1000
   q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "no progress dialog"
   for _ in $(seq 300); do
-    [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && return
+    button=$(q dialog-text "Upgrade Firmware" 2)
+    [ "$button" = "Finished" ] || [ "$button" = "Close" ] && return
     sleep 0.2
   done
   e2e_fail "the upgrade did not end"
@@ -115,9 +121,14 @@ dialogs() {
 
 main_window() {
   sim_ok reset >/dev/null
+  # A size saved by an earlier run (at another DPI, perhaps) would replace the first size.
+  local ini
+  ini=$(e2e_ini)
+  [ ! -f "$ini" ] || sed -i '/^MainWindow\(Width\|Height\)=/d' "$ini"
+  trap 'e2e_stop; e2e_set_dpi 96' EXIT
+  e2e_set_dpi "$dpi"
   wine "$exe" >/dev/null 2>&1 &
   E2E_PID=$!
-  trap e2e_stop EXIT
   q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
   q select Connect 113 0
   q select-text Connect 114 "$QSIM_COM"
@@ -134,7 +145,7 @@ main_window() {
   sleep 2         # let every child repaint before the picture
   read -r x y w h < <(q rect)
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out"
-  echo "screenshot: $out (${w}x${h})"
+  echo "screenshot: $out (${w}x${h}, $dpi dpi)"
 }
 
 if [ -n "$dir" ]; then dialogs; else main_window; fi
