@@ -54,9 +54,10 @@ static void SendTypedCommand(HWND hwnd)
     HWND commandLine = GetDlgItem(hwnd, IDC_COMMAND_LINE);
     // Behind the script pane the line still holds its last command: it must send nothing.
     if (!(GetWindowLongA(commandLine, GWL_STYLE) & WS_VISIBLE)) return;
-    char text[260];
-    ReadWindowText(commandLine, text, sizeof text);
-    int result = ConsoleSendTyped(text);
+    // The instrument gets the typed text in the system's own code page, as it always did
+    // (the control's narrow text is UTF-8 under the manifest), at most 259 bytes.
+    std::string text = EditBytesOf(commandLine).substr(0, 259);
+    int result = ConsoleSendTyped(text.c_str());
     if (result == CONSOLE_IDLE) return;
     if (result == CONSOLE_SEND_FAILED) {
         MessageBoxA(hwnd, AppTextTable[49], AppTextTable[0], MB_OK | MB_ICONINFORMATION);
@@ -70,7 +71,7 @@ static void ShowHistoryText(HWND hwnd, bool back)
     std::string text;
     bool changed = back ? HistoryBack(&g_commandHistory, &text) : HistoryForward(&g_commandHistory, &text);
     if (!changed) return;
-    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), ControlTextOfBytes(text).c_str());
     PostFocusCommandLine(hwnd);
 }
 
@@ -82,7 +83,7 @@ static void RecallEchoLine(HWND hwnd)
     LRESULT lineStart = SendMessageA(results, EM_LINEINDEX, (WPARAM)-1, 0);
     std::string text;
     if (lineStart < 0 || !RecallClickedLine(EditBytesOf(results), (size_t)lineStart, start != end, &text)) return;
-    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), text.c_str());
+    SetWindowTextA(GetDlgItem(hwnd, IDC_COMMAND_LINE), ControlTextOfBytes(text).c_str());
     PostFocusCommandLine(hwnd);
 }
 

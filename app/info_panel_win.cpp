@@ -6,6 +6,7 @@
 #include <richedit.h>
 
 #include "app/info_panel.h"
+#include "common/textutil_win.h"
 #include "link/link.h"
 #include "res/resource.h"
 
@@ -23,7 +24,8 @@ static void AppendRun(HWND panel, const PanelRun &run)
     else
         format.dwEffects |= CFE_AUTOCOLOR;
     SendMessageA(panel, EM_SETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
-    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)run.text.c_str());
+    // The fields are the instrument's bytes; the labels are ASCII.
+    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)ControlTextOfBytes(run.text).c_str());
     SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
 }
 

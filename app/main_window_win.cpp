@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/console.h"
@@ -23,6 +24,7 @@
 #include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
+#include "common/fileio_win.h"
 #include "common/textutil_win.h"
 #include "link/link.h"
 #include "res/resource.h"
@@ -158,12 +160,14 @@ static void ApplyFonts(HWND hwnd, int dpi, bool redraw)
 
 // The outer size around the design client area at the window's DPI, with the frames, caption
 // and menu bar the window has now.
-static LayoutSize DesignOuterSize(HWND hwnd)
+// fromDpi: the DPI the frame is drawn at now; while it changes, the frame is taken as scaled.
+static LayoutSize DesignOuterSize(HWND hwnd, int fromDpi)
 {
     RECT outer, client;
     GetWindowRect(hwnd, &outer);
     GetClientRect(hwnd, &client);
-    LayoutSize nonClient = {(outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom};
+    LayoutSize nonClient = {MulDiv((outer.right - outer.left) - client.right, g_dpi, fromDpi),
+                            MulDiv((outer.bottom - outer.top) - client.bottom, g_dpi, fromDpi)};
     return LayoutDesignOuterSize(g_dpi, nonClient);
 }
 
@@ -207,11 +211,14 @@ static void OnSize(HWND hwnd, UINT state, int, int)
 // again, as its text keeps the size of the font it was written with.
 static void OnDpiChanged(HWND hwnd, int dpi, const RECT *suggested)
 {
+    int oldDpi = g_dpi;
     g_dpi = dpi;
     ApplyFonts(hwnd, dpi, true);
+    // The smallest size at the new DPI before the move, which must not be held to the old one.
+    if (!IsIconic(hwnd)) g_designOuter = DesignOuterSize(hwnd, oldDpi);
     SetWindowPos(hwnd, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (!IsIconic(hwnd)) g_designOuter = DesignOuterSize(hwnd);
+    if (!IsIconic(hwnd)) g_designOuter = DesignOuterSize(hwnd, dpi);
     LayoutPass(hwnd);
     RefreshInfoPanel(hwnd);
 }
@@ -305,7 +312,7 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand)
                                 LayoutScale(DESIGN_OUTER_WIDTH, systemDpi), LayoutScale(DESIGN_OUTER_HEIGHT, systemDpi),
                                 NULL, NULL, instance, NULL);
     if (!hwnd) return NULL;
-    g_designOuter = DesignOuterSize(hwnd);
+    g_designOuter = DesignOuterSize(hwnd, g_dpi);
     // A saved size is kept at 96 dpi; one larger than the screen at this DPI is not used.
     int width = saved.width > 0 ? LayoutScale(saved.width, g_dpi) : -1;
     int height = saved.height > 0 ? LayoutScale(saved.height, g_dpi) : -1;
@@ -364,6 +371,18 @@ void ShellAppendResults(const char *text)
     TrimResults(results);
 }
 
+// Through the wide messages: the control keeps what the system's code page has of it, as
+// Save and #print write it.
+void ShellAppendNotice(const char *text)
+{
+    if (!s_hwndMain || !*text) return;
+    HWND results = MainChild(IDC_RESULTS);
+    LRESULT len = SendMessageW(results, WM_GETTEXTLENGTH, 0, 0);
+    SendMessageW(results, EM_SETSEL, (WPARAM)len, (LPARAM)len);
+    SendMessageW(results, EM_REPLACESEL, FALSE, (LPARAM)WideFromUtf8(text).c_str());
+    TrimResults(results);
+}
+
 void ShellClearResults()
 {
     if (s_hwndMain) SetWindowTextA(MainChild(IDC_RESULTS), "");
@@ -383,29 +402,19 @@ UiOwner ScriptHostOwner() { return (UiOwner)s_hwndMain; }
 
 static HWND ScriptList() { return MainChild(IDC_SCRIPT_LIST); }
 
-int ScriptHostListCount()
-{
-    LRESULT n = SendMessageA(ScriptList(), LB_GETCOUNT, 0, 0);
-    return n == LB_ERR ? 0 : (int)n;
-}
+// The script's lines as the file has them, byte for byte: what a line sends is these bytes,
+// whatever the list shows (the list takes text in the program's code page, UTF-8 under the
+// manifest, and shows the bytes in the system's own as it always did).
+static std::vector<std::string> s_scriptLines;
 
-// Read through the wide messages: Wine's ANSI-to-wide mapping of LB_GETTEXT copies the
-// item into a fixed 512-character stack buffer, so a longer script line overran the stack.
+int ScriptHostListCount() { return (int)s_scriptLines.size(); }
+
 size_t ScriptHostListText(int index, char *buf, size_t cap)
 {
     buf[0] = '\0';
-    if (index < 0) return 0;
-    LRESULT len = SendMessageW(ScriptList(), LB_GETTEXTLEN, (WPARAM)index, 0);
-    if (len == LB_ERR) return 0;
-    std::vector<wchar_t> wide(len + 1);
-    LRESULT got = SendMessageW(ScriptList(), LB_GETTEXT, (WPARAM)index, (LPARAM)wide.data());
-    if (got == LB_ERR || got > len) return 0;
-    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, NULL, 0, NULL, NULL);
-    std::vector<char> text(bytes + 1);
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), (int)got, text.data(), bytes, NULL, NULL);
-    text[bytes] = '\0';
-    TextCopy(buf, cap, text.data());
-    return (size_t)bytes;
+    if (index < 0 || index >= (int)s_scriptLines.size()) return 0;
+    TextCopy(buf, cap, s_scriptLines[index].c_str());
+    return s_scriptLines[index].size();
 }
 
 int ScriptHostListSelection()
@@ -416,9 +425,22 @@ int ScriptHostListSelection()
 
 void ScriptHostListSelect(int index) { SendMessageA(ScriptList(), LB_SETCURSEL, (WPARAM)index, 0); }
 
-void ScriptHostListClear() { SendMessageA(ScriptList(), LB_RESETCONTENT, 0, 0); }
+void ScriptHostListClear()
+{
+    s_scriptLines.clear();
+    SendMessageA(ScriptList(), LB_RESETCONTENT, 0, 0);
+}
 
-void ScriptHostListAdd(const char *text) { SendMessageA(ScriptList(), LB_ADDSTRING, 0, (LPARAM)text); }
+// Shown through the wide message: Wine's ANSI mapping of the list's strings copies an item
+// through a fixed 512-character stack buffer, which a longer script line overran.
+void ScriptHostListAdd(const char *text)
+{
+    s_scriptLines.push_back(text);
+    int n = MultiByteToWideChar(SystemAnsiCodePage(), 0, text, -1, NULL, 0);
+    std::vector<wchar_t> wide(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(SystemAnsiCodePage(), 0, text, -1, wide.data(), n);
+    SendMessageW(ScriptList(), LB_ADDSTRING, 0, (LPARAM)wide.data());
+}
 
 void ScriptHostSetRunCaption(const char *caption) { SetWindowTextA(MainChild(IDC_SCRIPT_RUN), caption); }
 

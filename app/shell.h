@@ -6,8 +6,12 @@
 #include <cstdint>
 #include <string>
 
-// Appends text at the end of the results window.
+// Appends text at the end of the results window: an instrument's bytes, or the program's texts
+// that carry them.
 void ShellAppendResults(const char *text);
+// Appends the program's own text (UTF-8: a file's full path, say) at the end of the results
+// window, shown as far as the system's code page goes (the window holds bytes in it).
+void ShellAppendNotice(const char *text);
 // Empties the results window.
 void ShellClearResults();
 // The whole text of the results window.

@@ -6,6 +6,7 @@
 #include "common/fileio_win.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "common/fileio.h"
 #include "common/textutil.h"
@@ -22,19 +23,49 @@ UINT SystemAnsiCodePage()
     return codePage;
 }
 
+static bool IsUtf8(const char *text, int len)
+{
+    return len == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, len, NULL, 0) > 0;
+}
+
+static std::wstring Decode(UINT codePage, const char *text, int len)
+{
+    int n = len > 0 ? MultiByteToWideChar(codePage, 0, text, len, NULL, 0) : 0;
+    std::wstring wide(n > 0 ? n : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(codePage, 0, text, len, &wide[0], n);
+    return wide;
+}
+
+static bool HasHighByte(const char *text, size_t len)
+{
+    for (size_t i = 0; i < len; i++)
+        if ((unsigned char)text[i] >= 0x80) return true;
+    return false;
+}
+
+// A path joined from a folder in UTF-8 (a dialog's, the command line's) and a name in the
+// system's code page (an upgrade descriptor saved in ANSI) is decoded a folder at a time.
+// Only then: a name in a double-byte code page may have a backslash as a trail byte.
+static std::wstring DecodeMixedPath(const char *text)
+{
+    std::wstring wide;
+    bool someUtf8 = false;
+    for (const char *part = text;;) {
+        size_t len = strcspn(part, "\\/");
+        bool utf8 = IsUtf8(part, (int)len);
+        someUtf8 |= utf8 && HasHighByte(part, len);
+        wide += Decode(utf8 ? CP_UTF8 : SystemAnsiCodePage(), part, (int)len);
+        if (!part[len]) break;
+        wide += (wchar_t)part[len];
+        part += len + 1;
+    }
+    return someUtf8 ? wide : Decode(SystemAnsiCodePage(), text, (int)strlen(text));
+}
+
 std::wstring WideFromUtf8(const char *text)
 {
-    UINT codePage = CP_UTF8;
-    int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, -1, NULL, 0);
-    if (n <= 0) {
-        codePage = SystemAnsiCodePage();
-        n = MultiByteToWideChar(codePage, 0, text, -1, NULL, 0);
-    }
-    if (n <= 1) return std::wstring();
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(codePage, 0, text, -1, &wide[0], n);
-    wide.resize(n - 1);
-    return wide;
+    int len = (int)strlen(text);
+    return IsUtf8(text, len) ? Decode(CP_UTF8, text, len) : DecodeMixedPath(text);
 }
 
 std::string Utf8FromWide(const wchar_t *text)

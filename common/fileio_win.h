@@ -10,7 +10,8 @@
 UINT SystemAnsiCodePage();
 
 // UTF-8 to UTF-16 and back. A text that is no UTF-8 is read in the system's own ANSI code page:
-// a name in a script or descriptor saved that way by an older editor; an empty text stays empty.
+// a name in a script or descriptor saved that way by an older editor; a path whose folders are
+// UTF-8 and whose name is not, a folder at a time. An empty text stays empty.
 std::wstring WideFromUtf8(const char *text);
 std::string Utf8FromWide(const wchar_t *text);
 

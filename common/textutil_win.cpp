@@ -29,12 +29,13 @@ static std::string Recode(const std::string &text, UINT from, UINT to)
 
 // The control takes and gives narrow text in the program's code page (GetACP: UTF-8 where the
 // manifest's setting is in force); the bytes are in the system's own.
-void AppendEditBytes(HWND edit, const char *bytes)
-{
-    AppendEditText(edit, Recode(bytes, SystemAnsiCodePage(), GetACP()).c_str());
-}
+std::string ControlTextOfBytes(const std::string &bytes) { return Recode(bytes, SystemAnsiCodePage(), GetACP()); }
 
-std::string EditBytesOf(HWND edit) { return Recode(WindowTextOf(edit), GetACP(), SystemAnsiCodePage()); }
+std::string BytesOfControlText(const std::string &text) { return Recode(text, GetACP(), SystemAnsiCodePage()); }
+
+void AppendEditBytes(HWND edit, const char *bytes) { AppendEditText(edit, ControlTextOfBytes(bytes).c_str()); }
+
+std::string EditBytesOf(HWND edit) { return BytesOfControlText(WindowTextOf(edit)); }
 
 int ReadWindowText(HWND hwnd, char *buf, int cap)
 {

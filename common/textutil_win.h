@@ -13,6 +13,11 @@ void AppendEditText(HWND edit, const char *text);
 // its whole text back as the same bytes, CR LF between lines.
 void AppendEditBytes(HWND edit, const char *bytes);
 std::string EditBytesOf(HWND edit);
+// The same recoding for any control: bytes (the system's own ANSI code page, as instruments
+// and script files have them) into the narrow text the control takes, and back. Characters the
+// system's code page lacks come back as '?', as they always did.
+std::string ControlTextOfBytes(const std::string &bytes);
+std::string BytesOfControlText(const std::string &text);
 // Copies a window's whole text into buf (capacity cap), cut to fit; returns the length copied.
 int ReadWindowText(HWND hwnd, char *buf, int cap);
 // The whole text of a window, however long.

@@ -17,6 +17,7 @@
 #include "app/console.h"
 #include "app/settings_win.h"
 #include "app/shell.h"
+#include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "link/ui.h"
 #include "run/run.h"
@@ -98,10 +99,10 @@ std::string RunUtf8(const std::string &text)
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), NULL, 0) > 0 ||
         text.empty())
         return text;
-    int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0);
+    int wide = MultiByteToWideChar(SystemAnsiCodePage(), 0, text.data(), (int)text.size(), NULL, 0);
     if (wide <= 0) return std::string();
     std::wstring w(wide, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &w[0], wide);
+    MultiByteToWideChar(SystemAnsiCodePage(), 0, text.data(), (int)text.size(), &w[0], wide);
     int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, NULL, 0, NULL, NULL);
     std::string out(bytes > 0 ? bytes : 0, '\0');
     if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, NULL, NULL);
@@ -187,6 +188,9 @@ void ShellAppendResults(const char *text)
     TrimKeptResults();
     RunWriteOutput(text);
 }
+
+// Standard output takes UTF-8 as the program's texts are.
+void ShellAppendNotice(const char *text) { ShellAppendResults(text); }
 
 // "clear" forgets the text kept for "print"; standard output keeps what it has shown.
 void ShellClearResults()

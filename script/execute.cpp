@@ -138,7 +138,7 @@ static void AppendOwnLine(const std::string &message)
     std::string text = results.empty() || results.back() == '\n' ? "" : "\r\n";
     text += message;
     text += "\r\n";
-    ShellAppendResults(text.c_str());
+    ShellAppendNotice(text.c_str());
 }
 
 // Either way the line names the file in full: a bare name lands in whatever folder the last

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/fileio_win.h"
 #include "script/script_host.h"
 
 ScriptClock ScriptHostLocalTime()
@@ -16,13 +17,15 @@ ScriptClock ScriptHostLocalTime()
 
 void ScriptHostBeep() { MessageBeep(255); }
 
+// In UTF-8, whatever the name's own code page (FileOpen takes either).
 std::string ScriptHostFullPath(const char *name)
 {
-    DWORD need = GetFullPathNameA(name, 0, NULL, NULL);
+    std::wstring wide = WideFromUtf8(name);
+    DWORD need = GetFullPathNameW(wide.c_str(), 0, NULL, NULL);
     if (need == 0) return name;
-    std::string full(need, '\0');
-    DWORD len = GetFullPathNameA(name, need, &full[0], NULL);
+    std::wstring full(need, L'\0');
+    DWORD len = GetFullPathNameW(wide.c_str(), need, &full[0], NULL);
     if (len == 0 || len >= need) return name;
     full.resize(len);
-    return full;
+    return Utf8FromWide(full.c_str());
 }

@@ -169,6 +169,21 @@ TEST_F(Console, TypedCommandIsSentEchoedAndAnswered)
     SendMessageA(AppChild(IDC_COMMAND_LINE), EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
     EXPECT_EQ(0u, start);
     EXPECT_EQ(5u, end);
+
+    // Typed beyond ASCII: the instrument gets the system's code page (1252 here), as it always
+    // did, not the program's UTF-8; the echo and the history give the character back.
+    SetWindowTextW(AppChild(IDC_COMMAND_LINE), L"unit 25\u00B0C");
+    SendMessageA(AppChild(IDC_COMMAND_LINE), WM_CHAR, '\r', 0);
+    ASSERT_TRUE(ResultsContain("> unit 25\xB0" "C\r\n"));
+    EXPECT_EQ("*IDN?\nunit 25\xB0" "C\n", SimTranscript("serial"));
+    SetWindowTextA(AppChild(IDC_COMMAND_LINE), "");
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_HISTORY_BACK, 0);
+    wchar_t recalled[32];
+    GetWindowTextW(AppChild(IDC_COMMAND_LINE), recalled, 32);
+    EXPECT_STREQ(L"*IDN?", recalled);
+    SendMessageA(AppWindow(), WM_COMMAND, CMD_HISTORY_BACK, 0);
+    GetWindowTextW(AppChild(IDC_COMMAND_LINE), recalled, 32);
+    EXPECT_STREQ(L"unit 25\u00B0C", recalled);
 }
 
 TEST_F(Console, CaretNotationAndPackedRepliesOnLan)

@@ -588,18 +588,29 @@ TEST_F(ScriptWin, FoldersNamedBeyondAscii)
     std::string folder = TempPath("quillon 测量 Prüfung");
     CreateDirectoryW(WideFromUtf8(folder.c_str()).c_str(), NULL);
     std::string printed = folder + "\\打印.txt", saved = folder + "\\gespeichert.txt";
-    std::string script = WriteScript("quillon 测量 Prüfung\\c.txt", "#echo,Messung 1\r\n#print," + printed + "\r\n");
+    // A command line in the system's code page (1252 here: an older editor's) goes out byte for
+    // byte, beside a #print name in UTF-8.
+    std::string script = WriteScript("quillon 测量 Prüfung\\c.txt",
+                                     "#echo,Messung 1\r\n\"unit 25\xB0" "C\r\n#print," + printed + "\r\n");
     ChooseInDialog(script);
     ASSERT_EQ(Idle, g_scriptRunner.state) << SeenBoxes();
     EXPECT_EQ(script, g_scriptRunner.scriptPath);
     ASSERT_TRUE(RunUntilStopped());
-    const std::string results = "Messung 1\r\n";
+    EXPECT_EQ("unit 25\xB0" "C\n", SimTranscript("serial"));
+    const std::string results = "Messung 1\r\n> unit 25\xB0" "C\r\n";
     EXPECT_EQ(results, ReadFileText(printed)) << AppText(IDC_RESULTS);
+    // The full path is shown, and saved, as far as the system's code page goes (1252 here).
+    std::string inCodePage = TempPath("quillon ?? Prüfung") + "\\??.txt";
+    std::wstring shown(32768, L'\0');
+    shown.resize(GetWindowTextW(AppChild(IDC_RESULTS), &shown[0], (int)shown.size()));
+    EXPECT_NE(std::wstring::npos, shown.find(L"Results written to " + WideFromUtf8(inCodePage.c_str())))
+        << Utf8FromWide(shown.c_str());
 
     DeleteFileW(WideFromUtf8(saved.c_str()).c_str());  // left by an earlier run: no question
     AppExpect("Save As", [saved](HWND dlg) { TypeFileName(dlg, saved); });
     Command(IDM_SAVE_TO_FILE);
-    EXPECT_EQ(results, ReadFileText(saved)) << SeenBoxes();
+    std::string saveBytes = TempPath("quillon ?? Pr\xFC" "fung") + "\\??.txt";
+    EXPECT_EQ(results + "Results written to " + saveBytes + "\r\n", ReadFileText(saved)) << SeenBoxes();
 }
 
 TEST_F(ScriptWin, FastNormalAndSlowPaceTheLines)
@@ -754,8 +765,9 @@ TEST_F(ScriptWin, HiddenCommandLineNeverTakesTheKeyboard)
          }},
         {"Clear Results Window", [] { Command(IDM_CLEAR_RESULTS); }},
         {"step over #clear", [] {
-             SendMessageA(Child(IDC_SCRIPT_LIST), LB_INSERTSTRING, 0, (LPARAM) "#clear");
-             SendMessageA(Child(IDC_SCRIPT_LIST), LB_SETCURSEL, 0, 0);
+             ScriptHostListClear();
+             ScriptHostListAdd("#clear");
+             ScriptHostListSelect(0);
              Command(IDC_SCRIPT_STEP);
          }},
         {"reconnect", [] {

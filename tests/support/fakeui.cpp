@@ -23,6 +23,7 @@ void *UiBeginWait()
 void UiEndWait(void *) { g_ui.waits--; }
 
 void ShellAppendResults(const char *text) { g_ui.results += text; }
+void ShellAppendNotice(const char *text) { g_ui.results += text; }
 void ShellClearResults() { g_ui.results.clear(); }
 std::string ShellResultsText() { return g_ui.results; }
 void ShellPostCommand(int id, intptr_t lParam) { g_ui.posted.push_back({id, lParam}); }
