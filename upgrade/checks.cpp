@@ -32,8 +32,9 @@ bool CheckTargetModel(const char *idnText, const char *targetModel, bool detecte
     TargetIdnModel(idnText, model, sizeof model);
     bool matches = TextStartsWithNoCase(model, targetModel);
     // Shown without the fields after it, nor the line end of an instrument that ends its
-    // lines with LF alone.
+    // lines with LF alone; an answer without fields (a boot loader's error) names no model.
     model[strcspn(model, ",\r\n")] = '\0';
+    if (!strchr(idnText, ',')) model[0] = '\0';
     const char *target = *targetModel ? targetModel : "Unknown Model";
     snprintf(text, cap,
              "The upgrade file is for a %s. You are connected to a %s\n\nPlease ensure the firmware "

@@ -200,7 +200,8 @@ TEST(UpgradeModelCheck, WarningAndText)
         {"VENDREL,RZT6680", "", true, true, false, "a Unknown Model. You are connected to a RZT6680\n"},
         {"VENDREL,RZT6680", "RZT66", false, true, false, "a RZT66. You are connected to a RZT6680\n"},
         {"VENDREL,RZT66", "RZT6680", true, true, true, "a RZT6680. You are connected to a RZT66\n"},
-        {"NOCOMMA", "NOC", true, false, false, "a NOC. You are connected to a NOCOMMA\n"},
+        {"NOCOMMA", "NOC", true, false, false, "a NOC. You are connected to a Unknown Instrument\n"},
+        {"ERR -113\r\n", "RZT76", true, true, true, "a RZT76. You are connected to a Unknown Instrument\n"},
         // An identification without a model names it as the information panel does.
         {"", "RZT66", true, true, true, "a RZT66. You are connected to a Unknown Instrument\n"},
         {"VENDREL,,123", "RZT66", true, true, true, "a RZT66. You are connected to a Unknown Instrument\n"},
