@@ -371,8 +371,7 @@ void ShellAppendResults(const char *text)
     TrimResults(results);
 }
 
-// Through the wide messages: the control keeps what the system's code page has of it, as
-// Save and #print write it.
+// Through the wide messages, so that a path shows as it is.
 void ShellAppendNotice(const char *text)
 {
     if (!s_hwndMain || !*text) return;

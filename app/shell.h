@@ -10,7 +10,7 @@
 // that carry them.
 void ShellAppendResults(const char *text);
 // Appends the program's own text (UTF-8: a file's full path, say) at the end of the results
-// window, shown as far as the system's code page goes (the window holds bytes in it).
+// window, shown as it is (Save and #print write it in the system's code page, as the rest).
 void ShellAppendNotice(const char *text);
 // Empties the results window.
 void ShellClearResults();
