@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "app/console.h"
-#include "app/main_window_win.h"
 #include "apphost.h"
 #include "common/textutil.h"
 #include "common/textutil_win.h"
@@ -26,6 +25,7 @@
 #include "script/script.h"
 #include "script/script_host.h"
 #include "simctl.h"
+#include "window/main_window_win.h"
 
 namespace {
 

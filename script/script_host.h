@@ -1,5 +1,5 @@
 // The seam between the portable script runner and whatever shows the script: the main
-// window (app/main_window_win.cpp: list box, buttons, layout; app/file_dlg_win.cpp: the open
+// window (window/main_window_win.cpp: list box, buttons, layout; window/file_dlg_win.cpp: the open
 // dialog) or the headless runner (run/run_host.cpp: lines in memory, no window). The local
 // time, the beep and full paths are the same for both programs (script_host_win.cpp). Each
 // program links exactly one implementation of each; the runner calls nothing else that is

@@ -10,7 +10,7 @@
 
 enum { UPGRADE_CHOOSER_SIZE = 256 };  // path buffer of the file choice
 
-// --- Seams the front end supplies (the window: app/file_dlg_win.cpp, app/console_win.cpp and
+// --- Seams the front end supplies (the window: window/file_dlg_win.cpp, window/console_win.cpp and
 // upgrade_dlg_win.cpp; the host tests: tests/support/fakeupgrade.cpp) ---
 
 // Asks for an upgrade descriptor or main HEX file. True with path (capacity cap) filled;

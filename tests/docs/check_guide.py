@@ -24,7 +24,7 @@ import re
 import sys
 
 ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else '.').resolve()
-PRODUCT_DIRS = ('app', 'common', 'link', 'script', 'upgrade', 'run', 'res')
+PRODUCT_DIRS = ('app', 'common', 'link', 'script', 'upgrade', 'window', 'run', 'res')
 
 
 def strip_comments(text):

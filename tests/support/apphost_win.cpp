@@ -10,12 +10,12 @@
 #include <map>
 
 #include "app/console.h"
-#include "app/main_window_win.h"
 #include "apphost.h"
 #include "common/textutil_win.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/script.h"
+#include "window/main_window_win.h"
 
 std::vector<SeenBox> g_seenBoxes;
 

@@ -2,16 +2,14 @@
 // console's commands (send, history, recall, clear, Save to File, Convert Binary), connecting
 // and disconnecting, and the hand-over of the script, upgrade and About commands. UI thread
 // only.
-#include "app/console_win.h"
+#include "window/console_win.h"
 
 #include <cstdio>
 
 #include "app/about_win.h"
 #include "app/connect_dlg_win.h"
 #include "app/console.h"
-#include "app/file_dlg_win.h"
 #include "app/info_panel_win.h"
-#include "app/main_window.h"
 #include "common/texttab.h"
 #include "common/textutil_win.h"
 #include "link/connect.h"
@@ -20,6 +18,8 @@
 #include "script/script.h"
 #include "upgrade/command.h"
 #include "upgrade/recovery.h"
+#include "window/file_dlg_win.h"
+#include "window/main_window.h"
 
 static const char kSaveFailed[] = "Unable to create text file";
 

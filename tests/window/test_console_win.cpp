@@ -14,7 +14,6 @@
 #include <sstream>
 #include <vector>
 
-#include "app/main_window_win.h"
 #include "apphost.h"
 #include "app/console.h"
 #include "common/texttab.h"
@@ -22,6 +21,7 @@
 #include "res/resource.h"
 #include "simctl.h"
 #include "upgrade/recovery.h"
+#include "window/main_window_win.h"
 
 namespace {
 

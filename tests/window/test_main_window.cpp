@@ -2,8 +2,7 @@
 // design outer size, the scaled layout at other DPIs and the layout-mode visibility rule.
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
-#include "res/resource.h"
+#include "window/main_window.h"
 
 namespace {
 
@@ -18,16 +17,6 @@ void Compute(LayoutMode mode, int r, int b, LayoutRect *out)
 }
 
 }  // namespace
-
-TEST(Layout, TableHoldsTheEightChildrenInCreationOrder)
-{
-    static const int ids[LAYOUT_ROWS] = {IDC_RESULTS, IDC_INFO_PANEL, IDC_COMMAND_LINE, IDC_SEND,
-                                         IDC_SCRIPT_LIST, IDC_SCRIPT_RUN, IDC_SCRIPT_STEP, IDC_SCRIPT_CLOSE};
-    for (int i = 0; i < LAYOUT_ROWS; i++) {
-        EXPECT_EQ(ids[i], MainLayoutRows[i].id) << "row " << i;
-        EXPECT_TRUE(LayoutRowMoves(MainLayoutRows[i])) << "row " << i;
-    }
-}
 
 TEST(Layout, DesignSizeConsole)
 {

@@ -1,6 +1,6 @@
 // The window's common file dialogs, which share one set-up: Save to File, "Select Script
 // File" and "Select Firmware Upgrade File". UI thread only.
-#include "app/file_dlg_win.h"
+#include "window/file_dlg_win.h"
 
 #include <commdlg.h>
 

@@ -1,6 +1,6 @@
 // Layout arithmetic of the main window: pure functions over the child layout table, so the
 // resize and DPI rules can be checked without a window.
-#include "app/main_window.h"
+#include "window/main_window.h"
 
 #include "res/resource.h"
 

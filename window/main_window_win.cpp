@@ -4,7 +4,7 @@
 // window's side of the seams through which the portable layers reach it (app/shell.h: the
 // results window, kept within its scrollback, and the command queue; script/script_host.h: the
 // script pane). UI thread only.
-#include "app/main_window_win.h"
+#include "window/main_window_win.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -16,10 +16,8 @@
 #include <vector>
 
 #include "app/console.h"
-#include "app/console_win.h"
 #include "app/dpi_win.h"
 #include "app/info_panel_win.h"
-#include "app/main_window.h"
 #include "app/settings_win.h"
 #include "app/shell.h"
 #include "common/texttab.h"
@@ -30,6 +28,8 @@
 #include "res/resource.h"
 #include "script/script.h"
 #include "script/script_host.h"
+#include "window/console_win.h"
+#include "window/main_window.h"
 
 // The main window, for the seams below, which have no window to be given (null before it
 // exists and after it is destroyed).
