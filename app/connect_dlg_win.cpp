@@ -9,13 +9,15 @@
 #include <cstring>
 
 #include "app/connect_dlg.h"
+#include "app/connection.h"
 #include "app/dpi_win.h"
-#include "app/lan_find_win.h"
+#include "app/lan_probe_win.h"
 #include "app/settings_win.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/connect.h"
 #include "link/link.h"
+#include "link/link_settings.h"
 #include "res/resource.h"
 
 enum { LIST_USB = 0, LIST_LAN = 1, LIST_SERIAL = 2, COM_PROBE_LAST = 254 };
@@ -68,10 +70,9 @@ static void ApplyInterfaceChange(HWND dlg)
 
 static void SetIpControl(HWND dlg, const char *text)
 {
-    unsigned a, b, c, d;
-    char extra;
-    if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) == 4 && a < 256 && b < 256 && c < 256 && d < 256)
-        SendDlgItemMessageA(dlg, IDC_CONNECT_IP, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+    unsigned p[4];
+    if (LinkParseIpv4(text, p))
+        SendDlgItemMessageA(dlg, IDC_CONNECT_IP, IPM_SETADDRESS, 0, MAKEIPADDRESS(p[0], p[1], p[2], p[3]));
     else
         SendDlgItemMessageA(dlg, IDC_CONNECT_IP, IPM_CLEARADDRESS, 0, 0);
 }
@@ -80,7 +81,8 @@ static void InitConnectDialog(HWND dlg)
 {
     for (int i = 2; i <= 4; i++) SendDlgItemMessageA(dlg, IDC_CONNECT_INTERFACE, CB_ADDSTRING, 0, (LPARAM)LinkTextTable[i]);
     FillComPorts(dlg);
-    for (int i = 7; i <= 12; i++) SendDlgItemMessageA(dlg, IDC_CONNECT_BAUD, CB_ADDSTRING, 0, (LPARAM)LinkTextTable[i]);
+    for (int i = LINK_BAUD_TEXT_FIRST; i <= LINK_BAUD_TEXT_LAST; i++)
+        SendDlgItemMessageA(dlg, IDC_CONNECT_BAUD, CB_ADDSTRING, 0, (LPARAM)LinkTextTable[i]);
     if (g_connection.interfaceKind > 0) {
         SendDlgItemMessageA(dlg, IDC_CONNECT_INTERFACE, CB_SETCURSEL, (WPARAM)(g_connection.interfaceKind - 1), 0);
         ApplyInterfaceChange(dlg);
@@ -114,14 +116,14 @@ static void ReadDialogIntoRecord(HWND dlg)
         SendDlgItemMessageA(dlg, IDC_CONNECT_BAUD, CB_GETLBTEXT, rate, (LPARAM)text);
         g_connection.baudRate = (uint32_t)TextToInt(text);
     }
-    if (g_connection.interfaceKind == IFACE_USB) g_connection.baudRate = 19200;
+    g_connection.baudRate = LinkBaudRate(g_connection.interfaceKind, g_connection.baudRate);
     // The control's text form; a blank control reads as 0.0.0.0, which counts as no address.
     DWORD address = 0;
     SendDlgItemMessageA(dlg, IDC_CONNECT_IP, IPM_GETADDRESS, 0, (LPARAM)&address);
     snprintf(text, sizeof text, "%d.%d.%d.%d", (int)FIRST_IPADDRESS(address), (int)SECOND_IPADDRESS(address),
              (int)THIRD_IPADDRESS(address), (int)FOURTH_IPADDRESS(address));
     if (strcmp(text, "0.0.0.0") == 0) text[0] = '\0';
-    TextCopy(g_connection.ipAddress, 16, text);
+    TextCopy(g_connection.ipAddress, LINK_IPV4_TEXT_SIZE, text);
 }
 
 static bool ValidateSettings(HWND dlg)
@@ -134,8 +136,7 @@ static bool ValidateSettings(HWND dlg)
 
 static void OnConnect(HWND dlg)
 {
-    g_connection.connected = 0;
-    g_connection.modelCode = 0;
+    ConnectionForget(&g_connection);
     ReadDialogIntoRecord(dlg);
     if (g_connection.interfaceKind != 0 && !ValidateSettings(dlg)) return;
     g_connection.connected = ConnectAndIdentify(dlg, &g_connection, true) ? 1 : 0;
@@ -152,7 +153,7 @@ static void OnTest(HWND dlg)
 
 static void OnFind(HWND dlg)
 {
-    char address[16];
+    char address[LINK_IPV4_TEXT_SIZE];
     if (FindAndChooseInstrument(dlg, address, sizeof address)) SetIpControl(dlg, address);
 }
 

@@ -248,7 +248,7 @@ int ReplyPollTo(void (*append)(const char *text))
         if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
     }
     FlushPending(append);
-    if (c == -1) ShellPostCommand(IDM_DISCONNECT, 1);
+    if (c == -1) ShellLinkLost();
     return bytesRead;
 }
 

@@ -100,8 +100,8 @@ bool ConsoleHandlePosted(int id);
 
 // One timer tick of reply reading: reads ReadByte(&g_connection) until nothing waits or
 // REPLY_POLL_MAX_BYTES have come, assembles and converts lines, appends all completed lines
-// with one ShellAppendResults, adds to ReceivedCharCount and posts IDM_DISCONNECT (lParam 1)
-// when the last read failed with -1. Returns the number of bytes read.
+// with one ShellAppendResults, adds to ReceivedCharCount and calls ShellLinkLost when the
+// last read failed with -1. Returns the number of bytes read.
 int ReplyPoll();
 // ReplyPoll with the completed lines going to append instead of ShellAppendResults (a
 // headless runner's own output, or a test counting the appends).

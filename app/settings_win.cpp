@@ -13,6 +13,7 @@
 #include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "link/link.h"
+#include "link/link_settings.h"
 
 // The window's settings file: fixed at start-up, read-only afterwards.
 static char s_settingsPath[SETTINGS_PATH_SIZE];
@@ -61,7 +62,7 @@ void SettingsReadConnect(const char *file, ConnectionRecord *rec)
     TextCopy(rec->portName, sizeof rec->portName, text);
     rec->baudRate = ProfileGetInt(file, "Connect", "BaudRate", 0);
     ProfileGetString(file, "Connect", "IPAddr", "", text, sizeof text);
-    TextCopy(rec->ipAddress, 16, text);  // at most 15 characters are kept
+    TextCopy(rec->ipAddress, LINK_IPV4_TEXT_SIZE, text);  // at most 15 characters are kept
 }
 
 void SettingsReadConnectTexts(const char *file, ConnectSettingsTexts *out)

@@ -18,3 +18,6 @@ void ShellClearResults();
 std::string ShellResultsText();
 // Posts a command (WM_COMMAND id, lParam) to the main window; it runs after the current message.
 void ShellPostCommand(int id, intptr_t lParam);
+// Reading from the link failed: the connection is lost. The window disconnects after the
+// current message and offers to connect again; the runner closes the link and ends the run.
+void ShellLinkLost();

@@ -36,6 +36,15 @@ static std::wstring Decode(UINT codePage, const char *text, int len)
     return wide;
 }
 
+std::string TextRecode(const std::string &text, UINT from, UINT to)
+{
+    std::wstring wide = Decode(from, text.data(), (int)text.size());
+    int bytes = wide.empty() ? 0 : WideCharToMultiByte(to, 0, wide.data(), (int)wide.size(), NULL, 0, NULL, NULL);
+    std::string out(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0) WideCharToMultiByte(to, 0, wide.data(), (int)wide.size(), &out[0], bytes, NULL, NULL);
+    return out;
+}
+
 static bool HasHighByte(const char *text, size_t len)
 {
     for (size_t i = 0; i < len; i++)

@@ -15,6 +15,11 @@ UINT SystemAnsiCodePage();
 std::wstring WideFromUtf8(const char *text);
 std::string Utf8FromWide(const wchar_t *text);
 
+// Text from one code page into another, through UTF-16, as MultiByteToWideChar and
+// WideCharToMultiByte read and write it (a character the target lacks becomes its default,
+// '?'). Empty when text is empty or cannot be read in from.
+std::string TextRecode(const std::string &text, UINT from, UINT to);
+
 // GetFileAttributes of a UTF-8 name: INVALID_FILE_ATTRIBUTES when there is no such file.
 DWORD FileAttributes(const char *path);
 // CreateDirectory of a UTF-8 name; false when it failed (it may exist already).

@@ -21,7 +21,8 @@ size_t TextAppend(char *dst, size_t cap, const char *src);
 // instead of overflowing.
 long TextToInt(const char *text);
 
-// Case-insensitive (ASCII) comparison of the first n characters; true when equal.
+// Comparisons that ignore the letter case (tolower, byte by byte): true when text begins with
+// the whole of prefix; true when a and b are the same text.
 bool TextStartsWithNoCase(const char *text, const char *prefix);
 bool TextEqualNoCase(const char *a, const char *b);
 

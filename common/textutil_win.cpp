@@ -13,18 +13,10 @@ void AppendEditText(HWND edit, const char *text)
     SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM)text);
 }
 
-// Text from one code page into another, through UTF-16; unchanged when they are the same.
+// Unchanged when the two code pages are the same: a byte neither defines stays as it was.
 static std::string Recode(const std::string &text, UINT from, UINT to)
 {
-    if (from == to || text.empty()) return text;
-    int n = MultiByteToWideChar(from, 0, text.data(), (int)text.size(), NULL, 0);
-    if (n <= 0) return std::string();
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(from, 0, text.data(), (int)text.size(), &wide[0], n);
-    int bytes = WideCharToMultiByte(to, 0, wide.data(), n, NULL, 0, NULL, NULL);
-    std::string out(bytes > 0 ? bytes : 0, '\0');
-    if (bytes > 0) WideCharToMultiByte(to, 0, wide.data(), n, &out[0], bytes, NULL, NULL);
-    return out;
+    return from == to ? text : TextRecode(text, from, to);
 }
 
 // The control takes and gives narrow text in the program's code page (GetACP: UTF-8 where the

@@ -1,6 +1,6 @@
 // The LAN instrument search: the search list, the reply tests of the two UDP queries and the
 // filling of the list. Portable declarations; the Winsock queries live in lan_find_win.cpp and
-// the chooser dialog in app/lan_find_win.cpp. Everything runs on the user-interface thread.
+// the chooser dialog in app/lan_probe_win.cpp. Everything runs on the user-interface thread.
 #pragma once
 #include <cstddef>
 

@@ -62,8 +62,11 @@ struct ConnectionRecord {
 // upgrade worker all use it; see the owners of pollEnabled for who may read when).
 extern ConnectionRecord g_connection;
 
-// Process-wide LAN reply timeout in ms (starts at 5000; SetReplyTimeout on LAN changes it).
+// Process-wide LAN reply timeout in ms (starts at 5000): every LAN link's reply wait, whichever
+// record it reads.
 extern uint32_t lanReplyTimeoutMs;
+// Sets lanReplyTimeoutMs, for every LAN link at once.
+void SetLanReplyTimeout(uint32_t milliseconds);
 // Starts of Windows Sockets held by open LAN links: each OpenLink of a LAN link starts it once
 // and its CloseLink cleans up once, so closing one record never ends another's sockets.
 extern int winsockStarted;
@@ -87,7 +90,8 @@ int SendLine(const char *text, ConnectionRecord *rec);
 int ReceiveLine(char *buf, int size, ConnectionRecord *rec);
 // Next received byte 0..255 without waiting; -2 when nothing waits; -1 on a read error (COM).
 int ReadByte(ConnectionRecord *rec);
-// Sets how long a reply read waits for each byte.
+// Sets how long a reply read on rec waits for each byte: the open port's timeouts for USB and
+// Serial; for LAN the process-wide value (SetLanReplyTimeout), whether rec is open or not.
 void SetReplyTimeout(uint32_t milliseconds, ConnectionRecord *rec);
 // Discards input until the line has been quiet (see link_win.cpp for the bounds).
 void DrainInput(ConnectionRecord *rec, uint32_t milliseconds);
@@ -111,7 +115,7 @@ enum { PACKED_TEXT_SIZE = 13 };  // at most 12 characters and the terminator
 // text must hold PACKED_TEXT_SIZE bytes.
 double ConvertPackedValue(const unsigned char bytes[4], char *text);
 
-// --- The LAN receive ring (portable, ring.cpp) -------------------------------------------
+// --- The LAN receive ring (portable, record.cpp) -----------------------------------------
 // Free room in the ring.
 int RingRoom(const ConnectionRecord *rec);
 // Stores n bytes; never more than the room (the caller receives at most RingRoom bytes).

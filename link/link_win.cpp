@@ -381,7 +381,7 @@ int ReadByte(ConnectionRecord *rec)
 void SetReplyTimeout(uint32_t milliseconds, ConnectionRecord *rec)
 {
     if (rec->interfaceKind == IFACE_LAN)
-        lanReplyTimeoutMs = milliseconds;
+        SetLanReplyTimeout(milliseconds);
     else if (IsComKind(rec->interfaceKind) && PortOf(rec) != INVALID_HANDLE_VALUE)
         ApplyComTimeouts(PortOf(rec), milliseconds);
 }

@@ -12,6 +12,8 @@ ConnectionRecord g_connection = [] {
 uint32_t lanReplyTimeoutMs = 5000;
 int winsockStarted = 0;
 
+void SetLanReplyTimeout(uint32_t milliseconds) { lanReplyTimeoutMs = milliseconds; }
+
 void InitConnectionRecord(ConnectionRecord *rec)
 {
     memset(rec, 0, sizeof *rec);

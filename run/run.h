@@ -51,6 +51,7 @@ struct RunOptions {
     std::string junitPath;    // --junit FILE
 };
 
+// --- The command line (run_args.cpp) ------------------------------------------------------------
 // Parses argv[1..argc-1]. True when usable (or --help); false with *error set to the reason
 // (unknown, repeated or conflicting options, an option of another form, bad values, no
 // script).
@@ -62,6 +63,13 @@ const char *RunUsageText();
 // pipe (<(...) is /dev/fd/N) gives false with *error set: it would be read as something
 // else, or block the run for ever.
 bool RunCheckDiskFile(const char *path, const char *what, std::string *error);
+// --- The link a run uses (run_link.cpp) ------------------------------------------------------
+// The checks of a link setting, the same for an option's value and the settings file's: true
+// with the value stored in out (COM port names in capitals, addresses without leading
+// zeros), else false with *error saying why.
+bool RunCheckComPort(const char *text, char *out, size_t cap, std::string *error);
+bool RunCheckBaud(const char *text, uint32_t *out, std::string *error);
+bool RunCheckAddress(const char *text, char *out, size_t cap, std::string *error);
 // Copies the options' link choice into rec (interface, port, baud rate, address).
 void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec);
 // Checks the record's link settings with the Connect dialog's rule (ConnectSettingsProblem):

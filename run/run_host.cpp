@@ -20,6 +20,7 @@
 #include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "link/ui.h"
+#include "res/resource.h"
 #include "run/run.h"
 #include "script/script_host.h"
 
@@ -99,14 +100,7 @@ std::string RunUtf8(const std::string &text)
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), NULL, 0) > 0 ||
         text.empty())
         return text;
-    int wide = MultiByteToWideChar(SystemAnsiCodePage(), 0, text.data(), (int)text.size(), NULL, 0);
-    if (wide <= 0) return std::string();
-    std::wstring w(wide, L'\0');
-    MultiByteToWideChar(SystemAnsiCodePage(), 0, text.data(), (int)text.size(), &w[0], wide);
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, NULL, 0, NULL, NULL);
-    std::string out(bytes > 0 ? bytes : 0, '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, NULL, NULL);
-    return out;
+    return TextRecode(text, SystemAnsiCodePage(), CP_UTF8);
 }
 
 bool RunTakePosted(RunPosted *out)
@@ -202,6 +196,9 @@ void ShellClearResults()
 std::string ShellResultsText() { return s_results; }
 
 void ShellPostCommand(int id, intptr_t lParam) { s_posted.push_back({id, lParam}); }
+
+// Queued as the window's disconnect would be: the main loop closes the link and ends the run.
+void ShellLinkLost() { ShellPostCommand(IDM_DISCONNECT, 1); }
 
 // --- script/script_host.h ---------------------------------------------------------------------
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/info_panel.h"
-#include "app/lan_find.h"
+#include "app/lan_probe.h"
 #include "common/texttab.h"
 #include "link/connect.h"
 #include "link/lan_find.h"

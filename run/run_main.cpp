@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connection.h"
 #include "app/console.h"
 #include "app/shell.h"
 #include "common/fileio.h"
@@ -54,9 +55,7 @@ bool RunInterrupted() { return Interrupted(); }
 
 static void CloseInstrumentLink()
 {
-    g_connection.pollEnabled = 0;
-    g_connection.connected = 0;
-    CloseLink(&g_connection);
+    ConnectionEnd(&g_connection);
     if (s_linkClosed) SetEvent(s_linkClosed);
 }
 
@@ -118,8 +117,7 @@ static bool BootLoaderMayWait()
 // an upgrade, an open link that may lead to a boot loader).
 static int ConnectInstrument(bool upgrade)
 {
-    g_connection.connected = 0;
-    g_connection.modelCode = 0;
+    ConnectionForget(&g_connection);
     bool identified = false;
     if (!ConnectOrInterrupt(&identified)) return RUN_EXIT_INTERRUPTED;
     if (!identified) {
@@ -128,9 +126,7 @@ static int ConnectInstrument(bool upgrade)
         CloseInstrumentLink();
         return RUN_EXIT_LINK;
     }
-    g_connection.connected = 1;
-    ReplyPollReset();
-    g_connection.pollEnabled = 1;
+    ConnectionBegin(&g_connection, true);
     char idn[sizeof g_connection.idnText];
     TextCopyN(idn, sizeof idn, g_connection.idnText, sizeof idn - 1);
     idn[strcspn(idn, "\r\n")] = '\0';  // the LF of an instrument that ends its lines with LF alone

@@ -21,7 +21,8 @@ for preset in host host-asan win32 win64 fuzz; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 
-# One umbrella directory whose test file pulls in the trees to test.
+# One umbrella directory whose test file pulls in the trees to test: host, host-asan, the
+# Windows trees this machine can run (one or two), fuzz.
 mkdir -p build/all
 {
   for tree in host host-asan "${archs[@]}" fuzz; do echo "subdirs(\"$root/build/$tree\")"; done

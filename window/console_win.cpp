@@ -8,6 +8,7 @@
 
 #include "app/about_win.h"
 #include "app/connect_dlg_win.h"
+#include "app/connection.h"
 #include "app/console.h"
 #include "app/info_panel_win.h"
 #include "common/texttab.h"
@@ -104,18 +105,17 @@ static void SetUpgradeMenuEnabled(HWND hwnd, bool enable)
 
 static void Connect(HWND hwnd, LPARAM lParam)
 {
+    bool identified;
     if (lParam == 0) {
         SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
-        RunConnectDialog(hwnd);
+        identified = RunConnectDialog(hwnd);
     } else {
-        g_connection.connected = ConnectAndIdentify(hwnd, &g_connection, false) ? 1 : 0;
+        identified = ConnectAndIdentify(hwnd, &g_connection, false);
     }
     PostMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
-    ReplyPollReset();
     // Cancel after an unanswered Connect, or a reconnect nobody answered, leaves no link open:
     // an open COM port is locked for every other program.
-    if (!g_connection.connected) {
-        CloseLink(&g_connection);
+    if (!ConnectionBegin(&g_connection, identified)) {
         // A boot loader left waiting by a failed upgrade may answer nothing: Upgrade Firmware
         // stays the way to program it again.
         RecoveryRecord rec;
@@ -123,7 +123,6 @@ static void Connect(HWND hwnd, LPARAM lParam)
         return;
     }
     RefreshInfoPanel(hwnd);
-    g_connection.pollEnabled = 1;
     SetUpgradeMenuEnabled(hwnd, true);
     char startupTitle[TITLE_SIZE], title[TITLE_SIZE];
     BuildStartupTitle(startupTitle, sizeof startupTitle);
@@ -134,9 +133,7 @@ static void Connect(HWND hwnd, LPARAM lParam)
 static void Disconnect(HWND hwnd, LPARAM lParam)
 {
     SetUpgradeMenuEnabled(hwnd, false);
-    CloseLink(&g_connection);
-    g_connection.pollEnabled = 0;
-    g_connection.connected = 0;
+    ConnectionEnd(&g_connection);
     EnableAllChildren(hwnd, false);
     if (lParam != 0 &&
         MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)

@@ -397,6 +397,9 @@ void ShellPostCommand(int id, intptr_t lParam)
     if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, (WPARAM)id, (LPARAM)lParam);
 }
 
+// Posted, not sent: the poll that found the link lost finishes first.
+void ShellLinkLost() { ShellPostCommand(IDM_DISCONNECT, 1); }
+
 UiOwner ScriptHostOwner() { return (UiOwner)s_hwndMain; }
 
 static HWND ScriptList() { return MainChild(IDC_SCRIPT_LIST); }

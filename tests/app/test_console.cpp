@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/connection.h"
 #include "app/console.h"
 #include "fakelink.h"
 #include "fakeui.h"
-#include "res/resource.h"
 
 namespace {
 
@@ -262,13 +262,12 @@ TEST_F(Console, LineOfPackedLeadBytesStaysBounded)
     EXPECT_EQ(first, shown.substr(0, strlen(first)));
 }
 
-TEST_F(Console, ReadFailurePostsDisconnectWithQuestion)
+TEST_F(Console, ReadFailureReportsTheLinkLostAfterTheLinesBeforeIt)
 {
     g_fake.readError = 1;
     EXPECT_EQ("ok\r\n", Poll("ok\n"));
-    ASSERT_EQ(1u, g_ui.posted.size());
-    EXPECT_EQ(IDM_DISCONNECT, g_ui.posted[0].first);
-    EXPECT_EQ(1, g_ui.posted[0].second);
+    EXPECT_EQ(1, g_ui.linksLost);
+    EXPECT_TRUE(g_ui.posted.empty());
 }
 
 TEST_F(Console, EachPollReadsABoundedAmountAndShowsItInOneAppend)
@@ -341,4 +340,24 @@ TEST_F(Console, Titles)
     char small[10];
     EXPECT_EQ(strlen(cases[0].title), BuildConnectedTitle(small, sizeof small, startup, IFACE_USB, cases[0].idn));
     EXPECT_STREQ("Quillon2 ", small);
+}
+
+// The books both programs keep: a connect nobody answered leaves no port open (it would be
+// locked for every other program), and an ended connection stops the poll.
+TEST_F(Console, ConnectionBooksOpenThePollOnlyOnAnIdentifiedLink)
+{
+    g_connection.isOpen = 1;
+    EXPECT_FALSE(ConnectionBegin(&g_connection, false));
+    EXPECT_EQ(0, g_connection.isOpen);
+    EXPECT_EQ(0, g_connection.connected);
+    EXPECT_EQ(0, g_connection.pollEnabled);
+
+    g_connection.isOpen = 1;
+    EXPECT_TRUE(ConnectionBegin(&g_connection, true));
+    EXPECT_EQ(1, g_connection.connected);
+    EXPECT_EQ(1, g_connection.pollEnabled);
+    ConnectionEnd(&g_connection);
+    EXPECT_EQ(0, g_connection.isOpen);
+    EXPECT_EQ(0, g_connection.pollEnabled);
+    EXPECT_EQ(0, g_connection.connected);
 }

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/lan_find_win.h"
+#include "app/lan_probe_win.h"
 #include "link/lan_find.h"
 #include "link/link.h"
 #include "res/resource.h"

@@ -27,3 +27,4 @@ void ShellAppendNotice(const char *text) { g_ui.results += text; }
 void ShellClearResults() { g_ui.results.clear(); }
 std::string ShellResultsText() { return g_ui.results; }
 void ShellPostCommand(int id, intptr_t lParam) { g_ui.posted.push_back({id, lParam}); }
+void ShellLinkLost() { g_ui.linksLost++; }

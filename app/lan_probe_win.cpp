@@ -1,15 +1,15 @@
 // The LAN search behind the Connect dialog's find button, and the "Please Choose Instrument"
-// dialog that shows what the probe of every responder (lan_find.cpp) found before the user
+// dialog that shows what the probe of every responder (lan_probe.cpp) found before the user
 // picks one. UI thread only; the probing runs while the dialog initialises, under the wait
 // cursor.
-#include "app/lan_find_win.h"
+#include "app/lan_probe_win.h"
 
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "app/lan_find.h"
+#include "app/lan_probe.h"
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "res/resource.h"

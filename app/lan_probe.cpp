@@ -1,5 +1,5 @@
 // The chooser's probe of the LAN search's responders over the normal TCP link.
-#include "app/lan_find.h"
+#include "app/lan_probe.h"
 
 #include <cstring>
 
@@ -41,13 +41,10 @@ static const char *LanProbeEntry(FoundInstrument *entry)
 
 void LanProbeAll(FoundInstrument *list, LanProbeRowFn addRow, void *context)
 {
-    ConnectionRecord rec;
-    InitConnectionRecord(&rec);
-    rec.interfaceKind = IFACE_LAN;
-    SetReplyTimeout(LAN_PROBE_REPLY_TIMEOUT_MS, &rec);  // process-wide for LAN
+    SetLanReplyTimeout(LAN_PROBE_REPLY_TIMEOUT_MS);
     for (int i = 0; i < LAN_FIND_MAX && list[i].ipText[0]; i++) {
         const char *note = LanProbeEntry(&list[i]);
         if (note) addRow(context, i, note);
     }
-    SetReplyTimeout(LAN_NORMAL_REPLY_TIMEOUT_MS, &rec);
+    SetLanReplyTimeout(LAN_NORMAL_REPLY_TIMEOUT_MS);
 }

@@ -1,27 +1,16 @@
-// The command-line companion's command line and its fallback, the "Connect" section of the window
-// program's settings file (<local app data>\Vendrel\Quilloner\Quilloner.ini), so that a
-// setup saved with "Save as Default" works headless too. The file is found and read by the
-// window's own code (app/settings_win.cpp), and only ever read here; the link settings are
-// checked by the Connect dialog's rule (app/connect_dlg.cpp).
+// The command-line companion's command line: the options of each form, their values, and the
+// usage text. The link options' values are checked by the rules the settings file's are
+// (run_link.cpp).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/connect_dlg.h"
-#include "app/settings_win.h"
 #include "common/fileio_win.h"
-#include "common/texttab.h"
 #include "common/textutil.h"
+#include "link/link_settings.h"
 #include "run/run.h"
-
-enum {
-    USB_BAUD = 19200,
-    COM_MAX = 254,
-    BAUD_TEXT_FIRST = 7,  // LinkTextTable: "1200" .. "38400", the Connect dialog's rates
-    BAUD_TEXT_LAST = 12,
-};
 
 const char *RunUsageText()
 {
@@ -87,42 +76,6 @@ const char *RunUsageText()
            "    the command under way and sends nothing more).\n";
 }
 
-// "COM1" .. "COM254" in any letter case, stored in capitals.
-static bool ParseComName(const char *text, char *out, size_t cap)
-{
-    if (!TextStartsWithNoCase(text, "COM")) return false;
-    const char *digits = text + 3;
-    if (!*digits || strspn(digits, "0123456789") != strlen(digits) || strlen(digits) > 3) return false;
-    int n = atoi(digits);
-    if (n < 1 || n > COM_MAX || digits[0] == '0') return false;
-    snprintf(out, cap, "COM%d", n);
-    return true;
-}
-
-// Four decimal fields of 0..255 separated by dots, nothing else.
-static bool ParseIpv4(const char *text, char *out, size_t cap)
-{
-    unsigned a, b, c, d;
-    char tail;
-    if (strlen(text) > 15 || strspn(text, "0123456789.") != strlen(text)) return false;
-    if (sscanf(text, "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-    snprintf(out, cap, "%u.%u.%u.%u", a, b, c, d);
-    return true;
-}
-
-// Only the rates the window's Connect dialog offers.
-static bool ParseBaud(const char *text, uint32_t *out)
-{
-    for (int i = BAUD_TEXT_FIRST; i <= BAUD_TEXT_LAST; i++) {
-        if (strcmp(text, LinkTextTable[i]) == 0) {
-            *out = (uint32_t)atol(text);
-            return true;
-        }
-    }
-    return false;
-}
-
 // A whole number of seconds, 1 to a day.
 static bool ParseSeconds(const char *text, uint32_t *out)
 {
@@ -131,29 +84,6 @@ static bool ParseSeconds(const char *text, uint32_t *out)
     if (value < 1 || value > RUN_REPLY_LIMIT_MAX_S) return false;
     *out = (uint32_t)value;
     return true;
-}
-
-// The checks of a link setting, the same for an option's value and the settings file's: true
-// with the value stored in out, else false with *error saying why.
-static bool CheckComPort(const char *text, char *out, size_t cap, std::string *error)
-{
-    if (ParseComName(text, out, cap)) return true;
-    *error = std::string("not a COM port name (COM1 to COM254): ") + text;
-    return false;
-}
-
-static bool CheckBaud(const char *text, uint32_t *out, std::string *error)
-{
-    if (ParseBaud(text, out)) return true;
-    *error = std::string("not a baud rate of the Connect dialog (1200, 2400, 4800, 9600, 19200, 38400): ") + text;
-    return false;
-}
-
-static bool CheckAddress(const char *text, char *out, size_t cap, std::string *error)
-{
-    if (ParseIpv4(text, out, cap)) return true;
-    *error = std::string("not an IPv4 address: ") + text;
-    return false;
 }
 
 static bool ChooseLink(RunOptions *opt, int32_t kind, std::string *error)
@@ -172,7 +102,7 @@ typedef bool (*OptionHandler)(RunOptions *opt, const char *value, std::string *e
 
 static bool TakeComLink(RunOptions *opt, int32_t kind, const char *value, std::string *error)
 {
-    return ChooseLink(opt, kind, error) && CheckComPort(value, opt->portName, sizeof opt->portName, error);
+    return ChooseLink(opt, kind, error) && RunCheckComPort(value, opt->portName, sizeof opt->portName, error);
 }
 
 static bool TakeUsb(RunOptions *opt, const char *value, std::string *error)
@@ -187,12 +117,12 @@ static bool TakeSerial(RunOptions *opt, const char *value, std::string *error)
 
 static bool TakeLan(RunOptions *opt, const char *value, std::string *error)
 {
-    return ChooseLink(opt, IFACE_LAN, error) && CheckAddress(value, opt->ipAddress, sizeof opt->ipAddress, error);
+    return ChooseLink(opt, IFACE_LAN, error) && RunCheckAddress(value, opt->ipAddress, sizeof opt->ipAddress, error);
 }
 
 static bool TakeBaud(RunOptions *opt, const char *value, std::string *error)
 {
-    return CheckBaud(value, &opt->baudRate, error);
+    return RunCheckBaud(value, &opt->baudRate, error);
 }
 
 static bool TakeReplyLimit(RunOptions *opt, const char *value, std::string *error)
@@ -356,7 +286,7 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
     else if (opt->form == RUN_FORM_SCRIPT && opt->scriptPath.empty()) *error = "no script file given";
     else if (opt->form != RUN_FORM_SCRIPT && !opt->scriptPath.empty())
         *error = std::string("a script does not go with ") + kFormNames[opt->form] + ": " + opt->scriptPath;
-    if (opt->interfaceKind == IFACE_USB) opt->baudRate = USB_BAUD;
+    opt->baudRate = LinkBaudRate(opt->interfaceKind, opt->baudRate);
     return error->empty();
 }
 
@@ -402,58 +332,4 @@ bool RunCheckDiskFile(const char *path, const char *what, std::string *error)
     }
     if (!disk) *error = std::string(path) + " is not a file on disk: " + what + " must be one";
     return disk;
-}
-
-void RunApplyLinkOptions(const RunOptions *opt, ConnectionRecord *rec)
-{
-    rec->interfaceKind = opt->interfaceKind;
-    TextCopy(rec->portName, sizeof rec->portName, opt->portName);
-    TextCopy(rec->ipAddress, sizeof rec->ipAddress, opt->ipAddress);
-    rec->baudRate = opt->baudRate;
-}
-
-bool RunCheckLinkSettings(const ConnectionRecord *rec, std::string *error)
-{
-    bool known = rec->interfaceKind == IFACE_USB || rec->interfaceKind == IFACE_SERIAL ||
-                 rec->interfaceKind == IFACE_LAN;
-    const char *problem = known ? ConnectSettingsProblem(rec) : "no interface chosen";
-    if (problem) *error = problem;
-    return error->empty();
-}
-
-// The file's values of the fields the interface uses, checked as the options' are and stored
-// in rec. An empty one (a baud rate of 0: none chosen) is left to the Connect dialog's rule,
-// which RunCheckLinkSettings applies with the dialog's own message.
-static void CheckSettingsTexts(const ConnectSettingsTexts *texts, ConnectionRecord *rec, std::string *error)
-{
-    int kind = rec->interfaceKind;
-    std::string why;
-    if ((kind == IFACE_USB || kind == IFACE_SERIAL) && texts->comPort[0] &&
-        !CheckComPort(texts->comPort, rec->portName, sizeof rec->portName, &why))
-        *error = "ComPort: " + why;
-    else if (kind == IFACE_SERIAL && texts->baudRate[0] && strcmp(texts->baudRate, "0") != 0 &&
-             !CheckBaud(texts->baudRate, &rec->baudRate, &why))
-        *error = "BaudRate: " + why;
-    else if (kind == IFACE_LAN && texts->ipAddr[0] &&
-             !CheckAddress(texts->ipAddr, rec->ipAddress, sizeof rec->ipAddress, &why))
-        *error = "IPAddr: " + why;
-}
-
-bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *error)
-{
-    SettingsPaths paths;
-    SettingsLocate(&paths);
-    *path = paths.file;
-    // GetPrivateProfile* would quietly return the defaults for a missing file.
-    if (FileAttributes(paths.file) == INVALID_FILE_ATTRIBUTES) return false;
-    SettingsReadConnect(paths.file, rec);
-    // The record's fields keep a cut value, which may look valid ("COM12345" as "COM123"): the
-    // checks read the texts whole. The Connect dialog reads every address field in decimal
-    // ("192.168.001.020" is .20, where the socket library would take octal and reach .16).
-    ConnectSettingsTexts texts;
-    SettingsReadConnectTexts(paths.file, &texts);
-    CheckSettingsTexts(&texts, rec, error);
-    // The window always connects a USB instrument at 19200, whatever the file says.
-    if (rec->interfaceKind == IFACE_USB) rec->baudRate = USB_BAUD;
-    return true;
 }

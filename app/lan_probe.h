@@ -1,6 +1,6 @@
 // The chooser's probe of the LAN search's responders: each address is opened over the normal
 // TCP link with a private record and asked "*IDN?", which gives the text of its row. Portable;
-// the "Please Choose Instrument" dialog itself is lan_find_win.cpp. UI thread only.
+// the "Please Choose Instrument" dialog itself is lan_probe_win.cpp. UI thread only.
 #pragma once
 #include "link/lan_find.h"
 
