@@ -16,5 +16,7 @@ void ShellAppendNotice(const char *text);
 void ShellClearResults();
 // The whole text of the results window.
 std::string ShellResultsText();
+// Shows whether Convert Binary is on (the window's menu check mark).
+void ShellShowConvertBinary(bool on);
 // Posts a command (WM_COMMAND id, lParam) to the main window; it runs after the current message.
 void ShellPostCommand(int id, intptr_t lParam);

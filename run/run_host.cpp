@@ -10,7 +10,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -26,7 +25,6 @@
 static std::string s_results;             // what "print" writes; "clear" empties it
 static int s_resultsLines;                // line ends in s_results
 static int s_resultsMaxLines;             // the window's scrollback; 0 until first needed
-static std::deque<RunPosted> s_posted;    // ShellPostCommand's queue
 static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
 static bool s_timestamps;        // --timestamps
@@ -107,14 +105,6 @@ std::string RunUtf8(const std::string &text)
     std::string out(bytes > 0 ? bytes : 0, '\0');
     if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &out[0], bytes, NULL, NULL);
     return out;
-}
-
-bool RunTakePosted(RunPosted *out)
-{
-    if (s_posted.empty()) return false;
-    *out = s_posted.front();
-    s_posted.pop_front();
-    return true;
 }
 
 // --- link/ui.h --------------------------------------------------------------------------------
@@ -201,7 +191,12 @@ void ShellClearResults()
 
 std::string ShellResultsText() { return s_results; }
 
-void ShellPostCommand(int id, intptr_t lParam) { s_posted.push_back({id, lParam}); }
+// No menu to check.
+void ShellShowConvertBinary(bool) {}
+
+// The core's one posted command, the reply poll's disconnect, reaches the runner as the pump's
+// SCRIPT_STOP_LINK_LOST.
+void ShellPostCommand(int, intptr_t) {}
 
 // --- script/script_host.h ---------------------------------------------------------------------
 
@@ -235,6 +230,7 @@ void ScriptHostListAdd(const char *text) { s_lines.push_back(text); }
 void ScriptHostSetRunCaption(const char *) {}
 void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
+void ScriptHostFocusEntry() {}
 
 // The same milliseconds since start as GetTickCount, but to the millisecond while the run
 // holds a 1 ms timer resolution: GetTickCount moves in steps of 10 to 16 ms (under Wine only

@@ -17,6 +17,7 @@ struct FakeUi {
     int waits = 0;                       // wait cursors currently shown
     std::string results;                 // text appended to the results window
     std::vector<std::pair<int, intptr_t>> posted;  // commands posted to the main window
+    std::vector<bool> convertBinaryShown;  // every ShellShowConvertBinary, in order
 };
 
 extern FakeUi g_ui;
