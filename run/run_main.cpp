@@ -1,8 +1,9 @@
 // quillon2-run.exe: runs a command script without the window and reports the outcome in
 // its exit code; or identifies the instrument, searches the LAN, or upgrades the firmware.
 // For a script the main thread plays the window's part: a ~1 ms loop runs the script pump
-// (the reply poll, then the script tick) and does what its outcome says. The console control handler runs on a thread of its own, and so does
-// the connect sequence, while the main thread watches for Ctrl-C.
+// (the reply poll, then the script tick) and does what its outcome says. The console control
+// handler runs on a thread of its own, and so does the connect sequence, while the main
+// thread watches for Ctrl-C.
 #include <windows.h>
 #include <shellapi.h>
 #include <mmsystem.h>
@@ -178,7 +179,8 @@ static void NoteLineRan(RunLoop *loop, const ScriptOutcome &out)
     char line[SCRIPT_LINE_SIZE + 1];
     ScriptHostListText(index, line, sizeof line);
     NoteTimeout(loop);
-    if (out.test.verdict == SCRIPT_TEST_NOTHING) RunWriteError((RunLineName(index) + ": " + RunTestsNothingReason(index)).c_str());
+    if (out.test.verdict == SCRIPT_TEST_NOTHING)
+        RunWriteError((RunLineName(index) + ": " + RunTestsNothingReason(index)).c_str());
     RunJunitTest(index, out.test);
     if (r->printFailuresTotal > loop->printFailuresSeen) {
         loop->printFailuresSeen = r->printFailuresTotal;

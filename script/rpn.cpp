@@ -162,7 +162,7 @@ std::string RpnFailureText(const ScriptTestResult &test)
     if (!strcmp(word, "hi")) snprintf(text, sizeof text, "value %s above the limit %s", x.c_str(), hi.c_str());
     else if (!strcmp(word, "lo")) snprintf(text, sizeof text, "value %s below the limit %s", x.c_str(), lo.c_str());
     else
-        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(), !strcmp(word, "in") ? "inside" : "outside",
-                 lo.c_str(), hi.c_str());
+        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(),
+                 !strcmp(word, "in") ? "inside" : "outside", lo.c_str(), hi.c_str());
     return text;
 }
