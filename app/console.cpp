@@ -13,7 +13,6 @@
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
-#include "res/resource.h"
 
 bool ConvertBinary = true;
 int32_t ReceivedCharCount = 0;
@@ -157,13 +156,10 @@ int WriteResultsFile(const char *path)
     return closed ? RESULTS_FILE_OK : RESULTS_FILE_CLOSE_FAILED;
 }
 
-bool ConsoleHandlePosted(int id)
+void SetConvertBinary(bool on)
 {
-    switch (id) {
-    case IDM_CONVERT_BINARY: ConvertBinary = !ConvertBinary; return true;
-    case IDM_CLEAR_RESULTS: ShellClearResults(); return true;
-    default: return false;
-    }
+    ConvertBinary = on;
+    ShellShowConvertBinary(on);
 }
 
 // --- Reply poll ---------------------------------------------------------------------------
@@ -178,6 +174,7 @@ static char s_convertedLine[REPLY_LINE_SIZE];
 // packed values and line ends).
 static std::string s_pendingText;
 static bool s_late;  // after a TIMEOUT, until the next command goes out
+static bool s_linkLost;  // the last poll's read failed
 
 size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap)
 {
@@ -247,10 +244,13 @@ int ReplyPollTo(void (*append)(const char *text))
         s_replyLine[s_replyLength++] = (unsigned char)c;
         if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
     }
+    s_linkLost = c == -1;
     FlushPending(append);
     if (c == -1) ShellLinkLost();
     return bytesRead;
 }
+
+bool ReplyPollLinkLost() { return s_linkLost; }
 
 void ReplyPollReset()
 {

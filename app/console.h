@@ -9,8 +9,10 @@
 #include <string>
 
 // Convert Binary: packed values in reply lines are shown as text. Initially true; the
-// "Convert Binary" menu item and the script language flip it.
+// "Convert Binary" menu item and the script language set it, through SetConvertBinary.
 extern bool ConvertBinary;
+// Sets ConvertBinary and shows it (ShellShowConvertBinary: the menu's check mark).
+void SetConvertBinary(bool on);
 // Raw characters of every completed reply line, added by the reply poll. The script runner
 // sets it to 0 or -1 and watches it to end reply waits.
 extern int32_t ReceivedCharCount;
@@ -93,11 +95,6 @@ enum {
 // form above (Save to File and the script's "print"). Returns RESULTS_FILE_*.
 int WriteResultsFile(const char *path);
 
-// The part of a posted command that touches no window, the same in every front end:
-// IDM_CONVERT_BINARY flips ConvertBinary, IDM_CLEAR_RESULTS empties the results window.
-// True when id was one of them (the window then sets its menu check or the focus).
-bool ConsoleHandlePosted(int id);
-
 // One timer tick of reply reading: reads ReadByte(&g_connection) until nothing waits or
 // REPLY_POLL_MAX_BYTES have come, assembles and converts lines, appends all completed lines
 // with one ShellAppendResults, adds to ReceivedCharCount and calls ShellLinkLost when the
@@ -106,6 +103,8 @@ int ReplyPoll();
 // ReplyPoll with the completed lines going to append instead of ShellAppendResults (a
 // headless runner's own output, or a test counting the appends).
 int ReplyPollTo(void (*append)(const char *text));
+// True when the last ReplyPoll ended on a read error (-1): the link is lost.
+bool ReplyPollLinkLost();
 // Forgets the partially received line and ends late replies (at every connect).
 void ReplyPollReset();
 // After a TIMEOUT: reply lines now answer a query the script has given up on. Until the next

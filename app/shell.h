@@ -16,8 +16,8 @@ void ShellAppendNotice(const char *text);
 void ShellClearResults();
 // The whole text of the results window.
 std::string ShellResultsText();
-// Posts a command (WM_COMMAND id, lParam) to the main window; it runs after the current message.
-void ShellPostCommand(int id, intptr_t lParam);
+// Shows whether Convert Binary is on (the window's menu check mark).
+void ShellShowConvertBinary(bool on);
 // Reading from the link failed: the connection is lost. The window disconnects after the
 // current message and offers to connect again; the runner closes the link and ends the run.
 void ShellLinkLost();

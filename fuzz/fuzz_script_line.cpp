@@ -86,16 +86,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         g_host.now = g_scriptRunner.nextActionTime;
         if (in.ConsumeBool()) ReplyPollTo([](const char *) {});
         int before = g_host.selection < 0 ? 0 : g_host.selection;
-        int result = ScriptTick();
-        FUZZ_CHECK(result >= SCRIPT_TICK_NOTHING && result <= SCRIPT_TICK_SEND_FAILED);
-        if (result == SCRIPT_TICK_SEND_FAILED) FUZZ_CHECK(sendFails);
+        bool wasRunning = g_scriptRunner.state == Running;
+        ScriptOutcome result = ScriptTick();
+        FUZZ_CHECK(result.stop >= SCRIPT_GOES_ON && result.stop <= SCRIPT_STOP_SEND_FAILED);
+        FUZZ_CHECK(result.ran || result.stop == SCRIPT_GOES_ON);
+        if (result.stop == SCRIPT_STOP_SEND_FAILED) FUZZ_CHECK(sendFails);
         FUZZ_CHECK(g_host.selection == -1 || (g_host.selection > before && g_host.selection <= before + 2));
         FUZZ_CHECK(g_scriptRunner.lineDelayMs == 50 || g_scriptRunner.lineDelayMs == 250 ||
                    g_scriptRunner.lineDelayMs == 500);
-        if (g_scriptRunner.state == Running && result == SCRIPT_TICK_LINE) {
+        if (wasRunning && result.ran) {
             uint32_t wait = g_scriptRunner.nextActionTime - g_host.now;
             FUZZ_CHECK(wait <= 500 + 500000);
         }
+        // A stop or pause makes the run Idle; carry on, to reach every line.
+        if (wasRunning) g_scriptRunner.state = Running;
         if (g_host.selection == -1) break;
     }
     FUZZ_CHECK(g_scriptRunner.failCount >= 0 && g_scriptRunner.testsFailedTotal >= g_scriptRunner.failCount);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/link.h"
+#include "script/script.h"
 
 // Exit codes of quillon2-run, as documented in its --help text.
 enum {
@@ -117,14 +118,6 @@ struct RunMessage {
 RunMessage RunLastMessage();
 void RunForgetMessage();
 
-// Commands the core posted through ShellPostCommand, oldest first.
-struct RunPosted {
-    int id;
-    intptr_t lParam;
-};
-// Takes the oldest posted command; false when none is waiting.
-bool RunTakePosted(RunPosted *out);
-
 // --- The forms other than a script run ----------------------------------------------------------
 // --identify, over the link the connect sequence identified (run_identify.cpp): prints what the
 // information panel would show, as text or one JSON object. Returns the exit code.
@@ -148,12 +141,12 @@ std::string RunLineName(int index);
 // the file can be written. scriptPath (may be empty) names the suite. False with *error when
 // the report cannot be written. Starts the suite's clock.
 bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *error);
-// Why a "=test," line (in any letter case) tests nothing: it has no test word, or one the
-// calculator does not know. Empty for a true limit test and for any other line.
-std::string RunSkippedTestReason(const char *line);
-// Called after the runner ran list line index: a limit test becomes a test case, passed,
-// failed (with the value and the limits) or skipped (RunSkippedTestReason).
-void RunJunitLine(int index);
+// Why list line index, a limit test that tests nothing (SCRIPT_TEST_NOTHING), tests nothing.
+std::string RunTestsNothingReason(int index);
+// Called after the runner ran list line index with its limit test (script/script.h): a test
+// case, passed, failed (with the value and the limits) or skipped (RunTestsNothingReason);
+// nothing for a line that was no limit test.
+void RunJunitTest(int index, const ScriptTestResult &test);
 enum { JUNIT_ERROR, JUNIT_SKIPPED };
 // A test case in error, or skipped, for list line index: a query without a reply, a "print"
 // that failed. type names the error (ignored for a skipped case).

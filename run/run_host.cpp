@@ -10,7 +10,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -20,14 +19,12 @@
 #include "common/fileio_win.h"
 #include "common/textutil.h"
 #include "link/ui.h"
-#include "res/resource.h"
 #include "run/run.h"
 #include "script/script_host.h"
 
 static std::string s_results;             // what "print" writes; "clear" empties it
 static int s_resultsLines;                // line ends in s_results
 static int s_resultsMaxLines;             // the window's scrollback; 0 until first needed
-static std::deque<RunPosted> s_posted;    // ShellPostCommand's queue
 static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
 static bool s_timestamps;        // --timestamps
@@ -101,14 +98,6 @@ std::string RunUtf8(const std::string &text)
         text.empty())
         return text;
     return TextRecode(text, SystemAnsiCodePage(), CP_UTF8);
-}
-
-bool RunTakePosted(RunPosted *out)
-{
-    if (s_posted.empty()) return false;
-    *out = s_posted.front();
-    s_posted.pop_front();
-    return true;
 }
 
 // --- link/ui.h --------------------------------------------------------------------------------
@@ -195,10 +184,12 @@ void ShellClearResults()
 
 std::string ShellResultsText() { return s_results; }
 
-void ShellPostCommand(int id, intptr_t lParam) { s_posted.push_back({id, lParam}); }
+// No menu to check.
+void ShellShowConvertBinary(bool) {}
 
-// Queued as the window's disconnect would be: the main loop closes the link and ends the run.
-void ShellLinkLost() { ShellPostCommand(IDM_DISCONNECT, 1); }
+// The runner learns of a lost link from the pump (SCRIPT_STOP_LINK_LOST): its main loop closes
+// the link and ends the run.
+void ShellLinkLost() {}
 
 // --- script/script_host.h ---------------------------------------------------------------------
 
@@ -232,6 +223,7 @@ void ScriptHostListAdd(const char *text) { s_lines.push_back(text); }
 void ScriptHostSetRunCaption(const char *) {}
 void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
+void ScriptHostFocusEntry() {}
 
 // The same milliseconds since start as GetTickCount, but to the millisecond while the run
 // holds a 1 ms timer resolution: GetTickCount moves in steps of 10 to 16 ms (under Wine only

@@ -1,7 +1,7 @@
 // --junit FILE: a JUnit XML report of a script run, for the test systems that collect them.
-// Every limit test ("=test,...") the run carries out is a test case named by its line in the
-// script file and its test word; a failed one carries the value and the limits, one that
-// tests nothing is skipped with the reason. A query without a reply and a "print" that failed
+// Every limit test the runner records is a test case named by its line in the script file
+// and its test word; a failed one carries the value and the limits, one that tests nothing is
+// skipped with the reason. A query without a reply and a "print" that failed
 // are test cases in error, and so is whatever ended the run early. Every run given --junit
 // writes its report, whole or not at all. Main thread only.
 #include <windows.h>
@@ -32,7 +32,6 @@ static struct {
     std::string suite;              // the script's file name
     DWORD startTick;
     SYSTEMTIME start;
-    int failuresSeen;               // testsFailedTotal when the last test case was taken
     std::vector<JunitCase> cases;
 } s_junit;
 
@@ -79,10 +78,10 @@ bool RunJunitStart(const char *reportPath, const char *scriptPath, std::string *
     return true;
 }
 
-std::string RunSkippedTestReason(const char *line)
+std::string RunTestsNothingReason(int index)
 {
-    if (!TextStartsWithNoCase(line, "=test,")) return std::string();
-    if (!strncmp(line, "=test,", 6) && RpnIsTestWord(line + 6)) return std::string();
+    char line[SCRIPT_LINE_SIZE + 1];
+    ScriptHostListText(index, line, sizeof line);
     return std::string(line) + " tests nothing: the test words are hi, lo, in and out, in small letters";
 }
 
@@ -93,18 +92,15 @@ static void AddCase(int index, const char *element, const char *type, const std:
     s_junit.cases.push_back({RunLineName(index) + ": " + (line[0] ? line + 1 : ""), element, type ? type : "", message});
 }
 
-void RunJunitLine(int index)
+void RunJunitTest(int index, const ScriptTestResult &test)
 {
-    char line[SCRIPT_LINE_SIZE + 1];
-    ScriptHostListText(index, line, sizeof line);
-    if (!s_junit.on || !TextStartsWithNoCase(line, "=test,")) return;
-    std::string skipped = RunSkippedTestReason(line);
-    // Only the tests count failures, and the run's total never goes down.
-    bool failed = g_scriptRunner.testsFailedTotal > s_junit.failuresSeen;
-    s_junit.failuresSeen = g_scriptRunner.testsFailedTotal;
-    if (!skipped.empty()) AddCase(index, "skipped", nullptr, skipped);
-    else if (failed) AddCase(index, "failure", "limit test", RpnFailureText(&g_scriptRunner));
-    else AddCase(index, nullptr, nullptr, std::string());
+    if (!s_junit.on) return;
+    switch (test.verdict) {
+    case SCRIPT_TEST_PASSED: AddCase(index, nullptr, nullptr, std::string()); break;
+    case SCRIPT_TEST_FAILED: AddCase(index, "failure", "limit test", RpnFailureText(test)); break;
+    case SCRIPT_TEST_NOTHING: AddCase(index, "skipped", nullptr, RunTestsNothingReason(index)); break;
+    default: break;
+    }
 }
 
 void RunJunitProblem(int index, int kind, const char *type, const std::string &message)

@@ -1,9 +1,9 @@
 // quillon2-run.exe: runs a command script without the window and reports the outcome in
 // its exit code; or identifies the instrument, searches the LAN, or upgrades the firmware.
-// For a script the main thread plays the window's part: a ~1 ms loop runs the reply poll,
-// then the script tick, then the commands the core posted, in the order the window's
-// message queue would. The console control handler runs on a thread of its own, and so does
-// the connect sequence, while the main thread watches for Ctrl-C.
+// For a script the main thread plays the window's part: a ~1 ms loop runs the script pump
+// (the reply poll, then the script tick) and does what its outcome says. The console control
+// handler runs on a thread of its own, and so does the connect sequence, while the main
+// thread watches for Ctrl-C.
 #include <windows.h>
 #include <shellapi.h>
 #include <mmsystem.h>
@@ -26,7 +26,6 @@
 #include "common/tick.h"
 #include "link/connect.h"
 #include "link/link.h"
-#include "res/resource.h"
 #include "run/run.h"
 #include "script/script.h"
 #include "script/script_host.h"
@@ -136,8 +135,6 @@ static int ConnectInstrument(bool upgrade)
 
 // Where the run stands between ticks.
 struct RunLoop {
-    int lastLine;     // index of the line the last tick executed
-    bool sendFailed;  // a command could not be sent
     bool done;        // the run is over: exitCode holds the outcome
     int exitCode;
     uint32_t replyLimitS;  // --reply-limit
@@ -171,16 +168,16 @@ static void NoteTimeout(RunLoop *loop)
 
 // What the line the last tick ran came to, after the reply wait before it: a limit test, a
 // test line that tests nothing, a "print" that could not write its file.
-static void NoteLineRan(RunLoop *loop)
+static void NoteLineRan(RunLoop *loop, const ScriptOutcome &out)
 {
     const ScriptRunner *r = &g_scriptRunner;
-    int index = loop->lastLine;
+    int index = out.line;
     char line[SCRIPT_LINE_SIZE + 1];
     ScriptHostListText(index, line, sizeof line);
     NoteTimeout(loop);
-    std::string skipped = RunSkippedTestReason(line);
-    if (!skipped.empty()) RunWriteError((RunLineName(index) + ": " + skipped).c_str());
-    RunJunitLine(index);
+    if (out.test.verdict == SCRIPT_TEST_NOTHING)
+        RunWriteError((RunLineName(index) + ": " + RunTestsNothingReason(index)).c_str());
+    RunJunitTest(index, out.test);
     if (r->printFailuresTotal > loop->printFailuresSeen) {
         loop->printFailuresSeen = r->printFailuresTotal;
         // The path in full, as the results line shows it.
@@ -213,20 +210,7 @@ static void CheckReplyLimit(RunLoop *loop, uint32_t now)
     EndRun(loop, RUN_EXIT_LINK);
 }
 
-// True when line index is a "wait" directive (which headless does not pause on).
-static bool IsWaitLine(int index)
-{
-    char line[SCRIPT_LINE_SIZE + 1];
-    ScriptHostListText(index, line, sizeof line);
-    return MatchScriptDirective(line) == DIR_WAIT;
-}
-
-static void PollReplies()
-{
-    if (g_connection.connected && g_connection.pollEnabled) ReplyPoll();
-}
-
-static void DeliverPosted(RunLoop *loop);
+static void OnOutcome(RunLoop *loop, const ScriptOutcome &out);
 
 // The last line armed a reply wait: keep the poll going, with the runner's own rules, until
 // the moment the window would have run a further line, so that the answer still reaches
@@ -236,8 +220,7 @@ static void FinishPendingReply(RunLoop *loop)
     ScriptRunner *r = &g_scriptRunner;
     while (r->awaitingReply && !loop->done) {
         if (Interrupted()) return;
-        PollReplies();
-        DeliverPosted(loop);
+        OnOutcome(loop, ScriptPumpStep());  // the run has stopped: only the reply poll
         uint32_t now = ScriptHostTickCount();
         if (TickReached(now, r->nextActionTime)) {
             // The run ends here: what has come of a line without its end is the reply too.
@@ -252,41 +235,26 @@ static void FinishPendingReply(RunLoop *loop)
     }
 }
 
-// The run stopped (state Idle after a Run/Stop command): end it, or go on after "wait".
-static void OnRunStopped(RunLoop *loop)
+// What the run does after a pump step: go on, end with its exit code, or carry on past "wait".
+static void OnOutcome(RunLoop *loop, const ScriptOutcome &out)
 {
-    const ScriptRunner *r = &g_scriptRunner;
-    if (loop->sendFailed) {
+    switch (out.stop) {
+    case SCRIPT_STOP_LINK_LOST:
+        RunWriteError("reading from the instrument failed; link closed");
+        CloseInstrumentLink();
+        EndRun(loop, RUN_EXIT_LINK);
+        break;
+    case SCRIPT_STOP_SEND_FAILED:
         RunWriteError("a command could not be sent; run ended");
         EndRun(loop, RUN_EXIT_LINK);
-    } else if (ScriptHostListSelection() < 0) {
+        break;
+    case SCRIPT_STOP_END:
         FinishPendingReply(loop);
-        if (!loop->done) EndRun(loop, r->testsFailedTotal > 0 ? RUN_EXIT_TEST_FAILED : RUN_EXIT_PASSED);
-    } else if (IsWaitLine(loop->lastLine)) {
-        ScriptOnRun();  // nobody can press Run: carry on with the next line's pacing
-    } else {
-        // Only a failed test under "stop,onfail" pauses a run on any other line.
-        EndRun(loop, RUN_EXIT_TEST_FAILED);
-    }
-}
-
-static void DeliverPosted(RunLoop *loop)
-{
-    RunPosted p;
-    while (!loop->done && RunTakePosted(&p)) {
-        switch (p.id) {
-        case IDC_SCRIPT_RUN:
-            ScriptHandleCommand(p.id);
-            if (g_scriptRunner.state == Idle) OnRunStopped(loop);
-            break;
-        case IDM_DISCONNECT:
-            // Only the reply poll disconnects, and only when reading failed.
-            RunWriteError("reading from the instrument failed; link closed");
-            CloseInstrumentLink();
-            EndRun(loop, RUN_EXIT_LINK);
-            break;
-        default: ConsoleHandlePosted(p.id); break;  // focus and other window-only commands do nothing
-        }
+        if (!loop->done) EndRun(loop, g_scriptRunner.testsFailedTotal > 0 ? RUN_EXIT_TEST_FAILED : RUN_EXIT_PASSED);
+        break;
+    case SCRIPT_STOP_WAIT: ScriptOnRun(); break;  // nobody can press Run: carry on with the next line's pacing
+    case SCRIPT_STOP_TEST_FAILED: EndRun(loop, RUN_EXIT_TEST_FAILED); break;
+    default: break;
     }
 }
 
@@ -295,18 +263,12 @@ static int RunScript(const RunOptions *opt)
     RunLoop loop = {};
     loop.replyLimitS = opt->replyLimitS;
     loop.timeoutsPass = opt->timeoutsPass;
-    ScriptHandleCommand(IDC_SCRIPT_RUN);  // Idle -> Running, from line 0
+    ScriptOnRun();  // Idle -> Running, from line 0
     while (!loop.done) {
         if (Interrupted()) return RUN_EXIT_INTERRUPTED;
-        PollReplies();
-        int before = ScriptHostListSelection();
-        int tick = ScriptTick();
-        if (tick != SCRIPT_TICK_NOTHING) {
-            loop.lastLine = before < 0 ? 0 : before;
-            NoteLineRan(&loop);
-        }
-        if (tick == SCRIPT_TICK_SEND_FAILED) loop.sendFailed = true;
-        DeliverPosted(&loop);
+        ScriptOutcome out = ScriptPumpStep();
+        if (out.ran) NoteLineRan(&loop, out);
+        OnOutcome(&loop, out);
         CheckReplyLimit(&loop, ScriptHostTickCount());
         // Results nobody receives are no results: stop sending the instrument work.
         if (RunOutputFailed() && !loop.done) EndRun(&loop, RUN_EXIT_LINK);
@@ -419,7 +381,7 @@ static int RunScriptForm(const RunOptions *opt)
     if (s_scriptRanToEnd) code = CheckRunFaults(opt, code);
     // Whatever has arrived, even a line without its end yet, is shown before the link closes.
     if (g_connection.connected) {
-        PollReplies();
+        if (g_connection.pollEnabled) ReplyPoll();
         ReplyPollFinishLine();
     }
     return code;

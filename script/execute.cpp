@@ -1,6 +1,6 @@
 // The line executor: what one script line does (instrument commands, '#' directives,
 // '=' calculator lines, remarks) and the pacing that follows it. Runs inside the runner's
-// tick on the UI thread; commands it posts take effect before the next tick.
+// tick on the UI thread; a pause it asks for takes effect at the end of that tick.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,7 +11,6 @@
 #include "common/texttab.h"
 #include "common/textutil.h"
 #include "link/link.h"
-#include "res/resource.h"
 #include "script/rpn.h"
 #include "script/script.h"
 #include "script/script_host.h"
@@ -42,15 +41,8 @@ static void ArmReplyWait()
     ReceivedCharCount = 0;
 }
 
-// Pauses a continuous run the only way the runner allows: by the same command as Stop.
-static void PostPause(ScriptLineOutcome *out)
-{
-    ShellPostCommand(IDC_SCRIPT_RUN, 0);
-    out->pause = true;
-}
-
 // A '"' line: send the rest, echo it, and arm a reply wait for a query.
-static void RunCommandLine(const char *line, int *current, int count, ScriptLineOutcome *out)
+static void RunCommandLine(const char *line, int *current, int count, int *stop)
 {
     int32_t extraWaitMs = 0;
     if (ScriptIsQuery(line)) {
@@ -76,14 +68,14 @@ static void RunCommandLine(const char *line, int *current, int count, ScriptLine
     echo += failed ? AppTextTable[61] : "\r\n";
     ShellAppendResults(echo.c_str());
     if (failed) {
-        out->error = true;
+        *stop = SCRIPT_STOP_SEND_FAILED;
         g_scriptRunner.sendFailuresTotal++;
     }
     PaceLine(extraWaitMs);
 }
 
 // "wait" and "echo": show the text; "wait" also pauses a continuous run.
-static void RunWaitOrEcho(const char *line, bool isWait, ScriptLineOutcome *out)
+static void RunWaitOrEcho(const char *line, bool isWait, int *stop)
 {
     const char *arg = ScriptArgument(line);
     if (!arg) arg = "";
@@ -93,7 +85,7 @@ static void RunWaitOrEcho(const char *line, bool isWait, ScriptLineOutcome *out)
     memcpy(text + len, "\r\n", 3);
     ShellAppendResults(text);
     if (g_scriptRunner.state != Running) return;
-    if (isWait) PostPause(out);
+    if (isWait) *stop = SCRIPT_STOP_WAIT;
     PaceLine(0);
 }
 
@@ -105,22 +97,21 @@ static void RunTime()
     ShellAppendResults(text);
 }
 
-// The menu handler inverts the flag and sets the check mark, so to reach a wanted value
-// the flag is first set to its opposite and the handler does the rest.
 static void RunBincon(const char *line)
 {
     switch (ParseBinconArgument(line)) {
-    case BINCON_TOGGLE: ShellPostCommand(IDM_CONVERT_BINARY, 0); break;
+    case BINCON_TOGGLE: SetConvertBinary(!ConvertBinary); break;
     case BINCON_NOTHING: break;
-    case BINCON_ON:
-        ConvertBinary = false;
-        ShellPostCommand(IDM_CONVERT_BINARY, 0);
-        break;
-    case BINCON_OFF:
-        ConvertBinary = true;
-        ShellPostCommand(IDM_CONVERT_BINARY, 0);
-        break;
+    case BINCON_ON: SetConvertBinary(true); break;
+    case BINCON_OFF: SetConvertBinary(false); break;
     }
+}
+
+// As the menu's Clear Results: the keyboard then goes back to the entry line.
+static void RunClear()
+{
+    ShellClearResults();
+    ScriptHostFocusEntry();
 }
 
 bool ScriptPrintResults(const char *fileName)
@@ -159,7 +150,7 @@ static void RunPrint(const char *line)
 }
 
 // A '#' line; an unknown keyword is a remark.
-static void RunDirective(const char *line, ScriptLineOutcome *out)
+static void RunDirective(const char *line, int *stop)
 {
     int32_t extraWaitMs = 0;
     switch (MatchScriptDirective(line)) {
@@ -170,44 +161,45 @@ static void RunDirective(const char *line, ScriptLineOutcome *out)
         ArmReplyWait();
         extraWaitMs = ParseWaitSeconds(line);
         break;
-    case DIR_CLEAR: ShellPostCommand(IDM_CLEAR_RESULTS, 0); break;
-    case DIR_WAIT: RunWaitOrEcho(line, true, out); return;
-    case DIR_ECHO: RunWaitOrEcho(line, false, out); return;
+    case DIR_CLEAR: RunClear(); break;
+    case DIR_WAIT: RunWaitOrEcho(line, true, stop); return;
+    case DIR_ECHO: RunWaitOrEcho(line, false, stop); return;
     case DIR_TIME: RunTime(); break;
     case DIR_BINCON: RunBincon(line); break;
     case DIR_PRINT: RunPrint(line); break;
-    case DIR_FAST: g_scriptRunner.lineDelayMs = 50; break;
-    case DIR_NORMAL: g_scriptRunner.lineDelayMs = 250; break;
-    case DIR_SLOW: g_scriptRunner.lineDelayMs = 500; break;
+    case DIR_FAST: g_scriptRunner.lineDelayMs = SCRIPT_FAST_DELAY_MS; break;
+    case DIR_NORMAL: g_scriptRunner.lineDelayMs = SCRIPT_DEFAULT_DELAY_MS; break;
+    case DIR_SLOW: g_scriptRunner.lineDelayMs = SCRIPT_SLOW_DELAY_MS; break;
     }
     PaceLine(extraWaitMs);
 }
 
 // A '=' line: the calculator, then the stop-on-fail check. A pause says which test failed:
 // otherwise the run would just stand still on the next line, for no reason anyone can see.
-static void RunCalcLine(const char *line, ScriptLineOutcome *out)
+static void RunCalcLine(const char *line, int *stop)
 {
     ScriptRunner *r = &g_scriptRunner;
     if (RpnEvaluate(r, line + 1) && RpnShouldStop(r)) {
         if (r->state != Running) return;  // a single step just ends here
         char text[256];
-        snprintf(text, sizeof text, TEST_STOP_TEXT, r->failedWord, RpnFailureText(r).c_str());
+        snprintf(text, sizeof text, TEST_STOP_TEXT, r->failedTest.word, RpnFailureText(r->failedTest).c_str());
         AppendOwnLine(text);
-        PostPause(out);
+        *stop = SCRIPT_STOP_TEST_FAILED;
     }
     PaceLine(0);
 }
 
-ScriptLineOutcome ExecuteScriptLine(int *current, int count)
+int ExecuteScriptLine(int *current, int count)
 {
-    ScriptLineOutcome out = {false, false};
+    int stop = SCRIPT_GOES_ON;
+    g_scriptRunner.lastTest = ScriptTestResult();
     char line[SCRIPT_LINE_SIZE + 1] = "";
     if (*current >= 0 && *current < count) ScriptHostListText(*current, line, sizeof line);
     switch (ClassifyScriptLine(line)) {
-    case SCRIPT_LINE_COMMAND: RunCommandLine(line, current, count, &out); break;
-    case SCRIPT_LINE_DIRECTIVE: RunDirective(line, &out); break;
-    case SCRIPT_LINE_CALC: RunCalcLine(line, &out); break;
+    case SCRIPT_LINE_COMMAND: RunCommandLine(line, current, count, &stop); break;
+    case SCRIPT_LINE_DIRECTIVE: RunDirective(line, &stop); break;
+    case SCRIPT_LINE_CALC: RunCalcLine(line, &stop); break;
     case SCRIPT_LINE_REMARK: PaceLine(0); break;
     }
-    return out;
+    return stop;
 }

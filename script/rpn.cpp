@@ -16,7 +16,7 @@ void RpnReset(ScriptRunner *r)
     r->stackX = r->stackY = r->stackZ = r->stackT = 0;
     r->failCount = 0;
     r->stopOnFail = false;
-    r->failedWord[0] = '\0';
+    r->failedTest = ScriptTestResult();
 }
 
 void RpnPush(ScriptRunner *r, double v)
@@ -46,24 +46,33 @@ static double RpnReadNumber(const char *text)
     return strtod(text, nullptr);
 }
 
-// A test compares X with the limits in Y (and Z); a failure is counted.
+// A test compares X with the limits in Y (and Z); a failure is counted. A word the
+// calculator does not know tests nothing.
 static void RpnTest(ScriptRunner *r, const char *word)
 {
+    ScriptTestResult *t = &r->lastTest;
+    *t = ScriptTestResult();
+    if (!RpnIsTestWord(word)) {
+        t->verdict = SCRIPT_TEST_NOTHING;
+        return;
+    }
+    TextCopy(t->word, sizeof t->word, word);
     double x = r->stackX, y = r->stackY, z = r->stackZ;
+    t->value = x;
+    t->lo = word[0] == 'h' ? -INFINITY : y;
+    t->hi = word[0] == 'h' ? y : word[0] == 'l' ? INFINITY : z;
     bool failed = false;
     if (strcmp(word, "hi") == 0) failed = x > y;
     else if (strcmp(word, "lo") == 0) failed = x < y;
     else if (strcmp(word, "out") == 0) failed = x > z || x < y;
-    else if (strcmp(word, "in") == 0) failed = y < x && x < z;
+    else failed = y < x && x < z;  // "in"
+    t->verdict = failed ? SCRIPT_TEST_FAILED : SCRIPT_TEST_PASSED;
     if (!failed) return;
     r->failCount++;
     r->testsFailedTotal++;
     // Kept apart from the stack: a pause on a later '=' line names this test, not the values
     // the stack holds by then.
-    TextCopy(r->failedWord, sizeof r->failedWord, word);
-    r->failedX = x;
-    r->failedY = y;
-    r->failedZ = z;
+    r->failedTest = *t;
 }
 
 bool RpnIsTestWord(const char *word)
@@ -119,7 +128,7 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
     if (RpnOperator(r, text)) return true;
     if (text[0] == '[') {
         long n = TextToInt(text + 1);
-        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, r->resultRegisters[n - 1]);
+        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, 0);  // nothing ever stores into them
     } else if (text[0] == '+' || text[0] == '-' || isdigit((unsigned char)text[0])) {
         RpnPush(r, RpnReadNumber(text));
     } else if (strcmp(text, "cleartest") == 0) {
@@ -129,6 +138,8 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
         r->stopOnFail = true;
     } else if (strncmp(text, "test,", 5) == 0) {
         RpnTest(r, text + 5);
+    } else if (TextStartsWithNoCase(text, "test,")) {
+        RpnTest(r, "");  // "TEST,hi" looks like a test, but the words are in small letters
     }
     return true;
 }
@@ -142,16 +153,16 @@ static std::string RpnNumberText(double v)
     return text;
 }
 
-std::string RpnFailureText(const ScriptRunner *r)
+std::string RpnFailureText(const ScriptTestResult &test)
 {
-    const char *word = r->failedWord;
-    if (!*word) return std::string();
-    std::string x = RpnNumberText(r->failedX), y = RpnNumberText(r->failedY), z = RpnNumberText(r->failedZ);
+    if (test.verdict != SCRIPT_TEST_FAILED) return std::string();
+    const char *word = test.word;
+    std::string x = RpnNumberText(test.value), lo = RpnNumberText(test.lo), hi = RpnNumberText(test.hi);
     char text[160];
-    if (!strcmp(word, "hi") || !strcmp(word, "lo"))
-        snprintf(text, sizeof text, "value %s %s the limit %s", x.c_str(), word[0] == 'h' ? "above" : "below", y.c_str());
+    if (!strcmp(word, "hi")) snprintf(text, sizeof text, "value %s above the limit %s", x.c_str(), hi.c_str());
+    else if (!strcmp(word, "lo")) snprintf(text, sizeof text, "value %s below the limit %s", x.c_str(), lo.c_str());
     else
-        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(), !strcmp(word, "in") ? "inside" : "outside",
-                 y.c_str(), z.c_str());
+        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(),
+                 !strcmp(word, "in") ? "inside" : "outside", lo.c_str(), hi.c_str());
     return text;
 }

@@ -1,5 +1,5 @@
 // The script calculator: a four-level reverse-Polish stack (X, Y, Z, T) and the limit tests
-// of '=' lines, kept in the runner's record. Pure: posting the pause is the executor's job.
+// of '=' lines, kept in the runner's record. Pure: pausing the run is the executor's job.
 #pragma once
 #include <string>
 
@@ -13,7 +13,10 @@ void RpnReset(ScriptRunner *r);
 void RpnPush(ScriptRunner *r, double v);
 
 // Carries out one '=' line (text = what follows the '='). Unrecognised text does nothing.
-// Returns true when the stop-on-fail check applies afterwards (every text but "cleartest").
+// A limit test records its result in lastTest (and a failure in failedTest), as does text
+// written as a test that tests nothing ("TEST,hi", "test,high": SCRIPT_TEST_NOTHING); other
+// text leaves lastTest as it was. Returns true when the stop-on-fail check applies afterwards
+// (every text but "cleartest").
 bool RpnEvaluate(ScriptRunner *r, const char *text);
 
 // True for the words a "test," line knows: hi, lo, out, in (exactly so; anything else tests
@@ -23,6 +26,6 @@ bool RpnIsTestWord(const char *word);
 // The check after an '=' line: true when failCount is not 0 and stopOnFail is set.
 bool RpnShouldStop(const ScriptRunner *r);
 
-// What the last failed test found: "value 2 above the limit 1.5", "value 0.9 outside the band
-// 1 to 1.5" (numbers to 15 significant digits); empty while no test has failed.
-std::string RpnFailureText(const ScriptRunner *r);
+// What a failed test found: "value 2 above the limit 1.5", "value 0.9 outside the band 1 to
+// 1.5" (numbers to 15 significant digits); empty for a test that did not fail.
+std::string RpnFailureText(const ScriptTestResult &test);

@@ -1,7 +1,7 @@
 // The script runner: the state machine behind the script pane's commands, the timer tick
 // that runs one line at a time, and reading script files into the list. UI thread only;
-// stops and pauses are always posted as IDC_SCRIPT_RUN so that they take effect between
-// ticks, through the same path as a click on Stop.
+// a stop or pause takes effect at the end of the tick that ran its line, through the same
+// path as a click on Stop, so that every line runs to its end first.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,7 +15,6 @@
 #include "common/tick.h"
 #include "link/ui.h"
 #include "link/link.h"
-#include "res/resource.h"
 #include "script/rpn.h"
 #include "script/script.h"
 #include "script/script_host.h"
@@ -167,8 +166,7 @@ void ScriptOnMenuScript()
         TextCopy(r->scriptPath, sizeof r->scriptPath, path);
         LoadScriptList(r->scriptPath, true);
     }
-    // The entry line, or the script list when the pane hides the line, takes the keyboard.
-    ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
+    ScriptHostFocusEntry();
 }
 
 void ScriptOnRun()
@@ -189,18 +187,7 @@ void ScriptOnClose()
     g_scriptRunner.state = NoScript;
     UpdateScriptButtons();
     ScriptHostSwitchLayout(NoScript);
-    ShellPostCommand(CMD_FOCUS_COMMAND_LINE, 0);
-}
-
-bool ScriptHandleCommand(int id)
-{
-    switch (id) {
-    case IDM_SCRIPT: ScriptOnMenuScript(); return true;
-    case IDC_SCRIPT_RUN: ScriptOnRun(); return true;
-    case IDC_SCRIPT_STEP: ScriptOnStep(); return true;
-    case IDC_SCRIPT_CLOSE: ScriptOnClose(); return true;
-    default: return false;
-    }
+    ScriptHostFocusEntry();
 }
 
 // A run that finds no selection starts over: line 0, calculator and tests reset. The line
@@ -217,36 +204,40 @@ static int StartFreshRun(ScriptRunner *r)
     return 0;
 }
 
-// Runs the line at current and moves the selection on; returns SCRIPT_TICK_*.
-static int RunDueLine(ScriptRunner *r, int current, int count)
+// Runs the line at current, moves the selection on and stops a continuous run the line
+// ended: the same Running -> Idle as a click on Stop.
+static ScriptOutcome RunDueLine(ScriptRunner *r, int current, int count)
 {
     ScriptEndReplyWait();
     r->dueNow = false;
-    ScriptLineOutcome out = ExecuteScriptLine(&current, count);
+    ScriptOutcome out = {true, current, SCRIPT_GOES_ON, ScriptTestResult()};
+    int stop = ExecuteScriptLine(&current, count);
     int next = current + 1;
     ScriptHostListSelect(next < count ? next : -1);
-    bool finished = next >= count || out.error;
-    // A line that paused the run has already asked for the stop: never ask twice.
-    if (r->state == Running && finished && !out.pause) ShellPostCommand(IDC_SCRIPT_RUN, 0);
+    if (stop != SCRIPT_STOP_SEND_FAILED && next >= count) stop = SCRIPT_STOP_END;
+    out.stop = stop;
+    out.test = r->lastTest;
+    if (r->state == Running && stop != SCRIPT_GOES_ON) ScriptOnRun();
     if (r->state == StepRequested) r->state = Idle;
-    return out.error ? SCRIPT_TICK_SEND_FAILED : SCRIPT_TICK_LINE;
+    return out;
 }
 
 // No line waits longer than #slow's delay and the longest pause or reply time. A deadline
 // further ahead than that was set long ago: by the fresh run a Step began (a step sets none),
 // or by a run stopped weeks before. Read as a signed difference, such a time would otherwise
 // lie up to 24.8 days in the future, and Run would do nothing for that long.
-enum { LONGEST_LINE_WAIT_MS = 500 + 500 * 1000 };
+enum { LONGEST_LINE_WAIT_MS = SCRIPT_SLOW_DELAY_MS + SCRIPT_MAX_WAIT_S * 1000 };
 
 static bool LineDue(const ScriptRunner *r, uint32_t now)
 {
     return TickReached(now, r->nextActionTime) || TickSince(r->nextActionTime, now) > LONGEST_LINE_WAIT_MS;
 }
 
-int ScriptTick()
+ScriptOutcome ScriptTick()
 {
     ScriptRunner *r = &g_scriptRunner;
-    if (r->state != Running && r->state != StepRequested) return SCRIPT_TICK_NOTHING;
+    ScriptOutcome nothing = {false, -1, SCRIPT_GOES_ON, ScriptTestResult()};
+    if (r->state != Running && r->state != StepRequested) return nothing;
     int current = ScriptHostListSelection();
     if (current < 0) current = StartFreshRun(r);
     int count = ScriptHostListCount();
@@ -254,7 +245,19 @@ int ScriptTick()
     if (r->state == StepRequested || r->dueNow || LineDue(r, now))
         return RunDueLine(r, current, count);
     ScriptWatchReply(now);
-    return SCRIPT_TICK_NOTHING;
+    return nothing;
+}
+
+ScriptOutcome ScriptPumpStep()
+{
+    bool linkLost = false;
+    if (g_connection.connected && g_connection.pollEnabled) {
+        ReplyPoll();
+        linkLost = ReplyPollLinkLost();
+    }
+    ScriptOutcome out = ScriptTick();
+    if (linkLost) out.stop = SCRIPT_STOP_LINK_LOST;
+    return out;
 }
 
 void ScriptWatchReply(uint32_t now)

@@ -17,9 +17,28 @@ enum ScriptState : int32_t {
 enum {
     SCRIPT_PATH_SIZE = 260,     // scriptPath, terminator included
     SCRIPT_LINE_SIZE = 2048,    // a file with a line of this length or more is refused
-    SCRIPT_REGISTERS = 100,     // resultRegisters, numbered 1 .. 100
+    SCRIPT_REGISTERS = 100,     // "=[n": registers numbered 1 .. 100, which all read as 0
+    SCRIPT_FAST_DELAY_MS = 50,  // the line delays of #fast, #normal (the start-up value), #slow
     SCRIPT_DEFAULT_DELAY_MS = 250,
+    SCRIPT_SLOW_DELAY_MS = 500,
     REPLY_GRACE_MS = 250,       // a reply wait ends this long after the last reply text
+};
+
+// What a limit test ("=test,hi" and the others) came to.
+enum ScriptTestVerdict {
+    SCRIPT_TEST_NONE = 0,  // the line was no limit test
+    SCRIPT_TEST_PASSED,
+    SCRIPT_TEST_FAILED,
+    SCRIPT_TEST_NOTHING,   // written as one ("=TEST,hi", "=test,high") but tests nothing
+};
+
+// One limit test: its word ("hi", "lo", "out", "in"), the value X it compared and the limits it
+// compared it with: Y is hi's upper and lo's lower limit, and in's and out's band runs from Y
+// to Z. The limit a one-sided test has not is infinite.
+struct ScriptTestResult {
+    int verdict;  // ScriptTestVerdict
+    char word[4];
+    double value, lo, hi;
 };
 
 struct ScriptRunner {
@@ -33,13 +52,10 @@ struct ScriptRunner {
     uint32_t replySeenAt;       // tick count at which it first came
     // Calculator and tests
     double stackX, stackY, stackZ, stackT;
-    double resultRegisters[SCRIPT_REGISTERS];  // nothing stores into them: they read as 0
     int32_t failCount;          // failed tests since the fresh run or the last "cleartest"
     bool stopOnFail;
-    // The last test that failed since the fresh run, for whoever says why: its word ("hi",
-    // "lo", "out", "in"; empty while none has failed) and the X, Y and Z it compared.
-    char failedWord[4];
-    double failedX, failedY, failedZ;
+    ScriptTestResult lastTest;    // the limit test of the line last run (NONE when it had none)
+    ScriptTestResult failedTest;  // the last test that failed since the fresh run (NONE while none)
     // Totals since the fresh run, for callers that report an outcome (the headless runner):
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;
@@ -54,27 +70,46 @@ extern ScriptRunner g_scriptRunner;
 // Start-up values: everything zero, NoScript, lineDelayMs 250.
 void ScriptRunnerInit(ScriptRunner *r);
 
-// Outcome of ExecuteScriptLine.
-struct ScriptLineOutcome {
-    bool error;  // an instrument command could not be sent
-    bool pause;  // the line itself posted IDC_SCRIPT_RUN to pause the run
+// Why a run stops after a line, or goes on. A stop of a continuous run takes effect at the end
+// of the tick that ran the line, as a click on Stop would: Running becomes Idle, the buttons
+// follow. A step ends in Idle whatever the line came to.
+enum ScriptStop {
+    SCRIPT_GOES_ON = 0,
+    SCRIPT_STOP_WAIT,         // "#wait" paused a continuous run; Run goes on with the next line
+    SCRIPT_STOP_TEST_FAILED,  // a failed test under "=stop,onfail" paused a continuous run
+    SCRIPT_STOP_END,          // the last line ran (outranks a pause on that line)
+    SCRIPT_STOP_SEND_FAILED,  // an instrument command could not be sent (outranks the end)
+    SCRIPT_STOP_LINK_LOST,    // the reply poll found the link lost (ScriptPumpStep only; the
+                              // runner's state is left as it is: the front end disconnects)
+};
+
+// What a tick, or a pump step, came to.
+struct ScriptOutcome {
+    bool ran;               // a line ran
+    int line;               // its list index; -1 when none ran
+    int stop;               // ScriptStop
+    ScriptTestResult test;  // the line's limit test; verdict SCRIPT_TEST_NONE when it had none
 };
 
 // Runs the list line *current (of count lines) of g_scriptRunner: commands, directives,
 // calculator lines and remarks; advances *current by one when a query consumes the
 // "#reply" line after it; paces the line when the state is Running. An index outside the
-// list runs as an empty remark.
-ScriptLineOutcome ExecuteScriptLine(int *current, int count);
+// list runs as an empty remark. Returns SCRIPT_GOES_ON, SCRIPT_STOP_WAIT,
+// SCRIPT_STOP_TEST_FAILED (pauses only while Running) or SCRIPT_STOP_SEND_FAILED.
+int ExecuteScriptLine(int *current, int count);
 
 // Writes the results window to fileName ("print"): CRs removed, LF written as CR LF, the
 // file created or truncated. Returns false (nothing reported) when it cannot be written.
 bool ScriptPrintResults(const char *fileName);
 
-// Outcome of ScriptTick, for callers that track failures (the window program ignores it).
-enum { SCRIPT_TICK_NOTHING = 0, SCRIPT_TICK_LINE = 1, SCRIPT_TICK_SEND_FAILED = 2 };
-// One timer tick: runs at most one line when Running and due, or when StepRequested.
-// Returns SCRIPT_TICK_*.
-int ScriptTick();
+// One timer tick: runs at most one line when Running and due, or when StepRequested, and
+// applies its stop (see ScriptStop). Returns what happened.
+ScriptOutcome ScriptTick();
+
+// What every front end does on each timer tick: reads the replies while the link is
+// connected and polled (ReplyPoll), then ScriptTick. A reply poll that found the link lost
+// makes the stop SCRIPT_STOP_LINK_LOST, whatever the line came to.
+ScriptOutcome ScriptPumpStep();
 
 // While a reply wait is armed and its line not yet due: reply text that came since the last
 // look (ReceivedCharCount > 0) moves the deadline to 250 ms after now. ScriptTick calls it;
@@ -107,15 +142,13 @@ bool LoadScriptList(const char *path, bool reset);
 // in list order; empty when the file cannot be read.
 std::vector<int> ScriptListLineNumbers(const char *path);
 
-// Command handlers; the glue calls them for the WM_COMMAND ids.
-// IDM_SCRIPT: ignored while Running/StepRequested or not connected; otherwise choose,
-// test, switch the layout, and load the list or post CMD_FOCUS_COMMAND_LINE.
+// The script pane's commands.
+// Script on the menu: ignored while Running/StepRequested or not connected; otherwise choose,
+// test, switch the layout, and load the list; then ScriptHostFocusEntry.
 void ScriptOnMenuScript();
-// IDC_SCRIPT_RUN: Running <-> Idle (ignored without a script), then UpdateScriptButtons.
+// Run/Stop: Running <-> Idle (ignored without a script), then UpdateScriptButtons.
 void ScriptOnRun();
-// IDC_SCRIPT_STEP: Idle becomes StepRequested; otherwise nothing.
+// Step: Idle becomes StepRequested; otherwise nothing.
 void ScriptOnStep();
-// IDC_SCRIPT_CLOSE: NoScript, console layout, CMD_FOCUS_COMMAND_LINE posted.
+// Close: NoScript, console layout, ScriptHostFocusEntry.
 void ScriptOnClose();
-// Routes the four ids above; returns true when id was one of them.
-bool ScriptHandleCommand(int id);

@@ -35,6 +35,10 @@ void ScriptHostEnableStepClose(bool enable);
 // The main window's layout switch: script pane shown exactly when state is not NoScript.
 void ScriptHostSwitchLayout(int32_t state);
 
+// Gives the keyboard to the entry line, or to the script list while the script pane hides
+// the line; the window does so once the current command is done.
+void ScriptHostFocusEntry();
+
 // Milliseconds since the system started; wraps after about 49.7 days.
 uint32_t ScriptHostTickCount();
 

@@ -40,12 +40,11 @@ const char *ScriptArgument(const char *line)
 
 int32_t ParseWaitSeconds(const char *line)
 {
-    enum { MAX_WAIT_SECONDS = 500 };
     const char *arg = ScriptArgument(line);
     if (!arg) return 1000;
     long seconds = TextToInt(arg);
     if (seconds <= 0) return 1000;
-    if (seconds > MAX_WAIT_SECONDS) seconds = MAX_WAIT_SECONDS;
+    if (seconds > SCRIPT_MAX_WAIT_S) seconds = SCRIPT_MAX_WAIT_S;
     return (int32_t)(seconds * 1000);
 }
 

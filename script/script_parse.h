@@ -40,8 +40,9 @@ ScriptDirective MatchScriptDirective(const char *line);
 // The text after the first comma of the whole line, or null when there is no comma.
 const char *ScriptArgument(const char *line);
 
+enum { SCRIPT_MAX_WAIT_S = 500 };  // the longest pause or reply time a line can ask for
 // Milliseconds of a pause/reply/"#reply" line: 1000 without a comma or for a value <= 0
-// after it, else the value (at most 500) times 1000.
+// after it, else the value (at most SCRIPT_MAX_WAIT_S) times 1000.
 int32_t ParseWaitSeconds(const char *line);
 
 // A command line is a query when the line's last character is '?'.

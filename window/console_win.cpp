@@ -11,6 +11,7 @@
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/info_panel_win.h"
+#include "app/shell.h"
 #include "common/texttab.h"
 #include "common/textutil_win.h"
 #include "link/connect.h"
@@ -141,12 +142,6 @@ static void Disconnect(HWND hwnd, LPARAM lParam)
     RefreshInfoPanel(hwnd);
 }
 
-static void ToggleConvertBinary(HWND hwnd)
-{
-    ConsoleHandlePosted(IDM_CONVERT_BINARY);
-    CheckMenuItem(GetMenu(hwnd), IDM_CONVERT_BINARY, MF_BYCOMMAND | (ConvertBinary ? MF_CHECKED : MF_UNCHECKED));
-}
-
 // The window's side of the upgrade command (upgrade/command.h): a script left running would
 // keep sending on the link the command uses.
 void UpgradePauseScript()
@@ -171,13 +166,13 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
     case CMD_HISTORY_FORWARD: ShowHistoryText(hwnd, false); break;
     case IDM_SAVE_TO_FILE: SaveResultsToFile(hwnd); break;
     case IDC_SEND: SendTypedCommand(hwnd); break;
-    case IDC_SCRIPT_RUN:
-    case IDC_SCRIPT_STEP:
-    case IDC_SCRIPT_CLOSE:
-    case IDM_SCRIPT: ScriptHandleCommand(id); break;
+    case IDC_SCRIPT_RUN: ScriptOnRun(); break;
+    case IDC_SCRIPT_STEP: ScriptOnStep(); break;
+    case IDC_SCRIPT_CLOSE: ScriptOnClose(); break;
+    case IDM_SCRIPT: ScriptOnMenuScript(); break;
     case IDM_CONNECTION: Connect(hwnd, lParam); break;
     case IDM_CLEAR_RESULTS:
-        ConsoleHandlePosted(id);
+        ShellClearResults();
         PostFocusCommandLine(hwnd);
         break;
     case IDM_UPGRADE_FIRMWARE:
@@ -185,7 +180,7 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
         PostFocusCommandLine(hwnd);
         break;
     case IDM_DISCONNECT: Disconnect(hwnd, lParam); break;
-    case IDM_CONVERT_BINARY: ToggleConvertBinary(hwnd); break;
+    case IDM_CONVERT_BINARY: SetConvertBinary(!ConvertBinary); break;
     default: return DefWindowProcA(hwnd, WM_COMMAND, wParam, lParam);
     }
     return 0;

@@ -237,11 +237,8 @@ static void OnGetMinMaxInfo(HWND, LPMINMAXINFO info)
     info->ptMinTrackSize.y = min.h;
 }
 
-static void OnTimer(HWND, UINT)
-{
-    if (g_connection.connected && g_connection.pollEnabled) ReplyPoll();
-    ScriptTick();
-}
+// A lost link needs nothing here: the reply poll has already posted the disconnect.
+static void OnTimer(HWND, UINT) { ScriptPumpStep(); }
 
 static void OnDestroy(HWND hwnd)
 {
@@ -392,15 +389,25 @@ std::string ShellResultsText()
     return s_hwndMain ? EditBytesOf(MainChild(IDC_RESULTS)) : std::string();
 }
 
-void ShellPostCommand(int id, intptr_t lParam)
+void ShellShowConvertBinary(bool on)
 {
-    if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, (WPARAM)id, (LPARAM)lParam);
+    if (s_hwndMain)
+        CheckMenuItem(GetMenu(s_hwndMain), IDM_CONVERT_BINARY, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
 }
 
 // Posted, not sent: the poll that found the link lost finishes first.
-void ShellLinkLost() { ShellPostCommand(IDM_DISCONNECT, 1); }
+void ShellLinkLost()
+{
+    if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, IDM_DISCONNECT, 1);
+}
 
 UiOwner ScriptHostOwner() { return (UiOwner)s_hwndMain; }
+
+// Posted: the focus moves once the command or tick that asked for it is done.
+void ScriptHostFocusEntry()
+{
+    if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, CMD_FOCUS_COMMAND_LINE, 0);
+}
 
 static HWND ScriptList() { return MainChild(IDC_SCRIPT_LIST); }
 

@@ -1,7 +1,8 @@
 // The script runner driven tick by tick with a fake clock, the fake link and the fake
 // window seams: results text and wire bytes of every kind of line, reply waits and
-// timeouts, pacing, pauses and stops, the state table, and loading script files.
-// Posted commands are delivered between ticks, as the main window's queue would.
+// timeouts, pacing, pauses and stops (and why each one came), the state table, and loading
+// script files. Every tick goes through the pump, as the window's timer and the headless
+// runner drive it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,7 +19,7 @@
 #include "fakelink.h"
 #include "fakescripthost.h"
 #include "fakeui.h"
-#include "res/resource.h"
+#include "script/rpn.h"
 #include "script/script.h"
 
 static const char TIMEOUT_TEXT[] = "TIMEOUT\r\n";
@@ -26,7 +27,7 @@ static const char INVALID_PRINT[] = "!!Invalid file location in script!!";
 
 class ScriptRunnerTest : public ::testing::Test {
 protected:
-    std::vector<int> delivered;  // every posted command, in delivery order
+    std::vector<int> stops;  // why each tick that stopped a continuous run stopped it
     std::vector<uint32_t> lineTimes;  // ticks at which a line ran
     std::function<void(uint32_t)> beforeTick;  // the instrument's side of a tick
     std::string dir;
@@ -40,6 +41,7 @@ protected:
         ScriptRunnerInit(&g_scriptRunner);
         g_connection.connected = 1;
         g_connection.isOpen = 1;
+        g_connection.pollEnabled = 1;
         ConvertBinary = true;
         ReceivedCharCount = 0;
     }
@@ -58,26 +60,16 @@ protected:
         g_scriptRunner.state = Idle;
     }
 
-    void Deliver()
-    {
-        decltype(g_ui.posted) posted;
-        posted.swap(g_ui.posted);
-        for (const auto &p : posted) {
-            delivered.push_back(p.first);
-            if (!ScriptHandleCommand(p.first)) ConsoleHandlePosted(p.first);
-        }
-    }
-
-    // One WM_TIMER: the reply poll, then the script tick; then the queued commands.
-    int Tick(uint32_t now)
+    // One timer tick through the pump.
+    ScriptOutcome Tick(uint32_t now)
     {
         g_host.now = now;
         if (beforeTick) beforeTick(now);
-        ReplyPoll();
-        int result = ScriptTick();
-        if (result != SCRIPT_TICK_NOTHING) lineTimes.push_back(now);
-        Deliver();
-        return result;
+        bool wasRunning = g_scriptRunner.state == Running;
+        ScriptOutcome out = ScriptPumpStep();
+        if (out.ran) lineTimes.push_back(now);
+        if (wasRunning && g_scriptRunner.state == Idle) stops.push_back(out.stop);
+        return out;
     }
 
     // Clicks Run at start and ticks every millisecond until the run has stopped or paused.
@@ -88,17 +80,10 @@ protected:
     }
 
     // Step: one line on the next tick.
-    int StepAt(uint32_t now)
+    ScriptOutcome StepAt(uint32_t now)
     {
         ScriptOnStep();
         return Tick(now);
-    }
-
-    int Count(int id) const
-    {
-        int n = 0;
-        for (int d : delivered) n += d == id;
-        return n;
     }
 
     std::string TempDir()
@@ -143,7 +128,7 @@ TEST_F(ScriptRunnerTest, CommandsEchoSendAndEndTheRun)
     EXPECT_EQ((std::vector<uint32_t>{0x90000000u, 0x900000FAu, 0x900001F4u, 0x900002EEu}), lineTimes);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(-1, g_host.selection);
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(std::vector<int>{SCRIPT_STOP_END}, stops);
     EXPECT_EQ("Run", g_host.runCaption);
     EXPECT_TRUE(g_host.stepCloseEnabled);
     EXPECT_FALSE(g_scriptRunner.awaitingReply);  // "MEAS? X" is not a query
@@ -248,14 +233,19 @@ TEST_F(ScriptRunnerTest, QueryAsLastLineStopsAtOnceAndTimesOutInTheNextFreshRun)
 TEST_F(ScriptRunnerTest, SteppingPastAQueryTimesOutWithoutWaiting)
 {
     Load({"\"*IDN?", "\"X"});
-    EXPECT_EQ(SCRIPT_TICK_LINE, StepAt(1000));
+    ScriptOutcome first = StepAt(1000);
+    EXPECT_TRUE(first.ran);
+    EXPECT_EQ(0, first.line);
+    EXPECT_EQ(SCRIPT_GOES_ON, first.stop);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);
-    EXPECT_EQ(SCRIPT_TICK_NOTHING, Tick(1001));  // Idle: nothing runs
-    EXPECT_EQ(SCRIPT_TICK_LINE, StepAt(1002));   // no deadline in step mode
+    EXPECT_FALSE(Tick(1001).ran);  // Idle: nothing runs
+    ScriptOutcome second = StepAt(1002);  // no deadline in step mode
+    EXPECT_EQ(1, second.line);
+    EXPECT_EQ(SCRIPT_STOP_END, second.stop);
     EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
     EXPECT_EQ(1, g_scriptRunner.timeoutsTotal);  // what the runner's exit code counts
-    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(stops.empty());
 }
 
 TEST_F(ScriptRunnerTest, FailedSendReportsAndStopsTheRun)
@@ -266,13 +256,13 @@ TEST_F(ScriptRunnerTest, FailedSendReportsAndStopsTheRun)
     EXPECT_EQ("> AERROR SENDING THIS COMMAND\r\n", g_ui.results);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);  // Run continues with B
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(std::vector<int>{SCRIPT_STOP_SEND_FAILED}, stops);
     EXPECT_EQ(1, g_scriptRunner.sendFailuresTotal);
     EXPECT_TRUE(g_ui.messages.empty());
 
     // A step with a failed send just ends in Idle on the next line.
     Load({"\"A", "\"B"});
-    EXPECT_EQ(SCRIPT_TICK_SEND_FAILED, StepAt(2000));
+    EXPECT_EQ(SCRIPT_STOP_SEND_FAILED, StepAt(2000).stop);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);
 }
@@ -323,7 +313,7 @@ TEST_F(ScriptRunnerTest, WaitPausesARunButNotAStep)
     EXPECT_EQ(std::string(AppTextTable[63]) + "\r\n", g_ui.results);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(std::vector<int>{SCRIPT_STOP_WAIT}, stops);
 
     // Run continues from the selection; the last line's wait asks for the only stop.
     g_scriptRunner.stackX = 42;
@@ -332,16 +322,16 @@ TEST_F(ScriptRunnerTest, WaitPausesARunButNotAStep)
     EXPECT_EQ(42, g_scriptRunner.stackX);  // no fresh run
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(-1, g_host.selection);
-    EXPECT_EQ(2, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ((std::vector<int>{SCRIPT_STOP_WAIT, SCRIPT_STOP_END}), stops);
 
     g_ui.results.clear();
-    delivered.clear();
+    stops.clear();
     Load({"#WAIT", "\"A"});
     StepAt(9000);
     EXPECT_EQ(std::string(AppTextTable[63]) + "\r\n", g_ui.results);
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(1, g_host.selection);
-    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(stops.empty());
 }
 
 TEST_F(ScriptRunnerTest, EchoTimeBeepAndClear)
@@ -352,7 +342,7 @@ TEST_F(ScriptRunnerTest, EchoTimeBeepAndClear)
     for (uint32_t t = 1; g_host.selection != -1 || t == 1; t++) StepAt(t);
     EXPECT_EQ("after\r\n", g_ui.results);
     EXPECT_EQ(1, g_host.beeps);
-    EXPECT_EQ(1, Count(IDM_CLEAR_RESULTS));
+    EXPECT_EQ(1, g_host.focusEntries);  // as the menu's Clear Results
 
     g_ui.results.clear();
     Load({"#echo,hello, world", "#ECHO", "#time"});
@@ -362,7 +352,7 @@ TEST_F(ScriptRunnerTest, EchoTimeBeepAndClear)
 
 TEST_F(ScriptRunnerTest, BinconSetsOrTogglesTheOption)
 {
-    static const struct { const char *line; bool before, after; int posts; } cases[] = {
+    static const struct { const char *line; bool before, after; int shown; } cases[] = {
         {"#bincon", true, false, 1},     {"#bincon", false, true, 1},
         {"#bincon,ON", false, true, 1},  {"#bincon,on", true, true, 1},
         {"#bincon,off", true, false, 1}, {"#bincon,of", false, false, 1},
@@ -371,12 +361,13 @@ TEST_F(ScriptRunnerTest, BinconSetsOrTogglesTheOption)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.line) + (c.before ? " from on" : " from off"));
-        delivered.clear();
+        g_ui.convertBinaryShown.clear();
         ConvertBinary = c.before;
         Load({c.line});
         StepAt(1);
         EXPECT_EQ(c.after, ConvertBinary);
-        EXPECT_EQ(c.posts, Count(IDM_CONVERT_BINARY));
+        // The menu's check mark is told the new value.
+        EXPECT_EQ(c.shown ? std::vector<bool>{c.after} : std::vector<bool>{}, g_ui.convertBinaryShown);
     }
 }
 
@@ -463,18 +454,18 @@ TEST_F(ScriptRunnerTest, FailedTestUnderStopOnFailPausesOnThatLine)
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(4, g_host.selection);
     EXPECT_EQ("", g_fake.sent);
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(std::vector<int>{SCRIPT_STOP_TEST_FAILED}, stops);
 
     // failCount stays: the command runs, then the next '=' line pauses again.
     RunFrom(5000);
     EXPECT_EQ("A\n", g_fake.sent);
     EXPECT_EQ(6, g_host.selection);
-    EXPECT_EQ(2, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(2u, stops.size());
 
     // "cleartest" does not pause; the run then ends normally.
     RunFrom(9000);
     EXPECT_EQ(-1, g_host.selection);
-    EXPECT_EQ(3, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ((std::vector<int>{SCRIPT_STOP_TEST_FAILED, SCRIPT_STOP_TEST_FAILED, SCRIPT_STOP_END}), stops);
     EXPECT_EQ(0, g_scriptRunner.failCount);
     EXPECT_EQ(1, g_scriptRunner.testsFailedTotal);
 }
@@ -483,14 +474,14 @@ TEST_F(ScriptRunnerTest, FailingLastLineStopsOnceAndStepsDoNotPost)
 {
     Load({"=stop,onfail", "=2", "=1", "=test,lo"});
     RunFrom(1000);
-    EXPECT_EQ(1, Count(IDC_SCRIPT_RUN));
+    EXPECT_EQ(std::vector<int>{SCRIPT_STOP_END}, stops);  // the end outranks the pause
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ(-1, g_host.selection);
 
-    delivered.clear();
+    stops.clear();
     Load({"=stop,onfail", "=2", "=1", "=test,lo", "=3"});
     for (uint32_t t = 1; t <= 5; t++) StepAt(t);
-    EXPECT_TRUE(delivered.empty());
+    EXPECT_TRUE(stops.empty());
     EXPECT_EQ(3, g_scriptRunner.stackX);  // a step still runs the line that fails the check
 }
 
@@ -536,6 +527,35 @@ TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
     EXPECT_EQ("", g_ui.results);
 }
 
+// Each line's outcome carries its own limit test, for the report (the limits it compared are
+// checked through the stop-on-fail text).
+TEST_F(ScriptRunnerTest, OutcomeCarriesTheLinesLimitTest)
+{
+    Load({"=1", "=2", "=test,hi", "=TEST,hi", "=test,lo", "=3", "=test,out"});
+    std::vector<ScriptTestResult> tests;
+    for (uint32_t t = 1; t <= 7; t++) tests.push_back(StepAt(t).test);
+    const int verdicts[] = {SCRIPT_TEST_NONE, SCRIPT_TEST_NONE, SCRIPT_TEST_FAILED, SCRIPT_TEST_NOTHING,
+                            SCRIPT_TEST_PASSED, SCRIPT_TEST_NONE, SCRIPT_TEST_FAILED};
+    for (int i = 0; i < 7; i++) EXPECT_EQ(verdicts[i], tests[i].verdict) << "line " << i;
+    EXPECT_EQ("value 3 outside the band 2 to 1", RpnFailureText(tests[6]));
+}
+
+// A read error in the reply poll is the link lost: the pump says so, whatever the line came
+// to, and leaves the run to the front end (the window disconnects, the headless runner ends).
+TEST_F(ScriptRunnerTest, PumpReportsALostLink)
+{
+    Load({";a", ";b"});
+    ScriptOnRun();
+    g_fake.readError = 1;
+    ScriptOutcome out = Tick(1000);
+    EXPECT_TRUE(out.ran);
+    EXPECT_EQ(SCRIPT_STOP_LINK_LOST, out.stop);
+    EXPECT_EQ(Running, g_scriptRunner.state);
+    g_fake.readError = 0;
+    EXPECT_EQ(SCRIPT_GOES_ON, Tick(1001).stop);
+    EXPECT_EQ(SCRIPT_STOP_END, Tick(1250).stop);
+}
+
 TEST_F(ScriptRunnerTest, StepOnLastLineThenFreshRun)
 {
     Load({"=1", "=2"});
@@ -577,28 +597,26 @@ TEST_F(ScriptRunnerTest, ButtonStateTable)
     EXPECT_EQ(NoScript, g_scriptRunner.state);
 
     Load({";a", ";b"});
-    EXPECT_TRUE(ScriptHandleCommand(IDC_SCRIPT_RUN));
+    ScriptOnRun();
     EXPECT_EQ(Running, g_scriptRunner.state);
     EXPECT_EQ("Stop", g_host.runCaption);
     EXPECT_FALSE(g_host.stepCloseEnabled);
-    ScriptHandleCommand(IDC_SCRIPT_STEP);  // ignored while running
+    ScriptOnStep();  // ignored while running
     EXPECT_EQ(Running, g_scriptRunner.state);
-    ScriptHandleCommand(IDC_SCRIPT_RUN);
+    ScriptOnRun();
     EXPECT_EQ(Idle, g_scriptRunner.state);
     EXPECT_EQ("Run", g_host.runCaption);
     EXPECT_TRUE(g_host.stepCloseEnabled);
-    ScriptHandleCommand(IDC_SCRIPT_STEP);
+    ScriptOnStep();
     EXPECT_EQ(StepRequested, g_scriptRunner.state);
-    ScriptHandleCommand(IDC_SCRIPT_STEP);
+    ScriptOnStep();
     EXPECT_EQ(StepRequested, g_scriptRunner.state);
     Tick(1);
     EXPECT_EQ(Idle, g_scriptRunner.state);
-    EXPECT_TRUE(ScriptHandleCommand(IDC_SCRIPT_CLOSE));
+    ScriptOnClose();
     EXPECT_EQ(NoScript, g_scriptRunner.state);
     EXPECT_EQ((std::vector<int32_t>{NoScript}), g_host.layouts);
-    Deliver();
-    EXPECT_EQ(1, Count(CMD_FOCUS_COMMAND_LINE));
-    EXPECT_FALSE(ScriptHandleCommand(IDC_SEND));
+    EXPECT_EQ(1, g_host.focusEntries);
 }
 
 TEST_F(ScriptRunnerTest, MenuScriptIgnoredWhileBusyOrDisconnected)
@@ -607,15 +625,15 @@ TEST_F(ScriptRunnerTest, MenuScriptIgnoredWhileBusyOrDisconnected)
     g_host.choosePath = WriteFile("s.txt", "\"A\r\n");
     for (ScriptState busy : {Running, StepRequested}) {
         g_scriptRunner.state = busy;
-        ScriptHandleCommand(IDM_SCRIPT);
+        ScriptOnMenuScript();
         EXPECT_EQ(busy, g_scriptRunner.state);
     }
     g_scriptRunner.state = NoScript;
     g_connection.connected = 0;
-    ScriptHandleCommand(IDM_SCRIPT);
+    ScriptOnMenuScript();
     EXPECT_EQ(0, g_host.chooseCalls);
     EXPECT_TRUE(g_host.layouts.empty());
-    EXPECT_TRUE(g_ui.posted.empty());
+    EXPECT_EQ(0, g_host.focusEntries);
 }
 
 TEST_F(ScriptRunnerTest, MenuScriptLoadsCancelsAndRejects)
@@ -624,8 +642,7 @@ TEST_F(ScriptRunnerTest, MenuScriptLoadsCancelsAndRejects)
     ScriptOnMenuScript();
     EXPECT_EQ(NoScript, g_scriptRunner.state);
     EXPECT_EQ((std::vector<int32_t>{NoScript}), g_host.layouts);
-    Deliver();
-    EXPECT_EQ(1, Count(CMD_FOCUS_COMMAND_LINE));
+    EXPECT_EQ(1, g_host.focusEntries);
 
     // A script loads: Idle, script layout, nothing selected, path kept.
     g_host.chooseResult = true;

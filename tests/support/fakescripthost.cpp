@@ -11,6 +11,8 @@ void FakeScriptHostReset() { g_host = FakeScriptHost(); }
 
 UiOwner ScriptHostOwner() { return nullptr; }
 
+void ScriptHostFocusEntry() { g_host.focusEntries++; }
+
 int ScriptHostListCount() { return (int)g_host.lines.size(); }
 
 size_t ScriptHostListText(int index, char *buf, size_t cap)

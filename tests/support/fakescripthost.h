@@ -17,6 +17,7 @@ struct FakeScriptHost {
     bool stepCloseEnabled = true;
     std::vector<int32_t> layouts;     // states handed to the layout switch, in order
     int beeps = 0;
+    int focusEntries = 0;             // ScriptHostFocusEntry calls
     int chooseCalls = 0;
     bool chooseResult = false;        // what ChooseScriptFile returns ...
     std::string choosePath;           // ... with this path when true

@@ -26,5 +26,5 @@ void ShellAppendResults(const char *text) { g_ui.results += text; }
 void ShellAppendNotice(const char *text) { g_ui.results += text; }
 void ShellClearResults() { g_ui.results.clear(); }
 std::string ShellResultsText() { return g_ui.results; }
-void ShellPostCommand(int id, intptr_t lParam) { g_ui.posted.push_back({id, lParam}); }
+void ShellShowConvertBinary(bool on) { g_ui.convertBinaryShown.push_back(on); }
 void ShellLinkLost() { g_ui.linksLost++; }

@@ -16,8 +16,8 @@ struct FakeUi {
     int answer = 1;                      // UiAnswer returned by every UiMessage
     int waits = 0;                       // wait cursors currently shown
     std::string results;                 // text appended to the results window
-    std::vector<std::pair<int, intptr_t>> posted;  // commands posted to the main window
     int linksLost = 0;                   // ShellLinkLost calls
+    std::vector<bool> convertBinaryShown;  // every ShellShowConvertBinary, in order
 };
 
 extern FakeUi g_ui;
