@@ -108,6 +108,8 @@ struct RunMessage {
 };
 RunMessage RunLastMessage();
 void RunForgetMessage();
+// A message's text as UiMessage shows it on standard error: line breaks become blanks.
+std::string RunOneLine(const char *text);
 
 // Commands the core posted through ShellPostCommand, oldest first.
 struct RunPosted {
