@@ -32,22 +32,23 @@ struct UpgradeCommand {
     UpgradeOutcome outcome;     // why the command ends, should it end at the latest message
 };
 
-// Keeps why the command would end here: message (as the user was shown it) and, for a
-// question, answer. Returns answer, so that it can stand round the UiMessage call it notes.
-static int UpgradeNote(UpgradeCommand *c, UpgradeRefusal why, const char *message, int answer = UI_ANSWER_OK)
+// Keeps why the command would end here: message, as the user was shown it, and for a
+// question the answer it got.
+static void UpgradeNote(UpgradeCommand *c, UpgradeRefusal why, const char *message, int answer)
 {
     c->outcome.refusal = why;
     c->outcome.message = message;
     c->outcome.answer = answer;
+}
+
+// A question's answer, noted as the reason when it is No or Cancel. Returns answer.
+static int UpgradeNoteAnswer(UpgradeCommand *c, const char *question, int answer)
+{
+    bool declined = answer == UI_ANSWER_NO || answer == UI_ANSWER_CANCEL;
+    UpgradeNote(c, declined ? UPGRADE_REFUSED_DECLINED : UPGRADE_REFUSED_CHECK, question, answer);
     return answer;
 }
 
-// A question's answer, noted as the reason when it is No or Cancel.
-static int UpgradeNoteAnswer(UpgradeCommand *c, const char *message, int answer)
-{
-    bool declined = answer == UI_ANSWER_NO || answer == UI_ANSWER_CANCEL;
-    return UpgradeNote(c, declined ? UPGRADE_REFUSED_DECLINED : UPGRADE_REFUSED_CHECK, message, answer);
-}
 
 // The identification the checks go by: the instrument's own, or when it waits in its boot
 // loader, the one it gave before its failed upgrade.
@@ -76,17 +77,19 @@ struct PollSuspension {
 static bool UpgradeRefuseLan(UpgradeCommand *c)
 {
     if (g_connection.interfaceKind != IFACE_LAN || g_connection.modelCode != MODEL_QVN73) return false;
-    static const char text[] = "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection";
-    UpgradeNote(c, UPGRADE_REFUSED_CHECK, text, UiMessage(c->owner, text, AppTextTable[0], UI_ICON_INFO, UI_OK));
+    static const char UPGRADE_SERIAL_ONLY[] =
+        "QVN7300 and QVNN7386 instruments can only upgrade firmware using a serial connection";
+    UiMessage(c->owner, UPGRADE_SERIAL_ONLY, AppTextTable[0], UI_ICON_INFO, UI_OK);
+    UpgradeNote(c, UPGRADE_REFUSED_CHECK, UPGRADE_SERIAL_ONLY, UI_ANSWER_OK);
     return true;
 }
 
 enum RecoveryOffer { RECOVERY_NONE, RECOVERY_ACCEPTED, RECOVERY_DECLINED };
 
-// Before the identification, when a failed upgrade on this link left an instrument in its boot loader: that
-// instrument answering "*IDN?" no longer waits there, and its record is forgotten (another
-// one's answer leaves the record for when it comes back); a link on which the boot loader
-// accepts its initialise command is offered the same file again.
+// Before the identification, when a failed upgrade on this link left an instrument in its boot
+// loader: that instrument answering "*IDN?" no longer waits there, and its record is forgotten
+// (another one's answer leaves the record for when it comes back); a link on which the boot
+// loader accepts its initialise command is offered the same file again.
 // Anything but that file is refused. Sets *identified to the identification's result when it
 // was tried. RECOVERY_NONE: the command goes on as usual.
 static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, int *identified)
@@ -110,11 +113,12 @@ static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, i
     g_connection.connected = 1;
     std::string question = RecoveryQuestion(&c->recovery);
     int answer = UiMessage(c->owner, question.c_str(), UPGRADE_CAPTION, UI_ICON_QUESTION, UI_YES_NO);
-    if (UpgradeNoteAnswer(c, question.c_str(), answer) != UI_ANSWER_YES) return RECOVERY_DECLINED;
+    UpgradeNoteAnswer(c, question.c_str(), answer);
+    if (answer != UI_ANSWER_YES) return RECOVERY_DECLINED;
     if (!RecoverySameFile(path, c->recovery.file)) {
         std::string other = RecoveryOtherFileText(&c->recovery);
-        UpgradeNote(c, UPGRADE_REFUSED_CHECK, other.c_str(),
-                    UiMessage(c->owner, other.c_str(), UPGRADE_CAPTION, UI_ICON_INFO, UI_OK));
+        UiMessage(c->owner, other.c_str(), UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
+        UpgradeNote(c, UPGRADE_REFUSED_CHECK, other.c_str(), UI_ANSWER_OK);
         return RECOVERY_DECLINED;
     }
     c->recovering = true;
@@ -122,8 +126,8 @@ static RecoveryOffer UpgradeOfferRecovery(UpgradeCommand *c, const char *path, i
     return RECOVERY_ACCEPTED;
 }
 
-// The first identification: true when the command may go on; sets c->detected when the instrument answered.
-// identified is the result of an identification already tried by the recovery offer, or -1.
+// The first identification: true when the command may go on; sets c->detected when the
+// instrument answered. identified is the result of an identification already tried by the recovery offer, or -1.
 static bool UpgradeDetect(UpgradeCommand *c, int identified)
 {
     if (identified >= 0) {
@@ -133,13 +137,15 @@ static bool UpgradeDetect(UpgradeCommand *c, int identified)
         c->detected = ConnectAndIdentify(c->owner, &g_connection, false);
     }
     if (c->detected) return !UpgradeRefuseLan(c);
-    static const char question[] = "No instrument was detected.\n\nDo you want to try and continue with the upgrade";
-    int answer = UiMessage(c->owner, question, AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO);
-    return UpgradeNoteAnswer(c, question, answer) == UI_ANSWER_YES;
+    static const char UPGRADE_NOT_DETECTED[] =
+        "No instrument was detected.\n\nDo you want to try and continue with the upgrade";
+    int answer = UiMessage(c->owner, UPGRADE_NOT_DETECTED, AppTextTable[0], UI_ICON_QUESTION, UI_YES_NO);
+    return UpgradeNoteAnswer(c, UPGRADE_NOT_DETECTED, answer) == UI_ANSWER_YES;
 }
 
-// Identifies once more, whatever the first identification gave, and stores the result in connected. When it fails after the
-// user chose to go on, the command reads no file; saying so beats ending without a word.
+// Identifies once more, whatever the first identification gave, and stores the result in
+// connected. When it fails after the user chose to go on, the command reads no file; saying so
+// beats ending without a word.
 // A link that could not even be opened has already been reported by ConnectAndIdentify.
 static bool UpgradeIdentifyAgain(UpgradeCommand *c, bool goOn)
 {
@@ -165,8 +171,9 @@ static int UpgradeReadFile(UpgradeCommand *c, const char *path)
         for (int s = 0; s < UPGRADE_SET_COUNT; s++) c->plan.comparison[s] = COMPARE_NONE;
         int count = ReadDirectHexFile(path, &c->table, &c->blocking);
         if (count < 0) {
-            static const char text[] = "Please choose the main hex file for the Instrument to upgrade";
-            UpgradeNote(c, UPGRADE_REFUSED_CHECK, text, UiMessage(c->owner, text, UPGRADE_CAPTION, UI_ICON_INFO, UI_OK));
+            static const char UPGRADE_NOT_MAIN_HEX[] = "Please choose the main hex file for the Instrument to upgrade";
+            UiMessage(c->owner, UPGRADE_NOT_MAIN_HEX, UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
+            UpgradeNote(c, UPGRADE_REFUSED_CHECK, UPGRADE_NOT_MAIN_HEX, UI_ANSWER_OK);
         }
         return count;
     }
@@ -186,7 +193,8 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
     if (c->recovering && differs) {
         // The same file, but it names another model than the instrument that was in the
         // boot loader: whatever was allowed then, nothing tells which instrument waits now.
-        UpgradeNote(c, UPGRADE_REFUSED_CHECK, text, UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK));
+        UiMessage(c->owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK);
+        UpgradeNote(c, UPGRADE_REFUSED_CHECK, text, UI_ANSWER_OK);
         return -1;
     }
     if (warn && !c->recovering && !ConfirmTargetModel(c->owner, text, differs)) {
@@ -196,8 +204,8 @@ static int UpgradeCheckTarget(UpgradeCommand *c)
     }
     VersionVerdict verdict = CheckFirmwareVersion(&c->plan, UpgradeVersionText(c));
     if (verdict.chosenSet < 0) {
-        UpgradeNote(c, UPGRADE_REFUSED_CHECK, verdict.message,
-                    UiMessage(c->owner, verdict.message, AppTextTable[0], verdict.icon, UI_OK));
+        UiMessage(c->owner, verdict.message, AppTextTable[0], verdict.icon, UI_OK);
+        UpgradeNote(c, UPGRADE_REFUSED_CHECK, verdict.message, UI_ANSWER_OK);
         return -1;
     }
     const char *warning = c->plan.warningText[verdict.chosenSet];
@@ -259,14 +267,15 @@ static bool UpgradeRun(UpgradeCommand *c, const char *path)
     }
     int count = UpgradeReadFile(c, path);
     if (count == 0) {
-        static const char text[] = "No valid load lines found in the upgrade descriptor file";
-        UpgradeNote(c, UPGRADE_REFUSED_CHECK, text, UiMessage(c->owner, text, UPGRADE_CAPTION, UI_ICON_INFO, UI_OK));
+        static const char UPGRADE_NO_LOAD_LINES[] = "No valid load lines found in the upgrade descriptor file";
+        UiMessage(c->owner, UPGRADE_NO_LOAD_LINES, UPGRADE_CAPTION, UI_ICON_INFO, UI_OK);
+        UpgradeNote(c, UPGRADE_REFUSED_CHECK, UPGRADE_NO_LOAD_LINES, UI_ANSWER_OK);
         return false;
     }
     if (count < 0) return false;
     if (count >= UPGRADE_MAX_ENTRIES) {
         // The one way out without a word, as before the checks were written.
-        UpgradeNote(c, UPGRADE_REFUSED_TOO_MANY_FILES, "");
+        UpgradeNote(c, UPGRADE_REFUSED_TOO_MANY_FILES, "", UI_ANSWER_OK);
         return false;
     }
     int set = UpgradeCheckTarget(c);
