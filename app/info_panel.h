@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/textrun.h"
 #include "link/link.h"
 
 // How a run is shown. The renderer applies each run's style explicitly: the panel's default
@@ -14,10 +15,7 @@
 // the bold of the run before it.)
 enum PanelStyle { PANEL_PLAIN, PANEL_BOLD, PANEL_WARNING };
 
-struct PanelRun {
-    int style;         // PanelStyle
-    std::string text;  // line ends are single LFs
-};
+using PanelRun = TextRun;  // style: PanelStyle
 
 // Facts of PanelFacts the instrument's texts may leave unknown: bits of PanelFacts::unknown.
 enum PanelFactBit {

@@ -62,7 +62,8 @@ static void RunOnce(HWND owner, const std::string &descriptor, const std::vector
     d.deadline = GetTickCount() + 900000;
     DWORD start = GetTickCount();
     bool ran = false;
-    WithDriver(&d, [&] { ran = RunFirmwareUpgradeFile(owner, descriptor.c_str()); });
+    WithDriver(&d, [&] { UpgradeResult r = RunFirmwareUpgradeFile(owner, descriptor.c_str()).result;
+        ran = r == UPGRADE_DONE || r == UPGRADE_FAILED; });
     double totalS = (GetTickCount() - start) / 1000.0;
     WireCounts after = Counts(lan);
     CloseLink(&g_connection);

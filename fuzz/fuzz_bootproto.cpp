@@ -10,7 +10,7 @@
 #include "fakelink.h"
 #include "fakeupgrade.h"
 #include "fuzz_common.h"
-#include "res/resource.h"
+#include "upgrade/notify.h"
 #include "upgrade/bootproto.h"
 
 namespace {
@@ -152,14 +152,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const LoadEntry &e : entries) unselectable |= plan.chosenEntries && e.exists && !SectorSelectCode(e.sector);
     if (unselectable) FUZZ_CHECK(erases == 0 && !succeeded);
 
-    FUZZ_CHECK(!g_fakeUpgrade.notes.empty() && g_fakeUpgrade.notes.back().code == UPN_FINISHED);
+    FUZZ_CHECK(!g_fakeUpgrade.notes.empty() && g_fakeUpgrade.notes.back().code == UPGRADE_NOTIFY_FINISHED);
     int lastProgress = -1;
     for (const FakeNote &n : g_fakeUpgrade.notes) {
-        if (n.code == UPN_PROGRESS) {
+        if (n.code == UPGRADE_NOTIFY_PROGRESS) {
             FUZZ_CHECK(n.param >= 0 && n.param <= 100);
             lastProgress = (int)n.param;
         }
-        if (n.code == UPN_STATUS || n.code == UPN_LOG) FUZZ_CHECK(n.text.size() < 320);
+        if (n.code == UPGRADE_NOTIFY_STATUS || n.code == UPGRADE_NOTIFY_LOG) FUZZ_CHECK(n.text.size() < 320);
     }
     if (succeeded) FUZZ_CHECK(lastProgress == 100);
     return 0;

@@ -85,9 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The proposal for the set that was being filled.
     int set = count == table.counts[1] && table.counts[1] > 0 ? 1 : 0;
     bool proposalBlocking = false;
-    std::string rtf = BuildProposedOperation(table.sets[set], table.counts[set], idnText, plan.targetModel,
-                                             &proposalBlocking);
-    CheckRtfBalanced(rtf);
+    CheckRtfBalanced(ProposalRichText(BuildProposedOperation(table.sets[set], table.counts[set], idnText,
+                                                             plan.targetModel, &proposalBlocking)));
     for (int i = 0; i < table.counts[set]; i++) {
         for (const char *p = table.sets[set][i].facts.name; *p; p++) FUZZ_CHECK(!(*p >= 'A' && *p <= 'Z'));
     }

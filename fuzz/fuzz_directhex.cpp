@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FakeUiReset();
     FakeUpgradeReset();
     bool blocking = false;
-    int first = ReadDirectHexFile(nullptr, path.c_str(), &table, &blocking);
+    int first = ReadDirectHexFile(path.c_str(), &table, &blocking);
     std::vector<std::string> lookups = g_fakeUpgrade.lookups;
     FakeUpgradeReset();
     for (size_t i = 0; i < lookups.size(); i++) {
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FakeUiReset();
     blocking = false;
-    int result = ReadDirectHexFile(nullptr, path.c_str(), &table, &blocking);
+    int result = ReadDirectHexFile(path.c_str(), &table, &blocking);
     FUZZ_CHECK(result == first);
 
     size_t sep = path.find_last_of("\\/");

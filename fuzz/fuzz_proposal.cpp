@@ -38,12 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memcpy(before, entries, sizeof entries);
 
     bool blocking = false;
-    std::string rtf = BuildProposedOperation(entries, count, idnText, targetModel, &blocking);
-    CheckRtfBalanced(rtf);
+    std::vector<TextRun> runs = BuildProposedOperation(entries, count, idnText, targetModel, &blocking);
+    CheckRtfBalanced(ProposalRichText(runs));
     std::string shown;  // a bare line end is no text in rich text
     for (const char *p = idnText; *p; p++)
         if (*p != '\r' && *p != '\n') shown += *p;
-    FUZZ_CHECK(ProposedOperationText(rtf.c_str()).find("Instrument: " + shown + "\n") != std::string::npos);
+    FUZZ_CHECK(ProposalPlainText(runs).find("Instrument: " + shown + "\n") != std::string::npos);
 
     int used = count > UPGRADE_MAX_ENTRIES ? UPGRADE_MAX_ENTRIES : count;
     const char *second = strchr(idnText, ',');

@@ -117,6 +117,8 @@ struct RunMessage {
 };
 RunMessage RunLastMessage();
 void RunForgetMessage();
+// A message's text as UiMessage shows it on standard error: line breaks become blanks.
+std::string RunOneLine(const char *text);
 
 // --- The forms other than a script run ----------------------------------------------------------
 // --identify, over the link the connect sequence identified (run_identify.cpp): prints what the

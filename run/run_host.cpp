@@ -112,8 +112,8 @@ RunMessage RunLastMessage() { return s_lastMessage; }
 
 void RunForgetMessage() { s_lastMessage = RunMessage(); }
 
-// A message box's text on one line of standard error: its line breaks become blanks.
-static std::string RunOneLine(const char *text)
+// A message box's text on one line of standard error: its line breaks become blanks (run.h).
+std::string RunOneLine(const char *text)
 {
     std::string line;
     for (const char *p = text; *p; p++) {

@@ -6,7 +6,6 @@
 // Ctrl-C on to it. Only the worker writes while it runs.
 #include <windows.h>
 #include <io.h>
-#include <process.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,24 +13,19 @@
 
 #include "common/texttab.h"
 #include "link/link.h"
-#include "res/resource.h"
 #include "run/run.h"
 #include "upgrade/bootproto.h"
 #include "upgrade/command.h"
 #include "upgrade/notify.h"
 #include "upgrade/recovery.h"
+#include "upgrade/worker.h"
 
 enum { WORKER_POLL_MS = 20 };
 
-// What the command's seams saw of this run, for the exit code and the reason given.
+// How the command's questions are answered, and what the worker said last.
 static struct {
     bool yes;                // --yes
     bool allowModelMismatch; // --allow-model-mismatch
-    bool modelDeclined;      // the model warning was answered Cancel
-    std::string refusal;     // the files list was not accepted: why
-    bool procedureRan;
-    bool succeeded;
-    uint8_t stage;           // UpgradeStage the worker reached
     std::string lastLog;     // the worker's last log line but the one on what a failure left
 } s_upgrade;
 
@@ -69,7 +63,7 @@ static void ProgressShow()
 
 void UpgradeNotify(UpgradePlan *, int code, intptr_t param)
 {
-    if (code != UPN_PROGRESS || param == s_progress.percent) return;
+    if (code != UPGRADE_NOTIFY_PROGRESS || param == s_progress.percent) return;
     // A log gets a line each ten per cent on the way up, not a hundred lines for each file.
     bool show = s_progress.console || (param > s_progress.percent && param / 10 != s_progress.percent / 10);
     s_progress.percent = (int)param;
@@ -78,10 +72,10 @@ void UpgradeNotify(UpgradePlan *, int code, intptr_t param)
 
 void PostDialogText(UpgradePlan *plan, int code, const char *text)
 {
-    if (code == UPN_STATUS) {
+    if (code == UPGRADE_NOTIFY_STATUS) {
         s_progress.status = text;
         ProgressShow();
-    } else if (code == UPN_LOG) {
+    } else if (code == UPGRADE_NOTIFY_LOG) {
         // A log line takes the place of the progress line on a console, which comes back below it.
         bool shown = s_progress.shown != 0;
         ProgressErase();
@@ -109,89 +103,72 @@ bool ConfirmTargetModel(UiOwner, const char *text, bool mismatch)
     if (mismatch) RunSetAnswerYes(s_upgrade.allowModelMismatch, "--allow-model-mismatch");
     bool go = UiMessage(nullptr, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
     RunSetAnswerYes(s_upgrade.yes);
-    s_upgrade.modelDeclined = mismatch && !go;
     return go;
 }
 
 // No script runs beside an upgrade.
 void UpgradePauseScript() {}
 
-int ShowFirmwareFilesDialog(UiOwner, const char *richText, bool blocking)
+bool ShowFirmwareFilesDialog(UiOwner, const std::vector<TextRun> &runs, bool blocking)
 {
-    RunWriteLines(ProposedOperationText(richText).c_str());
-    if (blocking) {
-        s_upgrade.refusal = "the proposed operation cannot be accepted: a file marked [ ] does not exist, a sector "
-                            "marked [ ] is outside the range of the target, or nothing is to be programmed";
-    } else if (RunInterrupted() || !s_upgrade.yes) {
-        s_upgrade.refusal = "the proposed operation was not accepted (--yes accepts it)";
-    }
-    return s_upgrade.refusal.empty() ? IDC_FILES_ACCEPT : IDCANCEL;
-}
-
-static unsigned __stdcall UpgradeWorker(void *plan)
-{
-    RunUpgradeProcedure((UpgradePlan *)plan);
-    return 0;
+    RunWriteLines(ProposalPlainText(runs).c_str());
+    return !blocking && s_upgrade.yes && !RunInterrupted();
 }
 
 int RunUpgradeProgressDialog(UiOwner, UpgradePlan *plan)
 {
     plan->succeeded = 0;
-    plan->stopRequested = 0;
     if (RunInterrupted()) return -1;  // nothing has gone to the boot loader yet
     s_progress.console = _isatty(_fileno(stderr)) != 0;
     s_progress.percent = 0;
-    HANDLE worker = (HANDLE)_beginthreadex(NULL, 0, UpgradeWorker, plan, 0, NULL);
+    void *worker = StartUpgradeWorker(plan);
     if (!worker) {
         RunWriteError("Failed to start the firmware upgrade thread!");
         return -1;
     }
     // The worker stops before its next command: the record under way gets its answer first.
-    while (WaitForSingleObject(worker, WORKER_POLL_MS) == WAIT_TIMEOUT) {
+    while (!UpgradeWorkerWait(worker, WORKER_POLL_MS)) {
         if (RunInterrupted()) plan->stopRequested = 1;
     }
-    CloseHandle(worker);
     if (s_progress.shown) fputs("\n", stderr);
     s_progress.shown = 0;
-    s_upgrade.procedureRan = true;
-    s_upgrade.succeeded = plan->succeeded != 0;
-    s_upgrade.stage = plan->stage;
-    // As the progress dialog's Finished does: the instrument restarted its network interface.
-    if (plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
-        CloseLink(&g_connection);
-        OpenLink(&g_connection);
-    }
-    return IDCANCEL;
+    return 2;  // closed, as the window's dialog is
 }
 
 // --- The form --------------------------------------------------------------------------------------
 
 // Why the command ended before the boot loader was reached, when the instrument answered.
-static std::string UpgradeRefusal()
+static std::string UpgradeRefusalText(const UpgradeOutcome &o)
 {
-    if (!s_upgrade.refusal.empty()) return s_upgrade.refusal;
-    RunMessage m = RunLastMessage();
-    if (s_upgrade.modelDeclined && !RunInterrupted())
-        return "\"" + m.text + "\" was answered Cancel (--allow-model-mismatch answers OK)";
-    if (m.declined) return "\"" + m.text + "\" was answered " + m.answer + " (--yes answers " +
-                           (strcmp(m.answer, "No") == 0 ? "Yes" : "OK") + ")";
-    if (!m.text.empty()) return "the check \"" + m.text + "\"";
-    // The one way out without a word: a target set of 50 entries or more.
-    return "the upgrade file lists 50 or more files for one target";
+    std::string message = "\"" + RunOneLine(o.message.c_str()) + "\"";
+    switch (o.refusal) {
+    case UPGRADE_REFUSED_FILES_BLOCKED:
+        return "the proposed operation cannot be accepted: a file marked [ ] does not exist, a sector marked [ ] is "
+               "outside the range of the target, or nothing is to be programmed";
+    case UPGRADE_REFUSED_FILES_DECLINED: return "the proposed operation was not accepted (--yes accepts it)";
+    case UPGRADE_REFUSED_MODEL_DECLINED: return message + " was answered Cancel (--allow-model-mismatch answers OK)";
+    case UPGRADE_REFUSED_DECLINED:
+        return o.answer == UI_ANSWER_NO ? message + " was answered No (--yes answers Yes)"
+                                        : message + " was answered Cancel (--yes answers OK)";
+    case UPGRADE_REFUSED_CHECK: return "the check " + message;
+    case UPGRADE_REFUSED_TOO_MANY_FILES: return "the upgrade file lists 50 or more files for one target";
+    case UPGRADE_REFUSED_NOT_STARTED: break;
+    }
+    return "the upgrade could not be started";
 }
 
 // What Ctrl-C left behind, by how far the worker had got.
-static const char *UpgradeStopText()
+static const char *UpgradeStopText(const UpgradeOutcome &o)
 {
+    bool ran = o.result == UPGRADE_DONE || o.result == UPGRADE_FAILED;
     RecoveryRecord waiting;
-    if ((!s_upgrade.procedureRan || s_upgrade.stage == UPGRADE_STAGE_NORMAL) &&
-        RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &waiting))
+    if ((!ran || o.stage == UPGRADE_STAGE_NORMAL) && RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &waiting))
         return "the upgrade stopped before the boot loader was called; the instrument may still wait in its boot "
                "loader after the failed upgrade: run the same upgrade again";
-    if (!s_upgrade.procedureRan || s_upgrade.stage == UPGRADE_STAGE_NORMAL)
+    if (!ran || o.stage == UPGRADE_STAGE_NORMAL)
         return "the upgrade stopped before the boot loader was called; the instrument is unchanged";
-    if (s_upgrade.succeeded) return "the upgrade had ended: the firmware was sent and the instrument restarted";
-    if (s_upgrade.stage == UPGRADE_STAGE_BOOT)
+    if (o.result == UPGRADE_DONE) return "the upgrade had ended: the firmware was sent and the instrument restarted";
+    if (o.stage == UPGRADE_STAGE_BOOT)
         return "the upgrade stopped after the command under way; the instrument waits in its boot loader, "
                "its firmware not yet changed: the same upgrade again programs it (or switch it off and on)";
     return "the upgrade stopped after the command under way; the instrument waits in its boot loader "
@@ -203,23 +180,23 @@ int RunUpgrade(const char *path, bool yes, bool allowModelMismatch)
     s_upgrade = {};
     s_upgrade.yes = yes;
     s_upgrade.allowModelMismatch = allowModelMismatch;
-    RunForgetMessage();
-    bool ran = RunFirmwareUpgradeFile(nullptr, path);
+    UpgradeOutcome outcome = RunFirmwareUpgradeFile(nullptr, path);
     if (RunInterrupted()) {
-        RunWriteError(UpgradeStopText());
+        RunWriteError(UpgradeStopText(outcome));
         return RUN_EXIT_INTERRUPTED;
     }
-    if (ran && s_upgrade.succeeded) return RUN_EXIT_PASSED;
-    if (ran) {
+    switch (outcome.result) {
+    case UPGRADE_DONE: return RUN_EXIT_PASSED;
+    case UPGRADE_FAILED:
         RunWriteError(("upgrade failed: " + s_upgrade.lastLog).c_str());
-        if (s_upgrade.stage >= UPGRADE_STAGE_BOOT)
+        if (outcome.stage >= UPGRADE_STAGE_BOOT)
             RunWriteError("the instrument waits in its boot loader: run the same upgrade again to program it");
         return RUN_EXIT_LINK;
-    }
-    if (!g_connection.connected) {
+    case UPGRADE_NOT_IDENTIFIED:
         RunWriteError("upgrade ended: the instrument did not answer the identification");
         return RUN_EXIT_LINK;
+    case UPGRADE_REFUSED: break;
     }
-    RunWriteError(("upgrade refused: " + UpgradeRefusal()).c_str());
+    RunWriteError(("upgrade refused: " + UpgradeRefusalText(outcome)).c_str());
     return RUN_EXIT_REFUSED;
 }

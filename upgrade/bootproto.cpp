@@ -11,7 +11,6 @@
 #include "common/fileio.h"
 #include "common/textutil.h"
 #include "link/link.h"
-#include "res/resource.h"
 #include "upgrade/notify.h"
 
 enum { BOOT_TEXT_SIZE = 320 };  // status and log lines: a message and a name of up to 259
@@ -161,14 +160,14 @@ static bool BootPause(const UpgradePlan *plan, uint32_t milliseconds)
 
 static bool BootInitialise(UpgradePlan *plan)
 {
-    BootPost(plan, UPN_STATUS, "Initialising Instrument");
+    BootPost(plan, UPGRADE_NOTIFY_STATUS, "Initialising Instrument");
     if (!BootPause(plan, 1000)) return false;
     // Only an attention byte that went out leaves the instrument in its boot loader.
     if (SendLine(BOOT_ATTENTION, &g_connection) >= 0) plan->stage = UPGRADE_STAGE_BOOT;
     if (!BootPause(plan, 5000)) return false;
     bool ok = SendExpectOk(BOOT_INITIALISE) || BootSendAgain(plan, BOOT_INITIALISE);
     if (!ok && BootStopRequested(plan)) return false;  // the second try was left undone
-    BootPost(plan, UPN_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
+    BootPost(plan, UPGRADE_NOTIFY_LOG, ok ? "Instrument initialised OK" : "ERROR: Instrument failed to initialise");
     return ok;
 }
 
@@ -208,14 +207,14 @@ static bool BootCheckSectors(BootRun *run)
     for (int p = 0; p < run->sectorCount; p++) {
         int32_t sector = run->sectors[p];
         if (!SectorSelectCode(sector) && !BootSectorSkipped(run, sector)) {
-            BootPost(run->plan, UPN_LOG, "ERROR: Failed to erase sector %d", (int)sector);
+            BootPost(run->plan, UPGRADE_NOTIFY_LOG, "ERROR: Failed to erase sector %d", (int)sector);
             return false;
         }
     }
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
         if (BootProgrammed(e) && !SectorSelectCode(e->sector)) {
-            BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+            BootPost(run->plan, UPGRADE_NOTIFY_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;
         }
     }
@@ -229,17 +228,17 @@ static bool BootErase(BootRun *run)
         if (BootStopRequested(run->plan)) return false;
         int32_t sector = run->sectors[p];
         bool skipped = BootSectorSkipped(run, sector);
-        BootPost(run->plan, UPN_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
-        UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->sectorCount, p + 1));
+        BootPost(run->plan, UPGRADE_NOTIFY_STATUS, skipped ? "Skipping sector %d" : "Erasing sector %d", (int)sector);
+        UpgradeNotify(run->plan, UPGRADE_NOTIFY_PROGRESS, ProgressPercent(run->sectorCount, p + 1));
         if (skipped) continue;
         bool selected = SelectSector(sector);
         if (selected) run->plan->stage = UPGRADE_STAGE_FLASH;
         if (!(selected && SendExpectOk(BOOT_ERASE))) {
-            BootPost(run->plan, UPN_LOG, "ERROR: Failed to erase sector %d", (int)sector);
+            BootPost(run->plan, UPGRADE_NOTIFY_LOG, "ERROR: Failed to erase sector %d", (int)sector);
             return false;
         }
     }
-    BootPost(run->plan, UPN_LOG, "All sectors erased OK");
+    BootPost(run->plan, UPGRADE_NOTIFY_LOG, "All sectors erased OK");
     return true;
 }
 
@@ -304,7 +303,7 @@ static bool BootSendRecord(const UpgradePlan *plan, const char *line)
 
 static bool BootSendFile(BootRun *run, const LoadEntry *e)
 {
-    BootPost(run->plan, UPN_STATUS, "Sending file %s", e->facts.name);
+    BootPost(run->plan, UPGRADE_NOTIFY_STATUS, "Sending file %s", e->facts.name);
     BootFile file;
     file.f = FileOpen(e->path, "rb");
     file.at = file.count = 0;
@@ -322,7 +321,7 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
         // A NUL inside a record would cut it short on the wire: the record counts as failed.
         if (line[0] == ':')
             ok = strlen(line) == (size_t)n && BootSendRecord(run->plan, line);
-        UpgradeNotify(run->plan, UPN_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
+        UpgradeNotify(run->plan, UPGRADE_NOTIFY_PROGRESS, ProgressPercent(run->totalSize, run->charsRead));
     }
     fclose(file.f);
     return ok;
@@ -330,31 +329,31 @@ static bool BootSendFile(BootRun *run, const LoadEntry *e)
 
 static bool BootProgram(BootRun *run)
 {
-    UpgradeNotify(run->plan, UPN_PROGRESS, 0);
+    UpgradeNotify(run->plan, UPGRADE_NOTIFY_PROGRESS, 0);
     run->charsRead = 0;
     for (int i = 0; i < UPGRADE_MAX_ENTRIES; i++) {
         const LoadEntry *e = &run->entries[i];
         if (!BootProgrammed(e)) continue;
         if (!BootSendFile(run, e)) {
             if (!BootStopRequested(run->plan))
-                BootPost(run->plan, UPN_LOG, "ERROR: Failed to send file %s", e->facts.name);
+                BootPost(run->plan, UPGRADE_NOTIFY_LOG, "ERROR: Failed to send file %s", e->facts.name);
             return false;
         }
     }
-    UpgradeNotify(run->plan, UPN_PROGRESS, 100);
-    BootPost(run->plan, UPN_LOG, "Firmware sent OK");
+    UpgradeNotify(run->plan, UPGRADE_NOTIFY_PROGRESS, 100);
+    BootPost(run->plan, UPGRADE_NOTIFY_LOG, "Firmware sent OK");
     return true;
 }
 
 static void BootRestart(UpgradePlan *plan)
 {
-    BootPost(plan, UPN_STATUS, "Restarting Instrument");
+    BootPost(plan, UPGRADE_NOTIFY_STATUS, "Restarting Instrument");
     SendLine(BOOT_RESTART, &g_connection);
     plan->stage = UPGRADE_STAGE_RESTARTED;
     DrainInput(&g_connection, 500);
     SendLine(BOOT_RESTART_BYTE, &g_connection);
     DrainInput(&g_connection, 1000);
-    BootPost(plan, UPN_STATUS, "Finished");
+    BootPost(plan, UPGRADE_NOTIFY_STATUS, "Finished");
     plan->succeeded = 1;
 }
 
@@ -379,8 +378,8 @@ const char *BootFailureStateText(int stage)
 static void BootReportFailure(UpgradePlan *plan)
 {
     if (plan->succeeded || BootStopRequested(plan)) return;
-    BootPost(plan, UPN_STATUS, "Upgrade failed");
-    BootPost(plan, UPN_LOG, "%s", BootFailureStateText(plan->stage));
+    BootPost(plan, UPGRADE_NOTIFY_STATUS, "Upgrade failed");
+    BootPost(plan, UPGRADE_NOTIFY_LOG, "%s", BootFailureStateText(plan->stage));
 }
 
 bool RunUpgradeProcedure(UpgradePlan *plan)
@@ -393,11 +392,11 @@ bool RunUpgradeProcedure(UpgradePlan *plan)
     run.entries = plan->chosenEntries;
     bool ok = BootInitialise(plan);
     BootCollect(&run);
-    UpgradeNotify(plan, UPN_PROGRESS, 0);
+    UpgradeNotify(plan, UPGRADE_NOTIFY_PROGRESS, 0);
     if (ok && run.entries && BootErase(&run) && BootProgram(&run)) BootRestart(plan);
     BootReportFailure(plan);
     // The dialog may release the plan as soon as it has seen the last notification.
     bool succeeded = plan->succeeded != 0;
-    UpgradeNotify(plan, UPN_FINISHED, 1);
+    UpgradeNotify(plan, UPGRADE_NOTIFY_FINISHED, 1);
     return succeeded;
 }

@@ -62,7 +62,7 @@ const char *BootFailureStateText(int stage);
 
 // The worker: initialise the boot loader, erase the sectors of the chosen set's existing
 // entries that are not excluded (those the files list showed), program their files, restart
-// the instrument; always ends with UPN_FINISHED. Sets plan->succeeded only after the
+// the instrument; always ends with UPGRADE_NOTIFY_FINISHED. Sets plan->succeeded only after the
 // restart. A failure ends with the status "Upgrade failed" and BootFailureStateText as the
 // last log line. Once plan->stopRequested is set it sends nothing more (it looks before the
 // attention byte, the initialise command, each erase, each file and each record, and before

@@ -30,17 +30,13 @@ static void DirectHexCompanion(char *out, size_t cap, const char *folder, const 
     snprintf(out, cap, "%s%s%s%s", folder, *folder ? "\\" : "", prefix, suffix);
 }
 
-int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *blocking)
+int ReadDirectHexFile(const char *path, EntryTable *table, bool *blocking)
 {
     memset(table, 0, sizeof *table);
     size_t folderLength = TextFolderLength(path);
     const char *name = path + folderLength;
     const unsigned char *n = (const unsigned char *)name;
-    if (!isalpha(n[0]) || !isalnum(n[1]) || n[2] != '_') {
-        UiMessage(owner, "Please choose the main hex file for the Instrument to upgrade",
-                  "Upgrade Firmware", UI_ICON_INFO, UI_OK);
-        return -1;
-    }
+    if (!isalpha(n[0]) || !isalnum(n[1]) || n[2] != '_') return -1;
     char folder[UPGRADE_PATH_SIZE];
     TextCopyN(folder, sizeof folder, path, folderLength ? folderLength - 1 : 0);  // no separator
     const char *suffix = name + 2;

@@ -35,9 +35,6 @@ bool LookupFileFacts(const char *path, FileFacts *out)
     bool disk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
     if (!disk) return false;
-    out->attributes = found.dwFileAttributes;
-    out->creationTime = FileTimeToUnixSeconds(found.ftCreationTime);
-    out->accessTime = FileTimeToUnixSeconds(found.ftLastAccessTime);
     out->writeTime = FileTimeToUnixSeconds(found.ftLastWriteTime);
     out->size = found.nFileSizeLow;  // firmware files stay far below 4 GiB
     TextCopy(out->name, sizeof out->name, Utf8FromWide(found.cFileName).c_str());

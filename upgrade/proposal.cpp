@@ -1,43 +1,39 @@
-// The "Proposed Operation" rich text of the firmware files dialog: the instrument, the sectors
-// to erase and the files to program, with missing files and bad sectors in red.
+// The "Proposed Operation" of the firmware files dialog: the instrument, the sectors to erase
+// and the files to program, with missing files and bad sectors in red, as styled runs; and
+// the two ways the front ends show them, as rich text and as plain text.
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/textutil.h"
 #include "upgrade/upgrade.h"
 
 enum { PROPOSAL_NAME_WIDTH = 20 };  // characters of the file-name column
 
-static const char PROPOSAL_HEADER[] =
+// The rich text's opening: Courier New at 10 points, and the colours the styles use (cf3 red,
+// cf4 grey; 1 and 2 are kept so that the numbers stay those of the dialog's template).
+static const char PROPOSAL_RTF_HEADER[] =
     "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang2057{\\fonttbl{\\f0\\fswiss\\fcharset0 Courier New;}}"
     "{\\colortbl ;\\red0\\green0\\blue0;\\red0\\green192\\blue0;\\red255\\green0\\blue0;"
-    "\\red127\\green127\\blue127;}\\deftab1000\\viewkind4\\uc1\\ul\\pard\\cf4\\b\\f0\\fs20 "
-    "Proposed Operation\\par\\fs20\\ulnone\\b0\\par";
+    "\\red127\\green127\\blue127;}\\deftab1000\\viewkind4\\uc1\\pard\\f0\\fs20";
 
-// Texts from the instrument or the descriptor go in escaped, so that a backslash or brace in
-// them shows as itself instead of being read as rich-text markup.
-static void ProposalAppendText(std::string *out, const char *text)
+static void ProposalAdd(std::vector<TextRun> *runs, int style, const std::string &text)
 {
-    for (; *text; text++) {
-        if (*text == '\\' || *text == '{' || *text == '}') *out += '\\';
-        *out += *text;
-    }
+    runs->push_back(TextRun{style, text});
 }
 
-__attribute__((format(printf, 2, 3)))
-static void ProposalAppendf(std::string *out, const char *fmt, ...)
+// A text from the instrument or the descriptor on its line: a bare line end in it (an LF-only
+// instrument leaves one on its reply) is no line break of the list.
+static std::string ProposalOneLine(const char *text)
 {
-    char buf[64];  // callers format small numbers only
-    va_list args;
-    va_start(args, fmt);
-    vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    *out += buf;
+    std::string out;
+    for (; *text; text++)
+        if (*text != '\r' && *text != '\n') out += *text;
+    return out;
 }
 
 // The instrument's serial number: the third field of the identification, as the information
@@ -67,7 +63,7 @@ static void ProposalDate(int64_t writeTime, char *out, size_t cap)
              tm->tm_hour, tm->tm_min);
 }
 
-static void ProposalEraseList(std::string *out, const LoadEntry *entries, int count, int32_t serial,
+static void ProposalEraseList(std::vector<TextRun> *runs, const LoadEntry *entries, int count, int32_t serial,
                               int limit)
 {
     for (int i = 0; i < count; i++) {
@@ -79,7 +75,8 @@ static void ProposalEraseList(std::string *out, const LoadEntry *entries, int co
         }
         if (listed) continue;
         bool inRange = e->sector >= 0 && e->sector <= limit;
-        ProposalAppendf(out, "\\cf%d %d,", inRange ? 0 : 3, e->sector);
+        // One run per sector: each red one is marked on its own.
+        ProposalAdd(runs, inRange ? PROPOSAL_PLAIN : PROPOSAL_RED, std::to_string(e->sector) + ",");
     }
 }
 
@@ -100,72 +97,54 @@ static int ProposalUtf8(const unsigned char *s, uint32_t *cp)
     return *cp >= least[n] && *cp <= 0x10FFFF && (*cp < 0xD800 || *cp > 0xDFFF) ? n : 0;
 }
 
-// One UTF-16 unit as \u with '?' for a reader that knows no Unicode (\uc1); signed, as rich
-// text writes it.
-static void ProposalAppendUnit(std::string *out, uint32_t unit)
-{
-    ProposalAppendf(out, "\\u%d?", unit > 0x7FFF ? (int)unit - 0x10000 : (int)unit);
-}
-
-// A file name in its column, cut or padded to width characters. Names are UTF-8: a character
-// beyond ASCII goes in as \u, which the control shows as itself whatever its code page; a
-// byte that is no UTF-8 goes in as it is, read in the control's code page as before.
-static void ProposalAppendName(std::string *out, const char *name, int width)
+// A file name in its column, cut or padded to width characters (not bytes: names are UTF-8).
+static std::string ProposalName(const char *name, int width)
 {
     const unsigned char *s = (const unsigned char *)name;
     int shown = 0;
     for (; *s && shown < width; shown++) {
         uint32_t cp = 0;
         int n = *s >= 0x80 ? ProposalUtf8(s, &cp) : 0;
-        if (n == 0) {
-            if (*s == '\\' || *s == '{' || *s == '}') *out += '\\';
-            *out += (char)*s++;
-            continue;
-        }
-        if (cp > 0xFFFF) {
-            ProposalAppendUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
-            cp = 0xDC00 + (cp & 0x3FF);
-        }
-        ProposalAppendUnit(out, cp);
-        s += n;
+        s += n ? n : 1;
     }
-    out->append(width - shown, ' ');
+    // A bare line end (no name on disk has one) keeps its place in the count but shows nothing.
+    std::string out = ProposalOneLine(std::string(name, (const char *)s - name).c_str());
+    out.append(width - shown, ' ');
+    return out;
 }
 
-static void ProposalFileLine(std::string *out, const LoadEntry *e, int number)
+static void ProposalFileLine(std::vector<TextRun> *runs, const LoadEntry *e, int number)
 {
-    char date[32];
+    char date[32], columns[32];
     ProposalDate(e->facts.writeTime, date, sizeof date);
-    ProposalAppendf(out, "\\cf0 %-2d   %-2d     ", number, e->sector);
-    // The space ends the control word and is not shown: without it a name that begins with a
-    // digit ("2dsp.hex") would be read as part of the colour number.
-    ProposalAppendf(out, "\\cf%d ", e->exists ? 0 : 3);
-    ProposalAppendName(out, e->facts.name, PROPOSAL_NAME_WIDTH);
-    *out += "\\cf0 ";
-    *out += date;
-    *out += "\\par";
+    snprintf(columns, sizeof columns, "%-2d   %-2d     ", number, (int)e->sector);
+    ProposalAdd(runs, PROPOSAL_PLAIN, columns);
+    ProposalAdd(runs, e->exists ? PROPOSAL_PLAIN : PROPOSAL_RED, ProposalName(e->facts.name, PROPOSAL_NAME_WIDTH));
+    ProposalAdd(runs, PROPOSAL_PLAIN, std::string(date) + "\n");
 }
 
-std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
-                                   const char *targetModel, bool *blocking)
+std::vector<TextRun> BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
+                                            const char *targetModel, bool *blocking)
 {
     if (count > UPGRADE_MAX_ENTRIES) count = UPGRADE_MAX_ENTRIES;
     int32_t serial = ProposalSerial(idnText);
     int limit = strncmp(targetModel, "RZT86", 5) == 0 ? UPGRADE_SECTOR_LIMIT_EXT : UPGRADE_SECTOR_LIMIT;
     try {
-        std::string out = PROPOSAL_HEADER;
-        out += "\\cf4 Instrument: \\cf0 ";
-        ProposalAppendText(&out, idnText);
-        out += "\\par";
+        std::vector<TextRun> runs;
+        ProposalAdd(&runs, PROPOSAL_TITLE, "Proposed Operation\n");
+        ProposalAdd(&runs, PROPOSAL_PLAIN, "\n");
+        ProposalAdd(&runs, PROPOSAL_LABEL, "Instrument: ");
+        ProposalAdd(&runs, PROPOSAL_PLAIN, ProposalOneLine(idnText) + "\n");
         if (*targetModel) {
-            out += "\\cf4 Target: \\cf0 ";
-            ProposalAppendText(&out, targetModel);
-            out += "\\par";
+            ProposalAdd(&runs, PROPOSAL_LABEL, "Target: ");
+            ProposalAdd(&runs, PROPOSAL_PLAIN, ProposalOneLine(targetModel) + "\n");
         }
-        out += "\\cf4 Erase Sectors: ";
-        ProposalEraseList(&out, entries, count, serial, limit);
-        out += "\\par\\cf0\\par\\cf4 Program Sectors with the following code:\\par\\cf0\\par"
-               "\\cf4 File Sector Filename            Date & Time\\par";
+        ProposalAdd(&runs, PROPOSAL_LABEL, "Erase Sectors: ");
+        ProposalEraseList(&runs, entries, count, serial, limit);
+        ProposalAdd(&runs, PROPOSAL_PLAIN, "\n\n");
+        ProposalAdd(&runs, PROPOSAL_LABEL, "Program Sectors with the following code:\n");
+        ProposalAdd(&runs, PROPOSAL_PLAIN, "\n");
+        ProposalAdd(&runs, PROPOSAL_LABEL, "File Sector Filename            Date & Time\n");
         int listed = 0;
         for (int i = 0; i < count; i++) {
             // Every entry, listed or not, so that the worker names all files alike.
@@ -176,14 +155,84 @@ std::string BuildProposedOperation(LoadEntry *entries, int count, const char *id
             // Red in the erase list: the reader judged the sector against the target in force
             // at its LOAD line, but the worker would erase it on the instrument of the last one.
             if (entries[i].sector < 0 || entries[i].sector > limit) *blocking = true;
-            ProposalFileLine(&out, &entries[i], i + 1);
+            ProposalFileLine(&runs, &entries[i], i + 1);
             listed++;
         }
         // Accepting an empty list would report "Firmware sent OK" with nothing done.
         if (listed == 0) *blocking = true;
-        out += "}";
-        return out;
+        return runs;
     } catch (const std::bad_alloc &) {
-        return std::string();
+        return std::vector<TextRun>();
     }
+}
+
+// --- Rendering ----------------------------------------------------------------------------
+
+// One UTF-16 unit as \u with '?' for a reader that knows no Unicode (\uc1); signed, as rich
+// text writes it.
+static void ProposalRichUnit(std::string *out, uint32_t unit)
+{
+    *out += "\\u" + std::to_string(unit > 0x7FFF ? (int)unit - 0x10000 : (int)unit) + "?";
+}
+
+// A run's text as rich text. A backslash or brace shows as itself instead of being read as
+// markup; a character beyond ASCII goes in as \u, which the control shows as itself whatever
+// its code page, while a byte that is no UTF-8 goes in as it is, read in the control's code
+// page; a line end is a paragraph mark.
+static void ProposalRichEscape(std::string *out, const std::string &text)
+{
+    const unsigned char *s = (const unsigned char *)text.c_str();
+    while (*s) {
+        uint32_t cp = 0;
+        int n = *s >= 0x80 ? ProposalUtf8(s, &cp) : 0;
+        if (n == 0) {
+            if (*s == '\n') *out += "\\par";
+            else {
+                if (*s == '\\' || *s == '{' || *s == '}') *out += '\\';
+                *out += (char)*s;
+            }
+            s++;
+            continue;
+        }
+        if (cp > 0xFFFF) {
+            ProposalRichUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+            cp = 0xDC00 + (cp & 0x3FF);
+        }
+        ProposalRichUnit(out, cp);
+        s += n;
+    }
+}
+
+std::string ProposalRichText(const std::vector<TextRun> &runs)
+{
+    std::string out = PROPOSAL_RTF_HEADER;
+    for (const TextRun &run : runs) {
+        // Every run names its colour: the space ends the control word and is not shown, so a
+        // text that begins with a digit ("2dsp.hex") is not read as part of the number.
+        if (run.style == PROPOSAL_TITLE) out += "\\ul\\b\\cf4 ";
+        else out += run.style == PROPOSAL_LABEL ? "\\cf4 " : run.style == PROPOSAL_RED ? "\\cf3 " : "\\cf0 ";
+        ProposalRichEscape(&out, run.text);
+        if (run.style == PROPOSAL_TITLE) out += "\\ulnone\\b0";
+    }
+    out += "}";
+    return out;
+}
+
+std::string ProposalPlainText(const std::vector<TextRun> &runs)
+{
+    std::string out;
+    for (const TextRun &run : runs) {
+        if (run.style != PROPOSAL_RED) {
+            out += run.text;
+            continue;
+        }
+        // Brackets round what is red; its trailing commas and blanks stay outside, two of
+        // the blanks giving way to the brackets so that the columns after a name stay put.
+        size_t end = run.text.find_last_not_of(" ,");
+        end = end == std::string::npos ? 0 : end + 1;
+        std::string tail = run.text.substr(end);
+        for (int k = 0; k < 2 && !tail.empty() && tail.back() == ' '; k++) tail.pop_back();
+        out += "[" + run.text.substr(0, end) + "]" + tail;
+    }
+    return out;
 }

@@ -1,11 +1,13 @@
 // The firmware upgrade's portable core: the upgrade plan and its firmware files, the
-// descriptor and direct-HEX readers, the target checks and the proposed-operation text.
+// descriptor and direct-HEX readers, the target checks and the proposed operation.
 // Runs on the user-interface thread; the plan is then handed to the worker (bootproto.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/textrun.h"
 #include "link/ui.h"
 
 enum {
@@ -29,12 +31,9 @@ enum ComparisonKind : int32_t {
     COMPARE_EQ = 6,
 };
 
-// What a find-first directory lookup tells about a file. Only writeTime, size and name are used.
+// What a find-first directory lookup tells about a file.
 struct FileFacts {
-    uint32_t attributes;
-    int64_t creationTime;   // seconds since 1970-01-01 UTC
-    int64_t accessTime;
-    int64_t writeTime;
+    int64_t writeTime;      // seconds since 1970-01-01 UTC
     uint32_t size;          // bytes
     char name[UPGRADE_PATH_SIZE];  // the name as stored on disk
 };
@@ -89,9 +88,9 @@ int ReadUpgradeDescriptor(const char *path, EntryTable *table, int limit, Upgrad
                           bool *blocking);
 
 // Fills set 0 of table (zeroed first) with the main HEX file at path and its companions;
-// sets *blocking when one of them is missing. Returns 3, or 2 for "SQ"/"PC" names; -1 after
-// telling the user (owned by owner) that the name is not that of a main HEX file.
-int ReadDirectHexFile(UiOwner owner, const char *path, EntryTable *table, bool *blocking);
+// sets *blocking when one of them is missing. Returns 3, or 2 for "SQ"/"PC" names; -1 when
+// the name is not that of a main HEX file ("AB_..."; the command tells the user).
+int ReadDirectHexFile(const char *path, EntryTable *table, bool *blocking);
 
 // Model check. Writes the warning text into text (capacity cap) and returns true when it must
 // be shown (target does not match the instrument, target empty, or instrument not detected).
@@ -114,19 +113,26 @@ struct VersionVerdict {
 // comma field of versionText with each set's threshold as its comparison says.
 VersionVerdict CheckFirmwareVersion(const UpgradePlan *plan, const char *versionText);
 
-// The rich text of the proposed operation for the count entries of one set. Lower-cases each
-// entry's on-disk name in place and marks the entries that the instrument's serial number (the
-// third field of idnText) leaves out, so that the worker programs exactly what is listed.
-// Sets *blocking when a listed file does not exist, a listed sector is outside 0 to the
-// limit of targetModel, or nothing is listed.
-// Returns the text, or an empty string when memory runs out.
-std::string BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
-                                   const char *targetModel, bool *blocking);
+// How a run of the proposed operation is shown: the rich text gives labels and headings in
+// grey, the title also bold and underlined, and what blocks the operation (a missing file, a
+// sector out of range) in red; the plain text puts each red run in square brackets.
+enum ProposalStyle { PROPOSAL_PLAIN, PROPOSAL_LABEL, PROPOSAL_TITLE, PROPOSAL_RED };
 
-// The proposed operation of BuildProposedOperation's richText as plain text, lines ending in
-// LF; what the rich text shows in red (a missing file, a sector out of range) stands in
-// square brackets: "[dsp_12.hex]", "[9],".
-std::string ProposedOperationText(const char *richText);
+// The proposed operation for the count entries of one set, as runs (style: ProposalStyle),
+// each red sector and each file name a run of its own. Lower-cases each entry's on-disk name
+// in place and marks the entries that the instrument's serial number (the third field of
+// idnText) leaves out, so that the worker programs exactly what is listed.
+// Sets *blocking when a listed file does not exist, a listed sector is outside 0 to the
+// limit of targetModel, or nothing is listed. Returns no runs when memory runs out.
+std::vector<TextRun> BuildProposedOperation(LoadEntry *entries, int count, const char *idnText,
+                                            const char *targetModel, bool *blocking);
+
+// The runs as the rich text of the firmware files dialog (Courier New, 10 points).
+std::string ProposalRichText(const std::vector<TextRun> &runs);
+
+// The runs as plain text, lines ending in LF; a red run stands in square brackets, its
+// trailing commas and blanks outside them: "[dsp_12.hex]", "[9],".
+std::string ProposalPlainText(const std::vector<TextRun> &runs);
 
 // Integer reading shared by the upgrade readers: TextToInt, clamped to the signed 32-bit range.
 int32_t UpgradeTextToInt(const char *text);

@@ -4,19 +4,20 @@
 // UpgradeNotify and PostDialogText below, which post messages and never touch a window.
 #include <windows.h>
 #include <commctrl.h>
-#include <process.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/texttab.h"
 #include "common/textutil_win.h"
-#include "link/link.h"
 #include "link/ui.h"
 #include "res/resource.h"
 #include "upgrade/bootproto.h"
 #include "upgrade/command.h"
 #include "upgrade/notify.h"
+#include "upgrade/worker.h"
 
 enum { UPGRADE_POST_RETRY_MS = 10 };
 
@@ -24,7 +25,7 @@ enum { UPGRADE_POST_RETRY_MS = 10 };
 // and reaches the dialog through LPARAM, kept in DWLP_USER.
 struct UpgradeDialogState {
     UpgradePlan *plan;
-    HANDLE worker;   // null until started; closed when the dialog ends
+    void *worker;    // null until started (worker.h); closed when the dialog ends
     bool finished;   // UPN_FINISHED has arrived: the worker no longer uses the plan or the link
 };
 
@@ -40,6 +41,13 @@ static HINSTANCE UpgradeResourceModule(HWND owner)
 
 // --- Worker side ------------------------------------------------------------------------
 
+// The dialog's command id for a notice (notify.h).
+static WPARAM UpgradeNoticeId(int code)
+{
+    static const WPARAM ids[] = {UPN_FINISHED, UPN_PROGRESS, UPN_STATUS, UPN_LOG};
+    return ids[code];
+}
+
 void UpgradeNotify(UpgradePlan *plan, int code, intptr_t param)
 {
     HWND dialog = (HWND)plan->dialogWindow;
@@ -47,14 +55,14 @@ void UpgradeNotify(UpgradePlan *plan, int code, intptr_t param)
     // The worker reports progress after every HEX line, but the bar has only 101 positions:
     // posting the same one again costs both threads a round trip through the message queue
     // for every record and shows nothing new.
-    if (code == UPN_PROGRESS) {
+    if (code == UPGRADE_NOTIFY_PROGRESS) {
         if (param == s_progressPosted) return;
         s_progressPosted = param;
     }
     // The dialog keeps its buttons disabled until UPN_FINISHED arrives: losing it to a full
     // message queue would leave the user with no way out, so it is posted until it gets there.
-    while (!PostMessageA(dialog, WM_COMMAND, (WPARAM)code, (LPARAM)param)) {
-        if (code != UPN_FINISHED || !IsWindow(dialog)) return;
+    while (!PostMessageA(dialog, WM_COMMAND, UpgradeNoticeId(code), (LPARAM)param)) {
+        if (code != UPGRADE_NOTIFY_FINISHED || !IsWindow(dialog)) return;
         Sleep(UPGRADE_POST_RETRY_MS);
     }
 }
@@ -68,19 +76,13 @@ void PostDialogText(UpgradePlan *plan, int code, const char *text)
     if (!copy) return;
     memcpy(copy, text, len + 1);
     // Ownership passes to the dialog only with a message that was really posted.
-    if (!PostMessageA(dialog, WM_COMMAND, (WPARAM)code, (LPARAM)copy)) free(copy);
-}
-
-static unsigned __stdcall UpgradeWorker(void *arg)
-{
-    RunUpgradeProcedure((UpgradePlan *)arg);
-    return 0;
+    if (!PostMessageA(dialog, WM_COMMAND, UpgradeNoticeId(code), (LPARAM)copy)) free(copy);
 }
 
 // --- Dialog 151: Firmware Files List ------------------------------------------------------
 
 struct FilesDialogParam {
-    const char *richText;
+    std::string richText;
     bool blocking;
 };
 
@@ -92,7 +94,7 @@ static INT_PTR CALLBACK FilesDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARA
         SetWindowLongPtrA(dlg, DWLP_USER, lParam);
         p = (const FilesDialogParam *)lParam;
         // The control reads a window text that begins with "{\rtf" as rich text.
-        SetDlgItemTextA(dlg, IDC_FILES_TEXT, p->richText);
+        SetDlgItemTextA(dlg, IDC_FILES_TEXT, p->richText.c_str());
         if (p->blocking) EnableWindow(GetDlgItem(dlg, IDC_FILES_ACCEPT), FALSE);
         return TRUE;
     case WM_COMMAND:
@@ -113,11 +115,11 @@ bool ConfirmTargetModel(UiOwner owner, const char *text, bool)
     return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }
 
-int ShowFirmwareFilesDialog(UiOwner owner, const char *richText, bool blocking)
+bool ShowFirmwareFilesDialog(UiOwner owner, const std::vector<TextRun> &runs, bool blocking)
 {
-    FilesDialogParam param = {richText, blocking};
-    return (int)DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_FIRMWARE_FILES),
-                                (HWND)owner, FilesDialogProc, (LPARAM)&param);
+    FilesDialogParam param = {ProposalRichText(runs), blocking};
+    return DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_FIRMWARE_FILES), (HWND)owner,
+                           FilesDialogProc, (LPARAM)&param) == IDC_FILES_ACCEPT;
 }
 
 // --- Dialog 152: Upgrade Firmware ---------------------------------------------------------
@@ -139,13 +141,13 @@ static void UpgradeStart(HWND dlg, UpgradeDialogState *state)
     if (state->worker) return;  // one worker per dialog
     s_progressPosted = -1;
     HWND start = GetDlgItem(dlg, IDC_UPGRADE_START);
-    uintptr_t thread = _beginthreadex(NULL, 0, UpgradeWorker, state->plan, 0, NULL);
+    void *thread = StartUpgradeWorker(state->plan);
     if (!thread) {
         UiMessage(dlg, "Failed to start the firmware upgrade thread!", "Upgrade Firmware", UI_ICON_INFO, UI_OK);
         ShowWindow(start, SW_SHOW);  // the one time Start can do something: try again
         return;
     }
-    state->worker = (HANDLE)thread;
+    state->worker = thread;
     EnableWindow(start, FALSE);
     ShowWindow(start, SW_HIDE);
     EnableWindow(GetDlgItem(dlg, IDCANCEL), FALSE);
@@ -158,14 +160,8 @@ static void UpgradeClose(HWND dlg, UpgradeDialogState *state)
     if (state->worker && !state->finished) return;
     if (state->worker) {
         // UPN_FINISHED is the worker's last post, but it still has to return from the procedure.
-        WaitForSingleObject(state->worker, INFINITE);
-        CloseHandle(state->worker);
+        UpgradeWorkerWait(state->worker, UPGRADE_WAIT_ALL);
         state->worker = NULL;
-    }
-    if (state->plan->succeeded && g_connection.interfaceKind == IFACE_LAN) {
-        // The instrument restarted its network interface: the old connection is dead.
-        CloseLink(&g_connection);
-        OpenLink(&g_connection);
     }
     state->plan->dialogWindow = NULL;
     EndDialog(dlg, IDCANCEL);
@@ -217,7 +213,7 @@ static INT_PTR CALLBACK UpgradeDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPA
 
 int RunUpgradeProgressDialog(UiOwner owner, UpgradePlan *plan)
 {
-    plan->succeeded = 0;
+    plan->succeeded = 0;  // also when the worker cannot be started
     UpgradeDialogState state = {plan, NULL, false};
     INT_PTR result = DialogBoxParamA(UpgradeResourceModule((HWND)owner), MAKEINTRESOURCEA(IDD_UPGRADE),
                                      (HWND)owner, UpgradeDialogProc, (LPARAM)&state);

@@ -157,14 +157,6 @@ def constants(text):
         r'\bconst\s+char\s+(\w+)\s*\[\s*\]\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);', text)}
 
 
-def rtf_texts(literals):
-    """The words a rich-text template shows: control words, groups of tables and braces removed."""
-    rtf = ''.join(literals)
-    rtf = re.sub(r'\{\\\\(?:fonttbl|colortbl)(?:[^{}]|\{[^{}]*\})*\}', '', rtf)
-    rtf = re.sub(r'\\\\[a-z]+-?\d* ?', '\n', rtf)
-    return [t.strip() for t in re.split(r'[{}\n]|%[-0-9.]*[ds]', rtf) if re.search('[A-Za-z]{2}', t)]
-
-
 def shown_texts():
     """Texts the program shows: numbered texts, message boxes and their captions, results
     lines, dialog and panel texts, the upgrade's status and log lines, version messages, the
@@ -200,7 +192,8 @@ def shown_texts():
             found.update(t.strip() for t in re.findall(r'"((?:[^"\\]|\\.)*)"', text)
                          if re.search('[A-Za-z]{3}', t))
         if re.search(r'\bBuildProposedOperation\s*\([^;{]*\)\s*\{', text):
-            found.update(rtf_texts(re.findall(r'"((?:[^"\\]|\\.)*)"', text)))
+            for t in re.findall(r'\bProposalAdd\([^,]+,[^,]+,\s*"((?:[^"\\]|\\.)*)"', text):
+                found.update(line.strip() for line in t.split('\\n') if re.search('[A-Za-z]{3}', line))
         if path.suffix == '.rc':
             for kind in ('MENUITEM', 'POPUP', 'CAPTION', 'PUSHBUTTON', 'DEFPUSHBUTTON'):
                 found.update(t.replace('&', '') for t in re.findall(r'\b' + kind + r'\s+"([^"]+)"', text))

@@ -6,7 +6,7 @@
 #include "common/textutil.h"
 #include "fakeupgrade.h"
 #include "link/ui.h"
-#include "res/resource.h"
+#include "upgrade/notify.h"
 #include "upgrade/bootproto.h"
 #include "upgrade/command.h"
 #include "upgrade/filefacts.h"
@@ -71,12 +71,12 @@ bool ConfirmTargetModel(UiOwner owner, const char *text, bool)
     return UiMessage(owner, text, AppTextTable[0], UI_ICON_WARNING, UI_OK_CANCEL) == UI_ANSWER_OK;
 }
 
-int ShowFirmwareFilesDialog(UiOwner, const char *richText, bool blocking)
+bool ShowFirmwareFilesDialog(UiOwner, const std::vector<TextRun> &runs, bool blocking)
 {
     g_fakeUpgrade.filesShown++;
-    g_fakeUpgrade.filesText = richText;
+    g_fakeUpgrade.filesText = ProposalPlainText(runs);
     g_fakeUpgrade.filesBlocking = blocking;
-    return g_fakeUpgrade.acceptFiles && !blocking ? IDC_FILES_ACCEPT : 2;
+    return g_fakeUpgrade.acceptFiles && !blocking;
 }
 
 int RunUpgradeProgressDialog(UiOwner, UpgradePlan *plan)

@@ -12,8 +12,8 @@
 
 struct FakeNote {
     int code;           // UPN_*
-    intptr_t param;     // UPN_FINISHED, UPN_PROGRESS
-    std::string text;   // UPN_STATUS, UPN_LOG
+    intptr_t param;     // UPGRADE_NOTIFY_FINISHED, UPGRADE_NOTIFY_PROGRESS
+    std::string text;   // UPGRADE_NOTIFY_STATUS, UPGRADE_NOTIFY_LOG
 };
 
 struct FakeUpgrade {
@@ -23,7 +23,7 @@ struct FakeUpgrade {
     std::string chosenPath;                  // ChooseUpgradeFile's choice; empty: cancelled
     bool acceptFiles = true;                 // the files list is accepted unless blocking
     int filesShown = 0;                      // files lists shown
-    std::string filesText;                   // the last one's rich text ...
+    std::string filesText;                   // the last one's plain text ...
     bool filesBlocking = false;              // ... and whether its Accept was disabled
     int progressRuns = 0;                    // progress dialogs opened
     std::map<std::string, RecoveryRecord> recovery;  // the recovery records, by link
@@ -36,5 +36,5 @@ void FakeUpgradeReset();
 // part of path after its last separator).
 void FakeUpgradeAddFile(const std::string &path, uint32_t size = 100, int64_t writeTime = 0,
                         const char *diskName = nullptr);
-// The texts posted with code (UPN_STATUS or UPN_LOG), in order.
+// The texts posted with code (UPGRADE_NOTIFY_STATUS or UPGRADE_NOTIFY_LOG), in order.
 std::vector<std::string> FakeUpgradeTexts(int code);

@@ -15,7 +15,7 @@
 
 #include "fakelink.h"
 #include "fakeupgrade.h"
-#include "res/resource.h"
+#include "upgrade/notify.h"
 #include "upgrade/bootproto.h"
 
 TEST(BootProgress, Percent)
@@ -169,22 +169,22 @@ protected:
     {
         std::vector<int> out;
         for (const FakeNote &n : g_fakeUpgrade.notes) {
-            if (n.code == UPN_PROGRESS) out.push_back((int)n.param);
+            if (n.code == UPGRADE_NOTIFY_PROGRESS) out.push_back((int)n.param);
         }
         return out;
     }
-    // Checks the run ended with exactly one UPN_FINISHED, last, and returns the log.
+    // Checks the run ended with exactly one UPGRADE_NOTIFY_FINISHED, last, and returns the log.
     std::vector<std::string> Finish(bool wantSucceeded)
     {
         bool result = RunUpgradeProcedure(&plan);
         EXPECT_EQ(wantSucceeded, result);
         EXPECT_EQ(wantSucceeded, plan.succeeded != 0);
         int finished = 0;
-        for (const FakeNote &n : g_fakeUpgrade.notes) finished += n.code == UPN_FINISHED;
+        for (const FakeNote &n : g_fakeUpgrade.notes) finished += n.code == UPGRADE_NOTIFY_FINISHED;
         EXPECT_EQ(1, finished);
-        EXPECT_EQ(UPN_FINISHED, g_fakeUpgrade.notes.back().code);
+        EXPECT_EQ(UPGRADE_NOTIFY_FINISHED, g_fakeUpgrade.notes.back().code);
         EXPECT_EQ(1, g_fakeUpgrade.notes.back().param);
-        return FakeUpgradeTexts(UPN_LOG);
+        return FakeUpgradeTexts(UPGRADE_NOTIFY_LOG);
     }
 };
 
@@ -228,7 +228,7 @@ TEST_F(BootProcedure, WholeRun)
         "Sending file a.hex", "Sending file b.hex", "Sending file o.hex", "Sending file d.hex",
         "Restarting Instrument", "Finished",
     };
-    EXPECT_EQ(status, FakeUpgradeTexts(UPN_STATUS));
+    EXPECT_EQ(status, FakeUpgradeTexts(UPGRADE_NOTIFY_STATUS));
     std::vector<std::string> wantLog = {"Instrument initialised OK", "All sectors erased OK", "Firmware sent OK"};
     EXPECT_EQ(wantLog, log);
 
@@ -251,7 +251,7 @@ TEST_F(BootProcedure, SectorNamedByOverAndLoadIsErased)
     std::vector<std::string> want = {"\x19", "C7D2z\n", "27DCy\n", "x", "27DCy\n", ":02000004BB\n\r\n",
                                      "27DCy\n", ":02000004BB\n\r\n", "z\n", "\x15"};
     EXPECT_EQ(want, loader.Texts());
-    EXPECT_EQ("Erasing sector 4", FakeUpgradeTexts(UPN_STATUS)[1]);
+    EXPECT_EQ("Erasing sector 4", FakeUpgradeTexts(UPGRADE_NOTIFY_STATUS)[1]);
 }
 
 // The line buffer's edge: 509 characters and LF go out whole with CR LF (512 on the wire).
@@ -316,7 +316,7 @@ TEST_F(BootProcedure, InitialiseFailsTwice)
         std::vector<std::string> log = Finish(false);
         EXPECT_EQ(c.sent, loader.Texts());
         EXPECT_EQ((std::vector<std::string>{"ERROR: Instrument failed to initialise", c.state}), log);
-        EXPECT_EQ((std::vector<std::string>{"Initialising Instrument", "Upgrade failed"}), FakeUpgradeTexts(UPN_STATUS));
+        EXPECT_EQ((std::vector<std::string>{"Initialising Instrument", "Upgrade failed"}), FakeUpgradeTexts(UPGRADE_NOTIFY_STATUS));
         EXPECT_EQ(c.stage, plan.stage);
         EXPECT_EQ((std::vector<int>{0}), Progress());
     }
@@ -429,7 +429,7 @@ TEST_F(BootProcedure, FailuresStopEverything)
         ASSERT_GE(log.size(), 2u);
         EXPECT_EQ(c.log, log.end()[-2]);
         EXPECT_EQ(WAITING, log.back());
-        EXPECT_EQ("Upgrade failed", FakeUpgradeTexts(UPN_STATUS).back());
+        EXPECT_EQ("Upgrade failed", FakeUpgradeTexts(UPGRADE_NOTIFY_STATUS).back());
         std::vector<std::string> texts = loader.Texts();
         EXPECT_EQ(c.lastSentCount, std::count(texts.begin(), texts.end(), c.lastSent));
         EXPECT_EQ(std::string::npos, g_fake.sent.find("\x15"));
@@ -485,7 +485,7 @@ TEST_F(BootProcedure, StopSendsNothingAfterTheCommandUnderWay)
         EXPECT_EQ(c.occurrence, std::count(texts.begin(), texts.end(), c.stopAt));
         for (const std::string &line : log) EXPECT_EQ(std::string::npos, line.find("ERROR")) << line;
         EXPECT_TRUE(log.empty() || log.back() != WAITING);  // the one who stopped it says what is left
-        EXPECT_NE("Upgrade failed", FakeUpgradeTexts(UPN_STATUS).back());
+        EXPECT_NE("Upgrade failed", FakeUpgradeTexts(UPGRADE_NOTIFY_STATUS).back());
         EXPECT_EQ(c.stage, plan.stage);
         EXPECT_LE(g_fake.lastDrainMs, 250u);  // no pause runs on for long after the stop
     }

@@ -13,7 +13,7 @@
 #include "fakelink.h"
 #include "fakeui.h"
 #include "fakeupgrade.h"
-#include "res/resource.h"
+#include "upgrade/notify.h"
 #include "script/script.h"
 #include "upgrade/command.h"
 
@@ -123,19 +123,19 @@ TEST_F(UpgradeCommand, MainHexFileIsProgrammedWithItsCompanions)
             FakeUpgradeAddFile(file.first + suffix, (uint32_t)Hex(file.second).size());
         }
         ASSERT_EQ(0, chdir(dir.c_str()));
-        bool ran = RunFirmwareUpgradeFile(nullptr, main.c_str());
+        UpgradeOutcome outcome = RunFirmwareUpgradeFile(nullptr, main.c_str());
         ASSERT_EQ(0, chdir(cwd));
-        EXPECT_TRUE(ran);
+        EXPECT_EQ(UPGRADE_DONE, outcome.result);
 
         ASSERT_EQ(1u, g_ui.messages.size());
         EXPECT_EQ(0u, Boxes()[0].find("The upgrade file is for a Unknown Model. You are connected to a RZT7680"));
         EXPECT_FALSE(g_fakeUpgrade.filesBlocking);
-        EXPECT_TRUE(ListShows(sq ? "Erase Sectors: \\cf0 2,\\cf0 0,\\par" : "Erase Sectors: \\cf0 2,\\cf0 1,\\cf0 0,\\par"))
+        EXPECT_TRUE(ListShows(sq ? "Erase Sectors: 2,0,\n" : "Erase Sectors: 2,1,0,\n"))
             << g_fakeUpgrade.filesText;
         std::string erase = sq ? "7C2Dy\nxC72Dy\nx" : "7C2Dy\nx2DC7y\nxC72Dy\nx";
         std::string program = "7C2Dy\n" + Sent(0x20) + (sq ? "" : "2DC7y\n" + Sent(0x10)) + "C72Dy\n" + Sent(0);
         EXPECT_EQ("\x19" "C7D2z\n" + erase + program + "z\n\x15", instrument.boot);
-        EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPN_LOG).back());
+        EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPGRADE_NOTIFY_LOG).back());
     }
 }
 
@@ -160,7 +160,11 @@ TEST_F(UpgradeCommand, SerialRangesDecideWhatIsListedAndProgrammed)
                                  "TARGET,RZT7680\r\nSERIAL,1,10000,99999\r\nLOAD,0," + high + "\r\nSERIAL,2,1,9999\r\nLOAD,3," +
                                      low + "\r\nLOAD,1," + old + "\r\n",
                                  false);
-        EXPECT_EQ(!c.blocks, RunFirmwareUpgradeFile(nullptr, path.c_str()));
+        UpgradeOutcome outcome = RunFirmwareUpgradeFile(nullptr, path.c_str());
+        EXPECT_EQ(c.blocks ? UPGRADE_REFUSED : UPGRADE_DONE, outcome.result);
+        if (c.blocks) {
+            EXPECT_EQ(UPGRADE_REFUSED_FILES_BLOCKED, outcome.refusal);
+        }
         ASSERT_EQ(1, g_fakeUpgrade.filesShown);
         std::string listed;
         if (ListShows(high)) listed += "h";
@@ -189,7 +193,10 @@ TEST_F(UpgradeCommand, Qvn7OverLanIsRefusedWhicheverIdentificationFoundIt)
         instrument.idn = "Vendrel,QVN7300,555,2.0";
         instrument.idnUnanswered = connected ? 5 : 0;
         g_ui.answer = UI_ANSWER_YES;
-        EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+        UpgradeOutcome outcome = RunFirmwareUpgradeFile(nullptr, path.c_str());
+        EXPECT_EQ(UPGRADE_REFUSED, outcome.result);
+        EXPECT_EQ(UPGRADE_REFUSED_CHECK, outcome.refusal);
+        EXPECT_EQ(SERIAL_ONLY, outcome.message);
         EXPECT_EQ((std::vector<std::string>{QUESTION, SERIAL_ONLY}), Boxes());
         EXPECT_EQ(0, g_fakeUpgrade.filesShown);
         EXPECT_EQ(std::string::npos, g_fake.sent.find('\x19'));
@@ -203,9 +210,9 @@ TEST_F(UpgradeCommand, RedSectorDisablesAccept)
     Write("r_" + tag + ".hex", Hex(0x70));
     std::string path =
         Write("r_" + tag + ".upg", "TARGET,RZT8610\r\nLOAD,12,r_" + tag + ".hex\r\nTARGET,RZT6680\r\n", false);
-    EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+    EXPECT_EQ(UPGRADE_REFUSED_FILES_BLOCKED, RunFirmwareUpgradeFile(nullptr, path.c_str()).refusal);
     ASSERT_EQ(1, g_fakeUpgrade.filesShown);
-    EXPECT_TRUE(ListShows("Erase Sectors: \\cf3 12,\\par")) << g_fakeUpgrade.filesText;
+    EXPECT_TRUE(ListShows("Erase Sectors: [12],\n")) << g_fakeUpgrade.filesText;
     EXPECT_TRUE(g_fakeUpgrade.filesBlocking);
     EXPECT_EQ(0, g_fakeUpgrade.progressRuns);
     EXPECT_TRUE(instrument.boot.empty());
@@ -224,8 +231,10 @@ TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
     std::string path = Write("rec_" + tag + ".upg", load, false);
     std::string other = Write("oth_" + tag + ".upg", load, false);
     instrument.refuseRecords = true;
-    EXPECT_TRUE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
-    std::vector<std::string> log = FakeUpgradeTexts(UPN_LOG);
+    UpgradeOutcome failed = RunFirmwareUpgradeFile(nullptr, path.c_str());
+    EXPECT_EQ(UPGRADE_FAILED, failed.result);
+    EXPECT_EQ(UPGRADE_STAGE_FLASH, failed.stage);
+    std::vector<std::string> log = FakeUpgradeTexts(UPGRADE_NOTIFY_LOG);
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("ERROR: Failed to send file rec_" + tag + ".hex", log.end()[-2]);
     ASSERT_EQ(1u, g_fakeUpgrade.recovery.count("COM5"));
@@ -239,15 +248,17 @@ TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
     instrument.idn = "Acme,XY100,77,1.0";
     g_ui.answer = UI_ANSWER_CANCEL;  // the model warning
     g_fake.sent.clear();
-    EXPECT_FALSE(RunFirmwareUpgradeFile(nullptr, path.c_str()));
+    UpgradeOutcome declined = RunFirmwareUpgradeFile(nullptr, path.c_str());
+    EXPECT_EQ(UPGRADE_REFUSED, declined.result);
+    EXPECT_EQ(UPGRADE_REFUSED_MODEL_DECLINED, declined.refusal);  // another model: not a plain Cancel
     EXPECT_EQ(std::string::npos, g_fake.sent.find("C7D2z"));
     EXPECT_EQ(1u, g_fakeUpgrade.recovery.count("COM5"));
     instrument.booting = true;
 
-    static const struct { bool sameFile; UiAnswer answer; int boxes; bool programmed; } cases[] = {
-        {false, UI_ANSWER_YES, 2, false},
-        {true, UI_ANSWER_NO, 1, false},
-        {true, UI_ANSWER_YES, 1, true},
+    static const struct { bool sameFile; UiAnswer answer; int boxes; bool programmed; UpgradeRefusal why; } cases[] = {
+        {false, UI_ANSWER_YES, 2, false, UPGRADE_REFUSED_CHECK},
+        {true, UI_ANSWER_NO, 1, false, UPGRADE_REFUSED_DECLINED},
+        {true, UI_ANSWER_YES, 1, true, UPGRADE_REFUSED_CHECK},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.sameFile ? "same file" : "other file") + (c.answer == UI_ANSWER_YES ? ", Yes" : ", No"));
@@ -255,13 +266,18 @@ TEST_F(UpgradeCommand, FailedUpgradeIsRecoveredWithTheSameFileOnly)
         g_fakeUpgrade.notes.clear();
         g_ui.answer = c.answer;
         instrument.boot.clear();
-        EXPECT_EQ(c.programmed, RunFirmwareUpgradeFile(nullptr, (c.sameFile ? path : other).c_str()));
+        UpgradeOutcome outcome = RunFirmwareUpgradeFile(nullptr, (c.sameFile ? path : other).c_str());
+        EXPECT_EQ(c.programmed ? UPGRADE_DONE : UPGRADE_REFUSED, outcome.result);
         ASSERT_EQ((size_t)c.boxes, Boxes().size());
+        if (!c.programmed) {
+            EXPECT_EQ(c.why, outcome.refusal);
+            EXPECT_EQ(Boxes().back(), outcome.message);  // the reason is the box that ended it
+        }
         EXPECT_EQ(question, Boxes()[0]);
         std::string procedure = "\x19" "C7D2z\nC72Dy\nxC72Dy\n" + Sent(0x30) + "z\n\x15";
         if (c.programmed) {
             EXPECT_EQ(0u, instrument.boot.size() - procedure.size() - instrument.boot.rfind(procedure));
-            EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPN_LOG).back());
+            EXPECT_EQ("Firmware sent OK", FakeUpgradeTexts(UPGRADE_NOTIFY_LOG).back());
         } else {
             EXPECT_EQ("C7D2z\n", instrument.boot.substr(instrument.boot.size() - 6));  // the probe, last
         }

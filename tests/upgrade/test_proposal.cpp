@@ -1,9 +1,10 @@
-// The proposed-operation rich text and the target checks that come before it.
+// The proposed operation and the target checks that come before it.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "upgrade/upgrade.h"
 
@@ -21,47 +22,31 @@ static LoadEntry ProposalEntry(int32_t sector, const char *name, bool exists, in
     return e;
 }
 
-// Written out by hand from the dialog's template, not produced by the code under test.
-static const char HEADER[] =
-    R"({\rtf1\ansi\ansicpg1252\deff0\deflang2057{\fonttbl{\f0\fswiss\fcharset0 Courier New;}})"
-    R"({\colortbl ;\red0\green0\blue0;\red0\green192\blue0;\red255\green0\blue0;\red127\green127\blue127;})"
-    R"(\deftab1000\viewkind4\uc1\ul\pard\cf4\b\f0\fs20 Proposed Operation\par\fs20\ulnone\b0\par)";
-static const char FILES_HEAD[] =
-    R"(\par\cf0\par\cf4 Program Sectors with the following code:\par\cf0\par)"
-    R"(\cf4 File Sector Filename            Date & Time\par)";
-
-TEST(Proposal, SmallCaseByHand)
+// The texts the list shows in red, in order.
+static std::vector<std::string> RedTexts(const std::vector<TextRun> &runs)
 {
-    LoadEntry entries[3] = {
-        ProposalEntry(1, "Main.HEX", true),
-        ProposalEntry(9, "2dsp.hex", true),      // beyond sector 7: red in the erase list
-        ProposalEntry(1, "2Missing.hex", false), // red in the file list, and blocks
-    };
-    bool blocking = false;
-    std::string text = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,1.0", "RZT6680", &blocking);
-    std::string want = std::string(HEADER) +
-        R"(\cf4 Instrument: \cf0 VENDREL,RZT6680,0,1.0\par\cf4 Target: \cf0 RZT6680\par)"
-        R"(\cf4 Erase Sectors: \cf0 1,\cf3 9,)" + FILES_HEAD +
-        R"(\cf0 1    1      \cf0 main.hex            \cf0 --/--/--\par)"
-        R"(\cf0 2    9      \cf0 2dsp.hex            \cf0 --/--/--\par)"
-        R"(\cf0 3    1      \cf3 2missing.hex        \cf0 --/--/--\par})";
-    EXPECT_EQ(want, text);
-    EXPECT_TRUE(blocking);
-    EXPECT_STREQ("main.hex", entries[0].facts.name);  // the worker reports it like this too
+    std::vector<std::string> red;
+    for (const TextRun &run : runs)
+        if (run.style == PROPOSAL_RED) red.push_back(run.text);
+    return red;
 }
 
-// The headless runner prints the same list without colours: what is red stands in brackets,
-// the columns stay, and a backslash or brace from the instrument shows as itself. The LF an
-// LF-only instrument leaves on its reply is no line break in the dialog, nor here.
-TEST(Proposal, PlainText)
+// What the dialog shows, line by line, and what of it is red: a sector beyond the target's
+// limit and a missing file, which block Accept. The runner prints the same without colours:
+// what is red stands in brackets and the columns stay. A backslash or brace from the
+// instrument shows as itself; the LF an LF-only instrument leaves on its reply is no line break.
+TEST(Proposal, TextAndWhatIsRed)
 {
     LoadEntry entries[3] = {
         ProposalEntry(1, "Main.HEX", true),
-        ProposalEntry(9, "2dsp.hex", true),
+        ProposalEntry(9, "2dsp.hex", true),      // beyond sector 7
         ProposalEntry(1, "2Missing.hex", false),
     };
     bool blocking = false;
-    std::string rich = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,{1\\0}\n", "RZT6680", &blocking);
+    std::vector<TextRun> runs = BuildProposedOperation(entries, 3, "VENDREL,RZT6680,0,{1\\0}\n", "RZT6680", &blocking);
+    EXPECT_TRUE(blocking);
+    EXPECT_STREQ("main.hex", entries[0].facts.name);  // the worker reports it like this too
+    EXPECT_EQ((std::vector<std::string>{"9,", "2missing.hex        "}), RedTexts(runs));
     EXPECT_EQ("Proposed Operation\n\n"
               "Instrument: VENDREL,RZT6680,0,{1\\0}\n"
               "Target: RZT6680\n"
@@ -71,18 +56,47 @@ TEST(Proposal, PlainText)
               "1    1      main.hex            --/--/--\n"
               "2    9      2dsp.hex            --/--/--\n"
               "3    1      [2missing.hex]      --/--/--\n",
-              ProposedOperationText(rich.c_str()));
+              ProposalPlainText(runs));
+
+    LoadEntry e = ProposalEntry(0, "a.hex", true);
+    blocking = false;
+    runs = BuildProposedOperation(&e, 1, "VENDREL,X", "", &blocking);
+    EXPECT_FALSE(blocking);
+    EXPECT_TRUE(RedTexts(runs).empty());
+    EXPECT_EQ(0u, ProposalPlainText(runs).find("Proposed Operation\n\nInstrument: VENDREL,X\nErase Sectors: 0,\n\n"))
+        << "no target line without a target";
 }
 
-TEST(Proposal, NoTargetNoBlock)
+// The dialog's rich text: the red runs in the colour table's red, texts that cannot break the
+// markup, a name that begins with a digit not read as part of a colour number, and a name
+// beyond ASCII as \u characters, shown as themselves whatever the dialog's code page.
+TEST(Proposal, RichText)
 {
-    LoadEntry e = ProposalEntry(0, "a.hex", true);
+    LoadEntry e = ProposalEntry(0, "2sub\\{X}.hex", false);  // a missing file keeps the name as written
     bool blocking = false;
-    std::string text = BuildProposedOperation(&e, 1, "VENDREL,X", "", &blocking);
-    EXPECT_EQ(std::string(HEADER) + R"(\cf4 Instrument: \cf0 VENDREL,X\par\cf4 Erase Sectors: \cf0 0,)" +
-                  FILES_HEAD + R"(\cf0 1    0      \cf0 a.hex               \cf0 --/--/--\par})",
-              text);
-    EXPECT_FALSE(blocking);
+    std::string rich = ProposalRichText(BuildProposedOperation(&e, 1, "V,A\\par{", "T}", &blocking));
+    EXPECT_EQ(0u, rich.find("{\\rtf1"));
+    EXPECT_NE(std::string::npos, rich.find("{\\colortbl ;\\red0\\green0\\blue0;\\red0\\green192\\blue0;\\red255\\green0\\blue0;"));
+    EXPECT_NE(std::string::npos, rich.find("V,A\\\\par\\{\\par"));
+    EXPECT_NE(std::string::npos, rich.find("T\\}\\par"));
+    EXPECT_NE(std::string::npos, rich.find("\\cf3 2sub\\\\\\{x\\}.hex        \\cf0 --/--/--\\par")) << rich;
+    int depth = 0;
+    for (size_t i = 0; i < rich.size(); i++) {
+        if (rich[i] == '\\') i++;
+        else depth += rich[i] == '{' ? 1 : rich[i] == '}' ? -1 : 0;
+        ASSERT_TRUE(depth > 0 || i == rich.size() - 1) << "closed early at " << i;
+    }
+    EXPECT_EQ(0, depth);
+
+    static const struct { const char *text, *rich; } names[] = {
+        {"pr\xC3\xBC" "f", "pr\\u252?f"},
+        {"\xF0\x9F\x93\x8F", "\\u-10179?\\u-9009?"},   // U+1F4CF, beyond U+FFFF: two units
+        {"caf\xE9", "caf\xE9"},                         // Latin-1: no UTF-8, goes in as it is
+    };
+    for (const auto &n : names) {
+        SCOPED_TRACE(n.text);
+        EXPECT_NE(std::string::npos, ProposalRichText({TextRun{PROPOSAL_PLAIN, n.text}}).find(n.rich));
+    }
 }
 
 TEST(Proposal, SerialRangesHideEntries)
@@ -98,19 +112,18 @@ TEST(Proposal, SerialRangesHideEntries)
         ProposalEntry(2, "n8.hex", true, 0, 0, 0),         // sector 2 listed after all
     };
     static const struct { const char *idn; const char *erase; const char *numbers; bool blocks; } cases[] = {
-        {"Vendrel,RZT7680,500,1.23", R"(\cf0 0,\cf0 1,\cf0 4,\cf0 5,\cf0 2,)", "12568", false},
-        {"Vendrel,RZT7680", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},  // serial -1
-        {"Vendrel,RZT7680,-3,1.23", R"(\cf0 0,\cf0 1,\cf0 2,\cf0 3,\cf0 4,\cf0 5,\cf0 6,)", "12345678", true},
+        {"Vendrel,RZT7680,500,1.23", "0,1,4,5,2,", "12568", false},
+        {"Vendrel,RZT7680", "0,1,2,3,4,5,6,", "12345678", true},  // serial -1
+        {"Vendrel,RZT7680,-3,1.23", "0,1,2,3,4,5,6,", "12345678", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.idn);
         bool blocking = false;
-        std::string text = BuildProposedOperation(entries, 8, c.idn, "", &blocking);
-        EXPECT_NE(std::string::npos, text.find(std::string("Erase Sectors: ") + c.erase + "\\par")) << text;
+        std::string text = ProposalPlainText(BuildProposedOperation(entries, 8, c.idn, "", &blocking));
+        EXPECT_NE(std::string::npos, text.find(std::string("Erase Sectors: ") + c.erase + "\n")) << text;
         std::string numbers;
-        for (size_t at = 0; (at = text.find("\\par\\cf0 ", at)) != std::string::npos; at++) {
-            numbers += text[at + 9];
-        }
+        for (size_t at = text.find("Date & Time\n"); (at = text.find('\n', at)) != std::string::npos && at + 1 < text.size(); at++)
+            numbers += text[at + 1];
         EXPECT_EQ(c.numbers, numbers);
         EXPECT_EQ(c.blocks, blocking);
     }
@@ -128,62 +141,39 @@ TEST(Proposal, SectorLimitAndDates)
         ProposalEntry(16, "d.hex", true, -5),
     };
     bool blocking = false;
-    std::string rzt86 = BuildProposedOperation(entries, 4, "V,1", "RZT8610", &blocking);
-    EXPECT_NE(std::string::npos, rzt86.find(R"(Erase Sectors: \cf0 15,\cf3 -1,\cf0 7,\cf3 16,\par)"));
+    std::string rzt86 = ProposalPlainText(BuildProposedOperation(entries, 4, "V,1", "RZT8610", &blocking));
+    EXPECT_NE(std::string::npos, rzt86.find("Erase Sectors: 15,[-1],7,[16],\n"));
     EXPECT_TRUE(blocking);  // a red sector
     blocking = false;
-    std::string other = BuildProposedOperation(entries, 4, "V,1", "RZT6610", &blocking);
-    EXPECT_NE(std::string::npos, other.find(R"(Erase Sectors: \cf3 15,\cf3 -1,\cf0 7,\cf3 16,\par)"));
-    EXPECT_NE(std::string::npos, other.find(R"(a.hex               \cf0 --/--/--\par)"));
-    EXPECT_NE(std::string::npos, other.find(R"(d.hex               \cf0 --/--/--\par)"));
-    EXPECT_NE(std::string::npos, other.find(std::string(R"(c.hex               \cf0 )") + local + "\\par"));
+    std::string other = ProposalPlainText(BuildProposedOperation(entries, 4, "V,1", "RZT6610", &blocking));
+    EXPECT_NE(std::string::npos, other.find("Erase Sectors: [15],[-1],7,[16],\n"));
+    EXPECT_NE(std::string::npos, other.find("a.hex               --/--/--\n"));
+    EXPECT_NE(std::string::npos, other.find("d.hex               --/--/--\n"));
+    EXPECT_NE(std::string::npos, other.find(std::string("c.hex               ") + local + "\n"));
     EXPECT_TRUE(blocking);
     blocking = false;
     BuildProposedOperation(&entries[2], 1, "V,1", "RZT6610", &blocking);  // sector 7 only
     EXPECT_FALSE(blocking);
 }
 
-TEST(Proposal, TextsCannotBreakTheMarkup)
+// File names are UTF-8: the column counts characters, not bytes, and a long name is cut to it.
+// A byte that is no UTF-8 counts as one.
+TEST(Proposal, NameColumn)
 {
-    LoadEntry e = ProposalEntry(0, "sub\\{X}.hex", false);  // a missing file keeps the name as written
-    bool blocking = false;
-    std::string text = BuildProposedOperation(&e, 1, "V,A\\par{", "T}", &blocking);
-    EXPECT_NE(std::string::npos, text.find(R"(\cf0 V,A\\par\{\par)"));
-    EXPECT_NE(std::string::npos, text.find(R"(\cf0 T\}\par)"));
-    EXPECT_NE(std::string::npos, text.find(R"(\cf3 sub\\\{x\}.hex         \cf0)"));
-    EXPECT_EQ('}', text.back());
-}
-
-TEST(Proposal, LongNameCutToColumn)
-{
-    LoadEntry e = ProposalEntry(0, "ABCDEFGHIJKLMNOPQRSTUVWXYZ.hex", true);
-    bool blocking = false;
-    std::string text = BuildProposedOperation(&e, 1, "V,1", "", &blocking);
-    EXPECT_NE(std::string::npos, text.find(R"(\cf0 abcdefghijklmnopqrst\cf0 --/--/--)"));
-}
-
-// File names are UTF-8: each character beyond ASCII is one \u in the rich text, shown as itself
-// whatever the dialog's code page, and one in the column; the runner's text has the name back.
-// A byte that is no UTF-8 stays as it was.
-TEST(Proposal, NamesBeyondAscii)
-{
-    static const struct { const char *name, *rich, *text; } cases[] = {
-        {"pr\xC3\xBC" "fung.hex", "pr\\u252?fung.hex         ", "pr\xC3\xBC" "fung.hex         "},
+    static const struct { const char *name, *text; } cases[] = {
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ.hex", "abcdefghijklmnopqrst"},
+        {"pr\xC3\xBC" "fung.hex", "pr\xC3\xBC" "fung.hex         "},
         // U+6D4B U+91CF ("measure"), cut at 20 characters, not at 20 bytes.
-        {"\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefgh.hex", "\\u27979?\\u-28209?-0123456789abcdefg",
-         "\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefg"},
-        // U+1F4CF, beyond U+FFFF: two units.
-        {"\xF0\x9F\x93\x8F.hex", "\\u-10179?\\u-9009?.hex               ", "\xF0\x9F\x93\x8F.hex               "},
-        {"caf\xE9.hex", "caf\xE9.hex            ", "caf\xE9.hex            "},  // Latin-1
-        {"caf\xC3.hex", "caf\xC3.hex            ", "caf\xC3.hex            "},  // a sequence cut short
+        {"\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefgh.hex", "\xE6\xB5\x8B\xE9\x87\x8F-0123456789abcdefg"},
+        {"\xF0\x9F\x93\x8F.hex", "\xF0\x9F\x93\x8F.hex               "},
+        {"caf\xE9.hex", "caf\xE9.hex            "},  // Latin-1
+        {"caf\xC3.hex", "caf\xC3.hex            "},  // a sequence cut short
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         LoadEntry e = ProposalEntry(0, c.name, true);
         bool blocking = false;
-        std::string rich = BuildProposedOperation(&e, 1, "V,1", "", &blocking);
-        EXPECT_NE(std::string::npos, rich.find(std::string("\\cf0 ") + c.rich + "\\cf0 --/--/--")) << rich;
-        std::string text = ProposedOperationText(rich.c_str());
+        std::string text = ProposalPlainText(BuildProposedOperation(&e, 1, "V,1", "", &blocking));
         EXPECT_NE(std::string::npos, text.find(std::string("1    0      ") + c.text + "--/--/--\n")) << text;
     }
 }

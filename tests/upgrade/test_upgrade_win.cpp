@@ -91,7 +91,8 @@ protected:
     bool Run(const std::string &path, UiDriver *d)
     {
         bool ran = false;
-        WithDriver(d, [&] { ran = RunFirmwareUpgradeFile(owner, path.c_str()); });
+        WithDriver(d, [&] { UpgradeResult r = RunFirmwareUpgradeFile(owner, path.c_str()).result;
+            ran = r == UPGRADE_DONE || r == UPGRADE_FAILED; });
         EXPECT_EQ(1, g_connection.pollEnabled) << "pollEnabled restored";
         return ran;
     }
