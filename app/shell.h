@@ -1,6 +1,6 @@
 // The seam between the portable console and whatever shows it: the main window
-// (app/main_window_win.cpp) or the headless runner (run/run_host.cpp, standard output). The
-// portable layers reach the results window and the main window's command queue only
+// (window/main_window_win.cpp) or the headless runner (run/run_host.cpp, standard output). The
+// portable layers tell it what to show and what happened (the link lost) only
 // through these; each program's front end supplies them.
 #pragma once
 #include <cstdint>

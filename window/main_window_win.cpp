@@ -2,7 +2,7 @@
 // DPI (again on WM_DPICHANGED), the subclassed command line and results window, the 1 ms timer
 // that drives the reply poll and the script runner, the message loop and shutdown; and the
 // window's side of the seams through which the portable layers reach it (app/shell.h: the
-// results window, kept within its scrollback, and the command queue; script/script_host.h: the
+// results window, kept within its scrollback, and the lost link; script/script_host.h: the
 // script pane). UI thread only.
 #include "window/main_window_win.h"
 
@@ -336,7 +336,7 @@ int RunMainWindow(HINSTANCE instance, int showCommand)
     return (int)msg.wParam;
 }
 
-// --- The seams: the results window, the command queue and the script pane ------------------
+// --- The seams: the results window, the link lost and the script pane ------------------
 
 static HWND MainChild(int id) { return GetDlgItem(s_hwndMain, id); }
 
