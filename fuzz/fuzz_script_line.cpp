@@ -107,9 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Every line once more on its own, also out of range.
     for (int current = -1; current <= count;) {
         int at = current;
-        ScriptLineOutcome out = ExecuteScriptLine(&current, count);
+        int stop = ExecuteScriptLine(&current, count);
         FUZZ_CHECK(current == at || current == at + 1);
-        if (out.error) FUZZ_CHECK(sendFails);
+        if (stop == SCRIPT_STOP_SEND_FAILED) FUZZ_CHECK(sendFails);
         current++;
     }
     for (const std::string &name : written) unlink(name.c_str());

@@ -108,15 +108,6 @@ std::string RunUtf8(const std::string &text);
 // How UiMessage answers the questions nobody is there to answer: No / Cancel, or when yes
 // Yes / OK, naming option after the answer (never once Ctrl-C has come).
 void RunSetAnswerYes(bool yes, const char *option = "--yes");
-// The last message UiMessage showed since RunForgetMessage: its text on one line, and for a
-// question the answer given (null for a plain message).
-struct RunMessage {
-    std::string text;
-    const char *answer;
-    bool declined;  // a question answered No or Cancel
-};
-RunMessage RunLastMessage();
-void RunForgetMessage();
 // A message's text as UiMessage shows it on standard error: line breaks become blanks.
 std::string RunOneLine(const char *text);
 

@@ -33,7 +33,6 @@ static bool s_outputFailed;      // a write to standard output failed
 static std::string s_lastError;
 static bool s_answerYes;         // --yes
 static const char *s_answerOption = "--yes";  // the option that said so, named with the answer
-static RunMessage s_lastMessage;
 
 // --- Output ---------------------------------------------------------------------------------
 
@@ -108,10 +107,6 @@ void RunSetAnswerYes(bool yes, const char *option)
     s_answerOption = option;
 }
 
-RunMessage RunLastMessage() { return s_lastMessage; }
-
-void RunForgetMessage() { s_lastMessage = RunMessage(); }
-
 // A message box's text on one line of standard error: its line breaks become blanks (run.h).
 std::string RunOneLine(const char *text)
 {
@@ -127,16 +122,13 @@ std::string RunOneLine(const char *text)
 
 int UiMessage(UiOwner, const char *text, const char *, UiIcon, UiButtons buttons)
 {
-    s_lastMessage = {RunOneLine(text), nullptr, false};
-    RunWriteError(s_lastMessage.text.c_str());
+    RunWriteError(RunOneLine(text).c_str());
     if (buttons == UI_OK) return UI_ANSWER_OK;
     // Nobody can answer: a question gets the cautious answer, never "go ahead", unless the
     // command line said so, and never once the user has pressed Ctrl-C.
     bool go = s_answerYes && !RunInterrupted();
     int answer = buttons == UI_YES_NO ? (go ? UI_ANSWER_YES : UI_ANSWER_NO) : (go ? UI_ANSWER_OK : UI_ANSWER_CANCEL);
     static const char *const names[] = {"", "OK", "Cancel", "", "", "", "Yes", "No"};
-    s_lastMessage.answer = names[answer];
-    s_lastMessage.declined = !go;
     RunWriteError((std::string("answered ") + names[answer] + (go ? std::string(" (") + s_answerOption + ")" : "")).c_str());
     return answer;
 }

@@ -172,7 +172,7 @@ void ScriptOnMenuScript()
 void ScriptOnRun()
 {
     ScriptRunner *r = &g_scriptRunner;
-    if (r->state == NoScript) return;  // a stale post after Close must not start a hidden run
+    if (r->state == NoScript) return;  // a click queued before Close must not start a hidden run
     r->state = r->state == Running ? Idle : Running;
     UpdateScriptButtons();
 }

@@ -11,7 +11,7 @@
 #include "upgrade/upgrade.h"
 
 struct FakeNote {
-    int code;           // UPN_*
+    int code;           // UPGRADE_NOTIFY_*
     intptr_t param;     // UPGRADE_NOTIFY_FINISHED, UPGRADE_NOTIFY_PROGRESS
     std::string text;   // UPGRADE_NOTIFY_STATUS, UPGRADE_NOTIFY_LOG
 };
