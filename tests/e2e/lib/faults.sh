@@ -23,9 +23,21 @@ qb() { timeout 15 wine "$E2E_BIN/qdrive.exe" "$@"; }
 # The program still runs and its window still answers.
 f_alive() {
   kill -0 "$E2E_PID" 2>/dev/null || e2e_fail "$1: quillon2.exe has ended"
-  local title
-  title=$(qb title) || e2e_fail "$1: the main window does not answer"
+  local title started=$SECONDS
+  if ! title=$(qb title); then
+    # No title within 15 s. Say what the machine and the program's threads were doing, then
+    # ask once more: a window that hangs stays silent, a query slow to start under load answers.
+    f_stall_report "$1"
+    title=$(qb title) || e2e_fail "$1: the main window does not answer"
+    echo "e2e: WARNING $1: the main window's title came only after $((SECONDS - started)) s" >&2
+  fi
   [[ $title == Quillon2* ]] || e2e_fail "$1: title \"$title\""
+}
+# The load, and a backtrace of every thread of quillon2.exe (winedbg, bounded).
+f_stall_report() {
+  echo "e2e: $1: no title within 15 s; load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+  timeout 90 wine winedbg --command "bt all" 2>/dev/null |
+    awk '/^Backtracing for thread/ { on = /quillon2\.exe/ } on' | head -120 >&2 || true
 }
 
 # The results window's text into Q_TEXT, bounded like qb.
