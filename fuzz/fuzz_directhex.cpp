@@ -38,11 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
     bool isMain = name.size() >= 3 && isalpha((unsigned char)name[0]) && isalnum((unsigned char)name[1]) &&
                   name[2] == '_';
+    // The reader shows nothing itself: the upgrade command tells the user why it stopped.
+    FUZZ_CHECK(g_ui.messages.empty());
     if (!isMain) {
-        FUZZ_CHECK(result == -1 && g_ui.messages.size() == 1 && table.counts[0] == 0);
+        FUZZ_CHECK(result == -1 && table.counts[0] == 0);
         return 0;
     }
-    FUZZ_CHECK(g_ui.messages.empty());
     bool noFpga = (toupper((unsigned char)name[0]) == 'S' && toupper((unsigned char)name[1]) == 'Q') ||
                   (toupper((unsigned char)name[0]) == 'P' && toupper((unsigned char)name[1]) == 'C');
     FUZZ_CHECK(result == (noFpga ? 2 : 3) && table.counts[0] == result);
