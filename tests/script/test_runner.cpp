@@ -152,39 +152,30 @@ TEST_F(ScriptRunnerTest, RemarkBetweenQueryAndReplyLineBreaksThePair)
     EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
 }
 
-TEST_F(ScriptRunnerTest, ReplyTextEndsTheWaitAndEveryLaterLinePushesIt)
+// Reply text ends the wait 250 ms later, and every later line moves that on; a one-character
+// line is reply text too, an empty line is not.
+TEST_F(ScriptRunnerTest, ReplyLinesEndTheWait)
 {
-    Load({"\"*IDN?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "Vendrel,RZT\r\n";
-        if (now == 1300) g_fake.input += "more\n";  // before the 1350 deadline: moves it on
+    static const struct {
+        uint32_t at1; const char *bytes1; uint32_t at2; const char *bytes2, *shown; uint32_t next;
+    } cases[] = {
+        {1100, "Vendrel,RZT\r\n", 1300, "more\n", "> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", 1550},
+        {1100, "1\r\n", 1200, "0\r\n", "> *IDN?\r\n1\r\n0\r\n> X\r\n", 1450},
+        {1100, "\r\n", 0, "", "> *IDN?\r\nTIMEOUT\r\n> X\r\n", 6250},
     };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 1550}), lineTimes);
-    EXPECT_EQ("> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", g_ui.results);
-}
-
-TEST_F(ScriptRunnerTest, OneCharacterLineAfterAReplyIsNoTimeout)
-{
-    Load({"\"*OPC?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "1\r\n";
-        if (now == 1200) g_fake.input += "0\r\n";  // one character: still reply text
-    };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 1450}), lineTimes);
-    EXPECT_EQ("> *OPC?\r\n1\r\n0\r\n> X\r\n", g_ui.results);
-}
-
-TEST_F(ScriptRunnerTest, EmptyReplyLineDoesNotEndTheWait)
-{
-    Load({"\"*IDN?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "\r\n";
-    };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 6250}), lineTimes);
-    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        SetUp();
+        lineTimes.clear();
+        Load({"\"*IDN?", "\"X"});
+        beforeTick = [&c](uint32_t now) {
+            if (now == c.at1) g_fake.input += c.bytes1;
+            if (now == c.at2) g_fake.input += c.bytes2;
+        };
+        RunFrom(1000);
+        EXPECT_EQ((std::vector<uint32_t>{1000, c.next}), lineTimes);
+        EXPECT_EQ(c.shown, g_ui.results);
+    }
 }
 
 TEST_F(ScriptRunnerTest, LateAndUnendedRepliesStayWithTheirQuery)
