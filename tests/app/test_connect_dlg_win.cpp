@@ -239,21 +239,6 @@ TEST_F(ConnectWin, SequenceOnEveryInterfaceIsExactAndIdentifiesTheInstrument)
     }
 }
 
-TEST_F(ConnectWin, InstrumentAnsweringOnlyTheThirdIdentityQueryIsIdentified)
-{
-    AppStart();
-    SimOk("answer-from *IDN? 3");
-    SimOk("transcript clear");
-    DWORD start = GetTickCount();
-    ASSERT_TRUE(Reconnect(0, SimComPort()));
-    DWORD took = GetTickCount() - start;
-    ExpectTranscript("serial", kWakeCom + std::string(kIdn) + kIdn + kIdn + kQueries);
-    EXPECT_GE(took, 900u) << "two unanswered attempts wait 500 ms each";
-    EXPECT_EQ(1, g_connection.modelCode);
-    EXPECT_STREQ("RZT7680,1234,56,78,90", g_connection.versionText);
-    EXPECT_EQ("The connection was successful\nVendrel,RZT7680,12345,1.23", g_seenBoxes.back().text);
-}
-
 // An instrument that answers every query 700 ms late: the first "*IDN?" is answered during
 // the second attempt, and the answer to the second arrives while the texts are asked for.
 TEST_F(ConnectWin, LateAnswersToEarlierIdentityQueriesAreNotTakenForTheTexts)
