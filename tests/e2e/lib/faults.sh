@@ -28,11 +28,14 @@ f_alive() {
   [[ $title == Quillon2* ]] || e2e_fail "$1: title \"$title\""
 }
 
-# The reconnect question a failed read asks, within 5 s; then the program still answers.
+# The reconnect question a failed read asks, within 5 s; then the program still answers. (A
+# box is found as soon as it exists: its text may follow a moment later.)
 f_reconnect_question() {
   q wait-dialog Quillon2 5000 || e2e_fail "$1: no question within 5 s"
-  [ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
-    || e2e_fail "$1: box says $(q box-text Quillon2)"
+  local text _
+  for _ in $(seq 20); do text=$(q box-text Quillon2); [ -n "$text" ] && break; sleep 0.1; done
+  [ "$text" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
+    || e2e_fail "$1: box says $(printf %q "$text")"
   f_alive "$1"
 }
 # Answers the question Yes (6) or No (7) and waits for it to go.
