@@ -74,20 +74,25 @@ def call_args(text, name):
     """Argument texts of every call of name in text (balanced parentheses)."""
     out = []
     for m in re.finditer(r'\b' + re.escape(name) + r'\s*\(', text):
-        depth, i = 1, m.end()
-        while i < len(text) and depth:
-            c = text[i]
-            if c == '"':
-                i += 1
-                while i < len(text) and text[i] != '"':
-                    i += 2 if text[i] == '\\' else 1
-            elif c == '(':
-                depth += 1
-            elif c == ')':
-                depth -= 1
-            i += 1
-        out.append(text[m.end():i - 1])
+        out.append(text[m.end():past_close(text, m.end(), '()', '"') - 1])
     return out
+
+
+def past_close(text, i, pair, quotes):
+    """Index just past the bracket that closes the pair[0] opened before i, skipping quoted text."""
+    depth = 1
+    while i < len(text) and depth:
+        c = text[i]
+        if c in quotes:
+            i += 1
+            while i < len(text) and text[i] != c:
+                i += 2 if text[i] == '\\' else 1
+        elif c == pair[0]:
+            depth += 1
+        elif c == pair[1]:
+            depth -= 1
+        i += 1
+    return i
 
 
 # --- What the source defines -------------------------------------------------------------------
@@ -216,22 +221,7 @@ def function_definitions():
     for path, text in product_texts().items():
         named = constants(text)
         for m in head.finditer(text):
-            depth, i = 1, m.end()
-            while i < len(text) and depth:
-                c = text[i]
-                if c == '"':
-                    i += 1
-                    while i < len(text) and text[i] != '"':
-                        i += 2 if text[i] == '\\' else 1
-                elif c == "'":
-                    i += 1
-                    while i < len(text) and text[i] != "'":
-                        i += 2 if text[i] == '\\' else 1
-                elif c == '{':
-                    depth += 1
-                elif c == '}':
-                    depth -= 1
-                i += 1
+            i = past_close(text, m.end(), '{}', '"\'')
             params = [re.findall(r'(\w+)\s*(?:\[[^\]]*\])?\s*$', p.split('=')[0].strip() or '_') or ['']
                       for p in split_args(m.group(2))]
             found.setdefault(m.group(1), []).append(

@@ -81,13 +81,9 @@ console_faults serial USB
 # USB: the pty closed under the open port. The poll's read fails: the reconnect question.
 f_begin; f_mark
 sim_ok "drop serial" >/dev/null
-q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no question within 5 s"
-[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
-  || e2e_fail "USB drop: box says $(q box-text Quillon2)"
-f_alive "USB drop"
+f_reconnect_question "USB drop"
 sim_ok "transcript clear" >/dev/null
-q press Quillon2 6                         # Yes: reconnect with the saved settings, no dialog
-q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
+f_answer "USB drop" 6   # Yes: reconnect with the saved settings, no dialog
 sim_ok "wait-rx serial 30 10000" >/dev/null
 q wait-dialog Connect 500 2>/dev/null && e2e_fail "USB drop: the reconnect opened the Connect dialog"
 f_console_answers "USB reconnected"
@@ -98,9 +94,8 @@ f_row console USB "pty closed (link dropped); answer Yes" "the reconnect questio
 # Dropped again; No leaves the program disconnected: Send then does nothing.
 f_begin; f_mark
 sim_ok "drop serial" >/dev/null
-q wait-dialog Quillon2 5000 || e2e_fail "USB second drop: no question"
-q press Quillon2 7                         # No
-q gone-dialog Quillon2 5000 || e2e_fail "USB second drop: the question stayed"
+f_reconnect_question "USB second drop"
+f_answer "USB second drop" 7   # No
 q wait-text 18001 "No connection" 5000 || e2e_fail "USB second drop: panel $(q text 18001)"
 sim_ok "transcript clear" >/dev/null
 q command 18003                            # Send, as Enter would
@@ -120,12 +115,8 @@ console_faults lan LAN
 # question, before anything is sent; No leaves the program disconnected.
 f_begin; f_mark
 sim_ok "drop lan" >/dev/null
-q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no question within 5 s"
-[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
-  || e2e_fail "LAN drop: box says $(q box-text Quillon2)"
-f_alive "LAN drop"
-q press Quillon2 7                         # No
-q gone-dialog Quillon2 5000 || e2e_fail "LAN drop: the question stayed"
+f_reconnect_question "LAN drop"
+f_answer "LAN drop" 7   # No
 q wait-text 18001 "No connection" 5000 || e2e_fail "LAN drop: panel $(q text 18001)"
 f_new; [ -z "$F_NEW" ] || e2e_fail "LAN drop: shown $(printf %q "$F_NEW")"
 f_alive "LAN drop"

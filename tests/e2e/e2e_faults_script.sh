@@ -98,48 +98,32 @@ e2e_open_file "Select Script File" "$script"
 q gone-dialog "Select Script File" 10000 || e2e_fail "script dialog stayed open"
 script_faults serial USB
 
-# USB: the pty closed while the run waits for a reply. The poll's read fails: the reconnect
-# question; Yes reconnects and the run, still going, gets its next reply.
-f_begin; f_mark
-q command 18006
-f_wait_new "> nothing?"$'\r\n' 5000
-sim_ok "drop serial" >/dev/null
-q wait-dialog Quillon2 5000 || e2e_fail "USB drop: no question within 5 s"
-[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
-  || e2e_fail "USB drop: box says $(q box-text Quillon2)"
-f_alive "USB drop"
-q press Quillon2 6
-q gone-dialog Quillon2 5000 || e2e_fail "USB drop: the question stayed"
-q wait-title "USB," 10000 || e2e_fail "USB drop: not reconnected"
-f_wait_new "after drop"$'\r\n' 15000
-e2e_log "USB drop: the run showed $(printf %q "$F_NEW")"
-[[ $F_NEW == "> nothing?"$'\r\n'*"> *IDN?"$'\r\n'*"after drop"$'\r\n' ]] || e2e_fail "USB drop: $(printf %q "$F_NEW")"
-[ "$(q text 18006)" = "Run" ] || e2e_fail "USB drop: Run button reads $(q text 18006)"
-f_alive "USB drop"
-f_row script USB "pty closed during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
+# The link dropped while the run waits for a reply (the pty closed, the TCP connection reset):
+# the reply poll's read fails, the reconnect question at once; Yes reconnects and the run,
+# still going, gets its next reply. drop_during_reply_wait SIM-LINK IFACE WHAT
+drop_during_reply_wait() {
+  local link=$1 iface=$2 what=$3
+  f_begin; f_mark
+  q command 18006
+  f_wait_new "> nothing?"$'\r\n' 5000
+  sim_ok "drop $link" >/dev/null
+  f_reconnect_question "$iface drop"
+  f_answer "$iface drop" 6
+  q wait-title "$iface," 10000 || e2e_fail "$iface drop: not reconnected"
+  f_wait_new "after drop"$'\r\n' 15000
+  e2e_log "$iface drop: the run showed $(printf %q "$F_NEW")"
+  [[ $F_NEW == "> nothing?"$'\r\n'*"> *IDN?"$'\r\n'*"after drop"$'\r\n' ]] || e2e_fail "$iface drop: $(printf %q "$F_NEW")"
+  [ "$(q text 18006)" = "Run" ] || e2e_fail "$iface drop: Run button reads $(q text 18006)"
+  f_alive "$iface drop"
+  f_row script "$iface" "$what during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
+}
+drop_during_reply_wait serial USB "pty closed"
 
 # Over to LAN; the script stays loaded and runs afresh.
 e2e_reconnect_lan
 script_faults lan LAN
 
-# LAN: the connection reset during a reply wait. As with the pty: the reconnect question at
-# once; Yes reconnects and the run, still going, gets its next reply.
-f_begin; f_mark
-q command 18006
-f_wait_new "> nothing?"$'\r\n' 5000
-sim_ok "drop lan" >/dev/null
-q wait-dialog Quillon2 5000 || e2e_fail "LAN drop: no question within 5 s"
-[ "$(q box-text Quillon2)" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
-  || e2e_fail "LAN drop: box says $(q box-text Quillon2)"
-f_alive "LAN drop"
-q press Quillon2 6
-q gone-dialog Quillon2 5000 || e2e_fail "LAN drop: the question stayed"
-q wait-title "LAN," 10000 || e2e_fail "LAN drop: not reconnected"
-f_wait_new "after drop"$'\r\n' 15000
-[[ $F_NEW == "> nothing?"$'\r\n'*"> *IDN?"$'\r\n'*"after drop"$'\r\n' ]] || e2e_fail "LAN drop: $(printf %q "$F_NEW")"
-[ "$(q text 18006)" = "Run" ] || e2e_fail "LAN drop: Run button reads $(q text 18006)"
-f_alive "LAN drop"
-f_row script LAN "TCP reset during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
+drop_during_reply_wait lan LAN "TCP reset"
 
 f_begin
 f_save_results "script save"

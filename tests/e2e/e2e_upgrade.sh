@@ -11,13 +11,8 @@ printf ':10000000000102030405060708090A0B0C0D0E0F78\r\n:0400100010111213A6\r\n:0
 printf ':0400100010111213A6\r\n:00000001FF\r\n' >"$work/dsp.hex"
 printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\nLOAD,2,dsp.hex\r\n' >"$work/fw.upg"
 
-e2e_seed 1 "$QSIM_COM" 19200 ""
-e2e_start
+e2e_start_usb
 trap 'e2e_stop; rm -rf "$work"' EXIT
-q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "USB," 10000 || e2e_fail "not connected"
 
 q command 32774                                   # Instrument / Upgrade Firmware...
 q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "no firmware file dialog"
@@ -27,12 +22,8 @@ list=$(q dialog-text "Firmware Files List" 1001)
 [[ "$list" == *"Proposed Operation"* && "$list" == *"main.hex"* ]] || e2e_fail "files list: ${list:0:300}"
 q press "Firmware Files List" 1000                # Accept
 q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "no progress dialog"
-for _ in $(seq 300); do
-  [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && break
-  sleep 0.2
-done
+log=$(e2e_upgrade_finished)
 [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] || e2e_fail "the upgrade did not finish"
-log=$(q dialog-text "Upgrade Firmware" 1003)
 want=$'Instrument initialised OK\r\nAll sectors erased OK\r\nFirmware sent OK'
 [[ "$log" == "$want"* ]] || e2e_fail "log: $(printf %q "$log")"
 [ "$(q dialog-text "Upgrade Firmware" 1005)" = "Finished" ] || e2e_fail "status: $(q dialog-text "Upgrade Firmware" 1005)"

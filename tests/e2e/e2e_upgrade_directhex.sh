@@ -9,13 +9,8 @@ printf ':10000000000102030405060708090A0B0C0D0E0F78\r\n:00000001FF\r\n' >"$work/
 printf ':0400100010111213A6\r\n:00000001FF\r\n' >"$work/DSP_12.hex"
 printf ':040020002021222356\r\n:00000001FF\r\n' >"$work/FPG_12.hex"
 
-e2e_seed 1 "$QSIM_COM" 19200 ""
-e2e_start
+e2e_start_usb
 trap 'e2e_stop; rm -rf "$work"' EXIT
-q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
-q press Connect 112
-e2e_expect_box "Test Connection" "The connection was successful"
-q wait-title "USB," 10000 || e2e_fail "not connected"
 
 q command 32774                                   # Instrument / Upgrade Firmware...
 q wait-dialog "Select Firmware Upgrade File" 10000 || e2e_fail "no firmware file dialog"
@@ -32,11 +27,7 @@ list=$(q dialog-text "Firmware Files List" 1001)
 sim_ok "transcript clear" >/dev/null
 q press "Firmware Files List" 1000                # Accept
 q wait-dialog "Upgrade Firmware" 10000 || e2e_fail "no progress dialog"
-for _ in $(seq 300); do
-  [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && break
-  sleep 0.2
-done
-log=$(q dialog-text "Upgrade Firmware" 1003)
+log=$(e2e_upgrade_finished)
 [[ "$log" == *"Firmware sent OK"* ]] || e2e_fail "log: $(printf %q "$log")"
 q press "Upgrade Firmware" 2
 q gone-dialog "Upgrade Firmware" 10000 || e2e_fail "progress dialog stayed open"

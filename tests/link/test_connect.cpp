@@ -10,7 +10,6 @@
 #include "fakecommslog.h"
 #include "fakelink.h"
 #include "fakeui.h"
-#include "common/texttab.h"
 #include "link/commslog.h"
 #include "link/connect.h"
 #include "link/ident.h"
@@ -92,17 +91,6 @@ TEST(CommsLog, CutToFit)
     EXPECT_EQ(15u + 4, CommsLogFormat(out, sizeof out, 1, 2, 3, 4, "text"));
     EXPECT_STREQ("[01:02:03", out);
     EXPECT_EQ(15u + 4, CommsLogFormat(nullptr, 0, 1, 2, 3, 4, "text"));  // measuring only
-}
-
-// The sequence indexes the link table by number; a shifted entry would show the wrong text.
-TEST(ConnectTexts, NumberedEntriesItShows)
-{
-    static const struct { int index; const char *text; } entries[] = {
-        {22, "Test Connection"}, {25, "The connection was successful\n"}, {26, "The connection failed"},
-        {27, "Failed to connect to IP address %s"}, {28, "Unable to open port %s"},
-        {29, "Incompatable instrument"},
-    };
-    for (const auto &e : entries) EXPECT_STREQ(e.text, LinkTextTable[e.index]) << "entry " << e.index;
 }
 
 TEST_F(Connect, IdentifiesAndReadsTheTexts)
@@ -226,43 +214,37 @@ TEST_F(Connect, SilenceAfterAnEarlierSuccess)
     EXPECT_EQ("Incompatable instrument", g_ui.messages[0].text);
 }
 
-TEST_F(Connect, UnknownModel)
+// An unrecognised or commaless identity connects as an unknown instrument, asks nothing more,
+// and nothing may name the instrument that answered before: not the message, not the texts.
+TEST_F(Connect, UnknownOrCommalessIdentity)
 {
-    inst.idn = "ACME,XYZ100,1,2\r\n";
-    inst.Attach();
-    g_connection.modelCode = MODEL_RZT26;
-    strcpy(g_connection.idnText, "earlier");
-    strcpy(g_connection.calibrationText, "kept");
-    EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, true));
-    EXPECT_EQ(kWake + "*IDN?\n", g_fake.sent);  // no further queries
-    EXPECT_EQ(MODEL_UNKNOWN + 0, g_connection.modelCode);
-    EXPECT_STREQ("", g_connection.idnText);
-    EXPECT_STREQ("", g_connection.calibrationText) << "the texts of the instrument before it";
-    EXPECT_EQ("***\tUNIDENTIFIED INSTRUMENT\t***\n", g_commsLog.texts.back());
-    ASSERT_EQ(1u, g_ui.messages.size());
-    EXPECT_EQ("The connection was successful\nUnknown Instrument", g_ui.messages[0].text);
-}
-
-// Nothing may name the instrument that answered before: not the message, not the texts.
-TEST_F(Connect, ReplyWithoutComma)
-{
-    inst.idn = "HELLO\r\n";
-    inst.Attach();
-    g_connection.modelCode = MODEL_RZT66;
-    strcpy(g_connection.idnText, "Vendrel,RZT66,1,2");
-    strcpy(g_connection.calibrationText, "15_Mar_2020,Vendrel");
-    strcpy(g_connection.calVersionText, "10_06_2021");
-    strcpy(g_connection.versionText, "RZT66,1234,56,78,90");
-    EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, true));
-    EXPECT_EQ(kWake + "*IDN?\n", g_fake.sent);
-    EXPECT_EQ(MODEL_UNKNOWN + 0, g_connection.modelCode);
-    EXPECT_STREQ("", g_connection.idnText);
-    EXPECT_STREQ("", g_connection.calibrationText);
-    EXPECT_STREQ("", g_connection.calVersionText);
-    EXPECT_STREQ("", g_connection.versionText);
-    EXPECT_EQ(2u, g_commsLog.texts.size());  // neither marker
-    ASSERT_EQ(1u, g_ui.messages.size());
-    EXPECT_EQ("The connection was successful\nUnknown Instrument", g_ui.messages[0].text);
+    static const struct { const char *idn, *marker; } cases[] = {
+        {"ACME,XYZ100,1,2\r\n", "***\tUNIDENTIFIED INSTRUMENT\t***\n"},
+        {"HELLO\r\n", nullptr},  // neither marker
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.idn);
+        SetUp();
+        inst.idn = c.idn;
+        inst.Attach();
+        g_connection.modelCode = MODEL_RZT66;
+        strcpy(g_connection.idnText, "Vendrel,RZT66,1,2");
+        strcpy(g_connection.calibrationText, "15_Mar_2020,Vendrel");
+        strcpy(g_connection.calVersionText, "10_06_2021");
+        strcpy(g_connection.versionText, "RZT66,1234,56,78,90");
+        EXPECT_TRUE(ConnectAndIdentify(nullptr, &g_connection, true));
+        EXPECT_EQ(kWake + "*IDN?\n", g_fake.sent);  // no further queries
+        EXPECT_EQ(MODEL_UNKNOWN + 0, g_connection.modelCode);
+        EXPECT_STREQ("", g_connection.idnText);
+        EXPECT_STREQ("", g_connection.calibrationText);
+        EXPECT_STREQ("", g_connection.calVersionText);
+        EXPECT_STREQ("", g_connection.versionText);
+        std::vector<string> log = {"***\tCONNECTING\t***\n", "***\tCONNECTED\t***\n"};
+        if (c.marker) log.push_back(c.marker);
+        EXPECT_EQ(log, g_commsLog.texts);
+        ASSERT_EQ(1u, g_ui.messages.size());
+        EXPECT_EQ("The connection was successful\nUnknown Instrument", g_ui.messages[0].text);
+    }
 }
 
 TEST_F(Connect, OpenFailureIsAlwaysShown)

@@ -85,36 +85,25 @@ expect_rc "no identification" 2
 expect_grep "no identification" err.txt "The connection failed"
 [ -e printed.txt ] && fail "no identification: the script must not run"
 
-# The LAN link is reset while the script pauses: the reply poll's read finds it before the
-# next command is sent.
-sim_ok reset
-runq_bg --lan "$QSIM_LAN" sendfail.txt
-sim_ok wait-rx lan $((connect_lan + 7)) 10000
-sim_ok drop lan
-wait $pid; rc=$?
-expect_rc "reset" 2
-expect_grep "reset" err.txt "reading from the instrument failed"
-grep -qF "*OPC?" out.txt && fail "reset: the run must end without sending more"
-
-# The serial link disappears while the script pauses: the reply poll's read fails.
-sim_ok reset
-runq_bg --usb "$QSIM_COM" readfail.txt
-sim_ok wait-rx serial $((connect_serial + 6)) 10000
-sim_ok drop serial
-wait $pid; rc=$?
-expect_rc "read failure" 2
-expect_grep "read failure" err.txt "reading from the instrument failed"
-grep -qF "*OPC?" out.txt && fail "read failure: the run must end without sending more"
-
-# The instrument closes the LAN connection while the last reply is awaited: not a TIMEOUT.
-sim_ok reset
-sim_ok silence-cmd meas:freq?
-runq_bg --lan "$QSIM_LAN" lasttimeout.txt
-sim_ok wait-rx lan $((connect_lan + 12)) 10000
-sim_ok lan close
-wait $pid; rc=$?
-expect_rc "closed by the instrument" 2
-expect_grep "closed by the instrument" err.txt "reading from the instrument failed"
+# A link that fails mid-run ends it with 2 and sends nothing more: the LAN link reset or the
+# serial link gone while the script pauses (the reply poll's read finds it before the next
+# command), and the instrument closing the LAN connection while the last reply is awaited
+# (not a TIMEOUT). link_fails NAME LINK RX-BYTES SIM-COMMAND SCRIPT ARGS...
+link_fails() {
+  local name=$1 link=$2 rx=$3 event=$4 script=$5; shift 5
+  sim_ok reset
+  [ "$script" != lasttimeout.txt ] || sim_ok silence-cmd meas:freq?
+  runq_bg "$@" "$script"
+  sim_ok wait-rx "$link" "$rx" 10000
+  sim_ok "$event"
+  wait $pid; rc=$?
+  expect_rc "$name" 2
+  expect_grep "$name" err.txt "reading from the instrument failed"
+  [ "$script" = lasttimeout.txt ] || ! grep -qF "*OPC?" out.txt || fail "$name: the run must end without sending more"
+}
+link_fails reset lan $((connect_lan + 7)) "drop lan" sendfail.txt --lan "$QSIM_LAN"
+link_fails "read failure" serial $((connect_serial + 6)) "drop serial" readfail.txt --usb "$QSIM_COM"
+link_fails "closed by the instrument" lan $((connect_lan + 12)) "lan close" lasttimeout.txt --lan "$QSIM_LAN"
 
 # An instrument that never stops talking keeps extending the reply wait: the reply limit ends it.
 sim_ok reset

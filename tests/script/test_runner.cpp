@@ -152,39 +152,30 @@ TEST_F(ScriptRunnerTest, RemarkBetweenQueryAndReplyLineBreaksThePair)
     EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
 }
 
-TEST_F(ScriptRunnerTest, ReplyTextEndsTheWaitAndEveryLaterLinePushesIt)
+// Reply text ends the wait 250 ms later, and every later line moves that on; a one-character
+// line is reply text too, an empty line is not.
+TEST_F(ScriptRunnerTest, ReplyLinesEndTheWait)
 {
-    Load({"\"*IDN?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "Vendrel,RZT\r\n";
-        if (now == 1300) g_fake.input += "more\n";  // before the 1350 deadline: moves it on
+    static const struct {
+        uint32_t at1; const char *bytes1; uint32_t at2; const char *bytes2, *shown; uint32_t next;
+    } cases[] = {
+        {1100, "Vendrel,RZT\r\n", 1300, "more\n", "> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", 1550},
+        {1100, "1\r\n", 1200, "0\r\n", "> *IDN?\r\n1\r\n0\r\n> X\r\n", 1450},
+        {1100, "\r\n", 0, "", "> *IDN?\r\nTIMEOUT\r\n> X\r\n", 6250},
     };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 1550}), lineTimes);
-    EXPECT_EQ("> *IDN?\r\nVendrel,RZT\r\nmore\r\n> X\r\n", g_ui.results);
-}
-
-TEST_F(ScriptRunnerTest, OneCharacterLineAfterAReplyIsNoTimeout)
-{
-    Load({"\"*OPC?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "1\r\n";
-        if (now == 1200) g_fake.input += "0\r\n";  // one character: still reply text
-    };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 1450}), lineTimes);
-    EXPECT_EQ("> *OPC?\r\n1\r\n0\r\n> X\r\n", g_ui.results);
-}
-
-TEST_F(ScriptRunnerTest, EmptyReplyLineDoesNotEndTheWait)
-{
-    Load({"\"*IDN?", "\"X"});
-    beforeTick = [](uint32_t now) {
-        if (now == 1100) g_fake.input += "\r\n";
-    };
-    RunFrom(1000);
-    EXPECT_EQ((std::vector<uint32_t>{1000, 6250}), lineTimes);
-    EXPECT_EQ("> *IDN?\r\nTIMEOUT\r\n> X\r\n", g_ui.results);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        SetUp();
+        lineTimes.clear();
+        Load({"\"*IDN?", "\"X"});
+        beforeTick = [&c](uint32_t now) {
+            if (now == c.at1) g_fake.input += c.bytes1;
+            if (now == c.at2) g_fake.input += c.bytes2;
+        };
+        RunFrom(1000);
+        EXPECT_EQ((std::vector<uint32_t>{1000, c.next}), lineTimes);
+        EXPECT_EQ(c.shown, g_ui.results);
+    }
 }
 
 TEST_F(ScriptRunnerTest, LateAndUnendedRepliesStayWithTheirQuery)
@@ -479,15 +470,17 @@ TEST_F(ScriptRunnerTest, FailingLastLineStopsOnceAndStepsDoNotPost)
     EXPECT_EQ(-1, g_host.selection);
 
     stops.clear();
+    g_ui.results.clear();
     Load({"=stop,onfail", "=2", "=1", "=test,lo", "=3"});
     for (uint32_t t = 1; t <= 5; t++) StepAt(t);
     EXPECT_TRUE(stops.empty());
     EXPECT_EQ(3, g_scriptRunner.stackX);  // a step still runs the line that fails the check
+    EXPECT_EQ("", g_ui.results);  // and shows no pause text: it pauses nothing
 }
 
 // A stop-on-fail pause says which test failed, with the value and the limits it compared, on a
 // line of its own; a later '=' line that pauses again names the same test, whatever the stack
-// holds by then. A step that meets the check shows nothing: it pauses nothing.
+// holds by then.
 TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
 {
     static const struct {
@@ -520,11 +513,6 @@ TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
     EXPECT_EQ(5, g_host.selection);
     const std::string line = "Limit test =test,lo failed: value 1 below the limit 2; script stopped by =stop,onfail\r\n";
     EXPECT_EQ(line + line, g_ui.results);
-
-    g_ui.results.clear();
-    Load({"=stop,onfail", "=2", "=1", "=test,lo", "=3"});
-    for (uint32_t t = 1; t <= 5; t++) StepAt(t);
-    EXPECT_EQ("", g_ui.results);
 }
 
 // Each line's outcome carries its own limit test, for the report (the limits it compared are

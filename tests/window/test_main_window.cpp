@@ -18,45 +18,34 @@ void Compute(LayoutMode mode, int r, int b, LayoutRect *out)
 
 }  // namespace
 
-TEST(Layout, DesignSizeConsole)
+// At the design size, 100 wider and 50 taller, and at the minimum tracking size (nothing
+// clamped): the results grow by what the client grows, the panel in height only, the command
+// line in width only, and every margin stays.
+TEST(Layout, ConsoleRowsFollowTheClient)
 {
-    LayoutRect r[LAYOUT_ROWS];
-    Compute(LAYOUT_CONSOLE, kClientR, kClientB, r);
-    EXPECT_EQ(6, r[RESULTS].x);
-    EXPECT_EQ(6, r[RESULTS].y);
-    EXPECT_EQ(648, r[RESULTS].w);
-    EXPECT_EQ(514, r[RESULTS].h);
-    EXPECT_EQ(kClientR - 6, r[PANEL].x + r[PANEL].w);
-    EXPECT_EQ(2, r[PANEL].x - (r[RESULTS].x + r[RESULTS].w));
-    EXPECT_EQ(6, r[PANEL].y);
-    EXPECT_EQ(514, r[PANEL].h);
-    EXPECT_EQ(706, r[COMMAND].w);
-    EXPECT_EQ(6, r[COMMAND].x);
-    EXPECT_EQ(kClientB - 6, r[COMMAND].y + r[COMMAND].h);
-    EXPECT_EQ(kClientR - 6, r[SEND].x + r[SEND].w);
-    EXPECT_EQ(kClientB - 6, r[SEND].y + r[SEND].h);
-}
-
-TEST(Layout, ResizeGrowsAndMovesOnlyWhatTheRulesSay)
-{
-    // 100 wider and 50 taller: the client grows by the same amounts.
-    LayoutRect r[LAYOUT_ROWS];
-    Compute(LAYOUT_CONSOLE, kClientR + 100, kClientB + 50, r);
-    EXPECT_EQ(748, r[RESULTS].w);
-    EXPECT_EQ(564, r[RESULTS].h);
-    EXPECT_EQ(138, r[PANEL].w);  // panel grows in height only
-    EXPECT_EQ(564, r[PANEL].h);
-    EXPECT_EQ(kClientR + 100 - 6, r[PANEL].x + r[PANEL].w);
-    EXPECT_EQ(806, r[COMMAND].w);
-    EXPECT_EQ(24, r[COMMAND].h);
-    EXPECT_EQ(kClientB + 50 - 6, r[COMMAND].y + r[COMMAND].h);
-    EXPECT_EQ(75, r[SEND].w);
-    EXPECT_EQ(kClientR + 100 - 6, r[SEND].x + r[SEND].w);
-
-    // At the minimum tracking size nothing is clamped: the growing rows shrink just as much.
-    Compute(LAYOUT_CONSOLE, kClientR - 404, kClientB - 304, r);
-    EXPECT_EQ(648 - 404, r[RESULTS].w);
-    EXPECT_EQ(514 - 304, r[RESULTS].h);
+    static const struct { int dw, dh; } sizes[] = {{0, 0}, {100, 50}, {-404, -304}};
+    for (const auto &g : sizes) {
+        SCOPED_TRACE(testing::Message() << g.dw << ", " << g.dh);
+        const int right = kClientR + g.dw, bottom = kClientB + g.dh;
+        LayoutRect r[LAYOUT_ROWS];
+        Compute(LAYOUT_CONSOLE, right, bottom, r);
+        EXPECT_EQ(6, r[RESULTS].x);
+        EXPECT_EQ(6, r[RESULTS].y);
+        EXPECT_EQ(648 + g.dw, r[RESULTS].w);
+        EXPECT_EQ(514 + g.dh, r[RESULTS].h);
+        EXPECT_EQ(2, r[PANEL].x - (r[RESULTS].x + r[RESULTS].w));
+        EXPECT_EQ(right - 6, r[PANEL].x + r[PANEL].w);
+        EXPECT_EQ(6, r[PANEL].y);
+        EXPECT_EQ(138, r[PANEL].w);
+        EXPECT_EQ(514 + g.dh, r[PANEL].h);
+        EXPECT_EQ(6, r[COMMAND].x);
+        EXPECT_EQ(706 + g.dw, r[COMMAND].w);
+        EXPECT_EQ(24, r[COMMAND].h);
+        EXPECT_EQ(bottom - 6, r[COMMAND].y + r[COMMAND].h);
+        EXPECT_EQ(75, r[SEND].w);
+        EXPECT_EQ(right - 6, r[SEND].x + r[SEND].w);
+        EXPECT_EQ(bottom - 6, r[SEND].y + r[SEND].h);
+    }
 }
 
 TEST(Layout, ScriptLayout)

@@ -58,6 +58,23 @@ e2e_start() {
   E2E_PID=$!
   trap e2e_stop EXIT
 }
+# Started with USB stored, connected through the Connect dialog that opens first.
+e2e_start_usb() {
+  e2e_seed 1 "$QSIM_COM" 19200 ""
+  e2e_start
+  q wait-dialog Connect 30000 || e2e_fail "no Connect dialog"
+  q press Connect 112
+  e2e_expect_box "Test Connection" "The connection was successful"
+  q wait-title "USB," 10000 || e2e_fail "not connected"
+}
+# Waits up to 60 s for the upgrade's progress dialog to say "Finished"; prints its log.
+e2e_upgrade_finished() {
+  for _ in $(seq 300); do
+    [ "$(q dialog-text "Upgrade Firmware" 2)" = "Finished" ] && break
+    sleep 0.2
+  done
+  q dialog-text "Upgrade Firmware" 1003
+}
 # The release built by scripts/package.sh into folder $1, from this build folder and the other
 # architecture's beside it where that one is built too (scripts/test.sh builds both).
 e2e_package() {

@@ -40,6 +40,19 @@ f_stall_report() {
     awk '/^Backtracing for thread/ { on = /quillon2\.exe/ } on' | head -120 >&2 || true
 }
 
+# The reconnect question a failed read asks, within 5 s; then the program still answers. (A
+# box is found as soon as it exists: its text may follow a moment later.)
+f_reconnect_question() {
+  q wait-dialog Quillon2 5000 || e2e_fail "$1: no question within 5 s"
+  local text _
+  for _ in $(seq 20); do text=$(q box-text Quillon2); [ -n "$text" ] && break; sleep 0.1; done
+  [ "$text" = "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" ] \
+    || e2e_fail "$1: box says $(printf %q "$text")"
+  f_alive "$1"
+}
+# Answers the question Yes (6) or No (7) and waits for it to go.
+f_answer() { q press Quillon2 "$2"; q gone-dialog Quillon2 5000 || e2e_fail "$1: the question stayed"; }
+
 # The results window's text into Q_TEXT, bounded like qb.
 f_results() {
   Q_TEXT=$(timeout 15 wine "$E2E_BIN/qdrive.exe" text 18000; echo x) || e2e_fail "results window does not answer"
