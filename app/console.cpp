@@ -175,6 +175,9 @@ static char s_convertedLine[REPLY_LINE_SIZE];
 static std::string s_pendingText;
 static bool s_late;  // after a TIMEOUT, until the next command goes out
 static bool s_linkLost;  // the last poll's read failed
+static void (*s_lineObserver)(const char *line);
+
+void ReplyPollSetLineObserver(void (*observer)(const char *line)) { s_lineObserver = observer; }
 
 size_t ConvertReplyLine(const unsigned char *line, size_t len, char *out, size_t cap)
 {
@@ -216,6 +219,7 @@ static void FinishReplyLine()
         if (s_late) s_pendingText += LATE_REPLY_MARK;
         s_pendingText.append(s_convertedLine, n);
         s_pendingText += "\r\n";
+        if (!s_late && s_lineObserver) s_lineObserver(s_convertedLine);
     }
     // A late line answers the query before: counted, it would end the next one's wait.
     int32_t add = s_late ? 0 : (int32_t)s_replyLength;

@@ -34,11 +34,19 @@ static void PaceLine(int32_t extraWaitMs)
     r->nextActionTime = ScriptHostTickCount() + (uint32_t)r->lineDelayMs + (uint32_t)extraWaitMs;
 }
 
+// Each reply line that answers the armed wait fills the result registers.
+static void StoreReplyNumbers(const char *line)
+{
+    if (g_scriptRunner.awaitingReply) RpnStoreReply(&g_scriptRunner, line);
+}
+
 static void ArmReplyWait()
 {
     g_scriptRunner.awaitingReply = true;
     g_scriptRunner.replySeen = false;
+    RpnClearRegisters(&g_scriptRunner);
     ReceivedCharCount = 0;
+    ReplyPollSetLineObserver(StoreReplyNumbers);
 }
 
 // A '"' line: send the rest, echo it, and arm a reply wait for a query.

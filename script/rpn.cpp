@@ -17,6 +17,47 @@ void RpnReset(ScriptRunner *r)
     r->failCount = 0;
     r->stopOnFail = false;
     r->failedTest = ScriptTestResult();
+    RpnClearRegisters(r);
+}
+
+void RpnClearRegisters(ScriptRunner *r)
+{
+    memset(r->registers, 0, sizeof r->registers);
+    r->registerCount = 0;
+}
+
+// A whole field as a decimal number by the calculator's rule, or false.
+static bool ReadWholeNumber(const char *field, size_t len, double *value)
+{
+    char text[64];
+    if (len == 0 || len >= sizeof text) return false;
+    memcpy(text, field, len);
+    text[len] = '\0';
+    const char *p = text + (text[0] == '+' || text[0] == '-');
+    if (!isdigit((unsigned char)*p) && !(*p == '.' && isdigit((unsigned char)p[1]))) return false;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
+    char *end;
+    *value = strtod(text, &end);
+    return *end == '\0';
+}
+
+int RpnReplyNumbers(const char *line, double *out, int cap)
+{
+    int count = 0;
+    const char *p = line;
+    while (*p && count < cap) {
+        size_t len = strcspn(p, ", \t");
+        double v;
+        if (ReadWholeNumber(p, len, &v)) out[count++] = v;
+        p += len;
+        if (*p) p++;
+    }
+    return count;
+}
+
+void RpnStoreReply(ScriptRunner *r, const char *line)
+{
+    r->registerCount += RpnReplyNumbers(line, r->registers + r->registerCount, SCRIPT_REGISTERS - r->registerCount);
 }
 
 void RpnPush(ScriptRunner *r, double v)
@@ -128,7 +169,7 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
     if (RpnOperator(r, text)) return true;
     if (text[0] == '[') {
         long n = TextToInt(text + 1);
-        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, 0);  // nothing ever stores into them
+        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, r->registers[n - 1]);
     } else if (text[0] == '+' || text[0] == '-' || isdigit((unsigned char)text[0])) {
         RpnPush(r, RpnReadNumber(text));
     } else if (strcmp(text, "cleartest") == 0) {

@@ -9,6 +9,19 @@
 // fresh run).
 void RpnReset(ScriptRunner *r);
 
+// The numbers of a reply line, in order, at most cap of them: the fields between commas and
+// blanks that read whole as a decimal number by the calculator's rule (sign, digits, point,
+// exponent; no hex, no words). Returns how many were stored in out.
+int RpnReplyNumbers(const char *line, double *out, int cap);
+
+// Sets every result register to 0: a new reply wait begins (so a query that gets no answer
+// leaves no earlier measurement to be tested in its place), and a fresh run.
+void RpnClearRegisters(ScriptRunner *r);
+
+// Stores the numbers of one reply line of the current reply wait into the registers, after
+// those its earlier lines stored.
+void RpnStoreReply(ScriptRunner *r, const char *line);
+
 // Pushes v: T = Z, Z = Y, Y = X, X = v.
 void RpnPush(ScriptRunner *r, double v);
 

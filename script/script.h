@@ -17,7 +17,7 @@ enum ScriptState : int32_t {
 enum {
     SCRIPT_PATH_SIZE = 260,     // scriptPath, terminator included
     SCRIPT_LINE_SIZE = 2048,    // a file with a line of this length or more is refused
-    SCRIPT_REGISTERS = 100,     // "=[n": registers numbered 1 .. 100, which all read as 0
+    SCRIPT_REGISTERS = 100,     // "=[n": registers numbered 1 .. 100, filled by reply numbers
     SCRIPT_FAST_DELAY_MS = 50,  // the line delays of #fast, #normal (the start-up value), #slow
     SCRIPT_DEFAULT_DELAY_MS = 250,
     SCRIPT_SLOW_DELAY_MS = 500,
@@ -56,6 +56,9 @@ struct ScriptRunner {
     bool stopOnFail;
     ScriptTestResult lastTest;    // the limit test of the line last run (NONE when it had none)
     ScriptTestResult failedTest;  // the last test that failed since the fresh run (NONE while none)
+    // Result registers ("=[n"): the numbers of the replies to the current reply wait, in order.
+    double registers[SCRIPT_REGISTERS];
+    int32_t registerCount;      // registers filled by the current wait's replies so far
     // Totals since the fresh run, for callers that report an outcome (the headless runner):
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;

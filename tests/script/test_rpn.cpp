@@ -51,7 +51,7 @@ TEST(Rpn, OperatorsAndStackMovement)
         {{"7", "[0"}, "X=7 Y=0 Z=0 T=0"},        // out of range: nothing
         {{"7", "[101]"}, "X=7 Y=0 Z=0 T=0"},
         {{"7", "[-1]"}, "X=7 Y=0 Z=0 T=0"},
-        {{"7", "[1]"}, "X=0 Y=7 Z=0 T=0"},       // registers read as 0
+        {{"7", "[1]"}, "X=0 Y=7 Z=0 T=0"},       // registers read as 0 until a reply fills them
         {{"7", "[ 100]"}, "X=0 Y=7 Z=0 T=0"},
         {{"7", "ADD", " +", "Drop", "hello", "", "TEST,hi"}, "X=7 Y=0 Z=0 T=0"},  // no operators
         {{"7", "+ "}, "X=0 Y=7 Z=0 T=0"},        // a sign starts a number: 0 is pushed
@@ -157,4 +157,45 @@ TEST(Rpn, ArithmeticIsIeeeDouble)
     Evaluate(&r, {"1.168761179103891", "1.0148908402530299", "1.151612698378969", "*", "test,hi", "test,lo"});
     EXPECT_EQ(0x1.2b33eec115ea9p+0, r.stackX);
     EXPECT_EQ(0, r.failCount);
+}
+
+TEST(Rpn, ReplyNumbersAreTheFieldsThatReadWholeAsNumbers)
+{
+    static const struct {
+        const char *line;
+        std::vector<double> numbers;
+    } cases[] = {
+        {"1.23456", {1.23456}},
+        {"+1.5E-3,-2,  .5 7", {1.5e-3, -2, 0.5, 7}},       // commas, blanks, signs, exponents
+        {"Vendrel,RZT7680,12345,1.23", {12345, 1.23}},     // text fields skipped
+        {"12V,0x10,inf,nan,1.2.3,-,", {}},                 // nothing that only starts like one
+        {"", {}},
+    };
+    for (const auto &c : cases) {
+        double out[SCRIPT_REGISTERS];
+        int n = RpnReplyNumbers(c.line, out, SCRIPT_REGISTERS);
+        EXPECT_EQ(c.numbers, std::vector<double>(out, out + n)) << c.line;
+    }
+}
+
+TEST(Rpn, RegistersHoldTheCurrentWaitsReplyNumbers)
+{
+    ScriptRunner r = Fresh();
+    RpnStoreReply(&r, "1.5,2.5");
+    RpnStoreReply(&r, "3.5");  // a later line of the same wait adds after them
+    Evaluate(&r, {"[3", "[2", "[1", "[4"});
+    EXPECT_EQ("X=0 Y=1.5 Z=2.5 T=3.5", Stack(r));
+
+    RpnClearRegisters(&r);  // a new wait
+    RpnStoreReply(&r, "9");
+    Evaluate(&r, {"[2", "[1"});
+    EXPECT_EQ("X=9 Y=0 Z=0 T=1.5", Stack(r));
+
+    std::string many;
+    for (int i = 1; i <= 120; i++) many += std::to_string(i) + ",";
+    RpnClearRegisters(&r);
+    RpnStoreReply(&r, many.c_str());  // only 100 registers: the rest is dropped
+    EXPECT_EQ(SCRIPT_REGISTERS, r.registerCount);
+    Evaluate(&r, {"[100"});
+    EXPECT_EQ(100, r.stackX);
 }

@@ -764,3 +764,26 @@ TEST_F(ScriptRunnerTest, RunAfterAStepOrALongStopGoesOnAtOnce)
     RunFrom(0x90000000u, 2000);  // Run again four weeks later
     EXPECT_EQ((std::vector<uint32_t>{1000, 1250, 0x90000000u, 0x900000FAu}), lineTimes);
 }
+
+TEST_F(ScriptRunnerTest, MeasuredRepliesReachTheLimitTests)
+{
+    // Each query is answered 100 ms after it goes out, the last one only after its wait ended:
+    // that late reply must not be tested in place of the one that never came.
+    Load({"\"meas:volt?", "=5.1", "=4.9", "=[1", "=test,out",
+          "\"meas:volt?", "=5.1", "=4.9", "=[1", "=test,out",
+          "\"meas:volt?", "#reply,1", "=[1"});
+    std::vector<std::string> replies = {"5.02\n", "5.3,VDC\n", "5.0\n"};
+    size_t queries = 0;
+    uint32_t sentAt = 0;
+    beforeTick = [&](uint32_t now) {
+        size_t sent = 0;
+        for (size_t at = 0; (at = g_fake.sent.find("meas:volt?", at)) != std::string::npos; at++) sent++;
+        if (sent > queries) queries = sent, sentAt = now;
+        uint32_t delay = queries == 3 ? 1500 : 100;
+        if (queries && now == sentAt + delay) g_fake.input += replies[queries - 1];
+    };
+    RunFrom(1000);
+    EXPECT_EQ(1, g_scriptRunner.testsFailedTotal);  // 5.02 passes, 5.3 fails
+    EXPECT_EQ(5.3, g_scriptRunner.failedTest.value);
+    EXPECT_EQ(0, g_scriptRunner.stackX);  // the timed-out wait stored nothing
+}
