@@ -51,7 +51,10 @@ f_reconnect_question() {
   f_alive "$1"
 }
 # Answers the question Yes (6) or No (7) and waits for it to go.
-f_answer() { q press Quillon2 "$2"; q gone-dialog Quillon2 5000 || e2e_fail "$1: the question stayed"; }
+f_answer() {
+  q press Quillon2 "$2"
+  q gone-dialog Quillon2 5000 || e2e_fail "$1: the question stayed: a box says $(printf %q "$(q box-text Quillon2)")"
+}
 
 # The results window's text into Q_TEXT, bounded like qb.
 f_results() {
