@@ -50,6 +50,7 @@ struct RunOptions {
     std::string scriptPath;
     std::string upgradePath;  // --upgrade FILE
     std::string junitPath;    // --junit FILE
+    std::string csvPath;      // --csv FILE
 };
 
 // --- The command line (run_args.cpp) ------------------------------------------------------------
@@ -125,7 +126,8 @@ int RunFind(bool json);
 // warning of a file that names another model than the instrument's. Returns the exit code and says why it was not 0.
 int RunUpgrade(const char *path, bool yes, bool allowModelMismatch);
 
-// "line N", N the number of the script file's line that list line index is (run_main.cpp).
+// The number of the script file's line that list line index is, and "line N" (run_main.cpp).
+int RunLineNumber(int index);
 std::string RunLineName(int index);
 
 // --- The JUnit report of a script run (run_junit.cpp) -----------------------------------------
@@ -149,3 +151,13 @@ void RunJunitProblem(int index, int kind, const char *type, const std::string &m
 // "interrupted"): one more test case in error, with why as its message. Nothing happens
 // without RunJunitStart.
 void RunJunitFinish(const char *endedBy, const std::string &why);
+
+// --- The measurement log of a script run (run_csv.cpp) ----------------------------------------
+// Creates (or empties) the log of a run given --csv and writes its header row. False with
+// *error when it cannot be written.
+bool RunCsvStart(const char *path, std::string *error);
+// One row: a reply line of a reply wait, with the list index of the command it answers (-1
+// when none) and the numbers it stored in the result registers. Nothing without RunCsvStart.
+void RunCsvRow(int commandLine, const char *reply, const double *numbers, int count);
+// Closes the log; false (said on standard error) when a row could not be written.
+bool RunCsvFinish();

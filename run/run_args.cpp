@@ -11,12 +11,13 @@
 #include "common/textutil.h"
 #include "link/link_settings.h"
 #include "run/run.h"
+#include "script/script_host.h"
 
 const char *RunUsageText()
 {
     return "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]\n"
            "                    [--reply-limit SECONDS] [--timeouts-pass] [--junit FILE]\n"
-           "                    [--timestamps] SCRIPT\n"
+           "                    [--csv FILE] [--timestamps] SCRIPT\n"
            "       quillon2-run [LINK] --identify [--json | --timestamps]\n"
            "       quillon2-run --find [--json | --timestamps]\n"
            "       quillon2-run [LINK] --upgrade FILE [--yes] [--allow-model-mismatch]\n"
@@ -36,6 +37,8 @@ const char *RunUsageText()
            "  --junit FILE        also write a JUnit XML report of the script run: one test\n"
            "                      case per limit test; an unanswered query, a failed print\n"
            "                      and what ended the run early as errors\n"
+           "  --csv FILE          also write a measurement log: one row per reply line of a\n"
+           "                      query (time, script line, query, reply, its numbers)\n"
            "  --timestamps        begin every line of standard output with hh:mm:ss.mmm\n"
            "  --identify          identify the instrument as the window does and print what\n"
            "                      its information panel shows\n"
@@ -167,6 +170,12 @@ static bool TakeJunit(RunOptions *opt, const char *value, std::string *)
     return true;
 }
 
+static bool TakeCsv(RunOptions *opt, const char *value, std::string *)
+{
+    opt->csvPath = value;
+    return true;
+}
+
 static bool TakeJson(RunOptions *opt, const char *, std::string *) { opt->json = true; return true; }
 static bool TakeYes(RunOptions *opt, const char *, std::string *) { opt->yes = true; return true; }
 static bool TakeAllowModelMismatch(RunOptions *opt, const char *, std::string *)
@@ -203,6 +212,7 @@ static const struct {
     {"--reply-limit", nullptr, true, TakeReplyLimit, WITH_SCRIPT},
     {"--timeouts-pass", nullptr, false, TakeTimeoutsPass, WITH_SCRIPT},
     {"--junit", nullptr, true, TakeJunit, WITH_SCRIPT},
+    {"--csv", nullptr, true, TakeCsv, WITH_SCRIPT},
     {"--timestamps", nullptr, false, TakeTimestamps, WITH_ALL},
     {"--identify", nullptr, false, TakeIdentify, WITH_IDENTIFY},
     {"--find", nullptr, false, TakeFind, WITH_FIND},
@@ -254,6 +264,13 @@ static bool ParseOption(int argc, char **argv, int *i, RunOptions *opt, bool see
     return kOptions[k].handler(opt, value, error);
 }
 
+// Two names of one file, as far as the names tell ("x.txt" and ".\\X.TXT").
+static bool NamesSameFile(const std::string &a, const std::string &b)
+{
+    if (a.empty() || b.empty()) return false;
+    return TextEqualNoCase(ScriptHostFullPath(a.c_str()).c_str(), ScriptHostFullPath(b.c_str()).c_str());
+}
+
 bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
 {
     *opt = RunOptions();
@@ -286,6 +303,9 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
     else if (opt->form == RUN_FORM_SCRIPT && opt->scriptPath.empty()) *error = "no script file given";
     else if (opt->form != RUN_FORM_SCRIPT && !opt->scriptPath.empty())
         *error = std::string("a script does not go with ") + kFormNames[opt->form] + ": " + opt->scriptPath;
+    else if (NamesSameFile(opt->junitPath, opt->scriptPath) || NamesSameFile(opt->csvPath, opt->scriptPath))
+        *error = "a report would be written over the script " + opt->scriptPath;
+    else if (NamesSameFile(opt->junitPath, opt->csvPath)) *error = "--junit and --csv name the same file";
     opt->baudRate = LinkBaudRate(opt->interfaceKind, opt->baudRate);
     return error->empty();
 }

@@ -217,6 +217,11 @@ void ScriptHostEnableStepClose(bool) {}
 void ScriptHostSwitchLayout(int32_t) {}
 void ScriptHostFocusEntry() {}
 
+void ScriptHostReplyLine(int commandLine, const char *reply, const double *numbers, int count)
+{
+    RunCsvRow(commandLine, reply, numbers, count);
+}
+
 // The same milliseconds since start as GetTickCount, but to the millisecond while the run
 // holds a 1 ms timer resolution: GetTickCount moves in steps of 10 to 16 ms (under Wine only
 // when the process happens to call the wineserver, which a COM poll does not), and that step

@@ -1,6 +1,6 @@
 // --junit FILE: a JUnit XML report of a script run, for the test systems that collect them.
 // Every limit test the runner records is a test case named by its line in the script file
-// and its test word; a failed one carries the value and the limits, one that tests nothing is
+// and, for a measurement, the query whose value it tested, else its test word; a failed one carries the value and the limits, one that tests nothing is
 // skipped with the reason. A query without a reply and a "print" that failed
 // are test cases in error, and so is whatever ended the run early. Every run given --junit
 // writes its report, whole or not at all. Main thread only.
@@ -85,19 +85,25 @@ std::string RunTestsNothingReason(int index)
     return std::string(line) + " tests nothing: the test words are hi, lo, in and out, in small letters";
 }
 
-static void AddCase(int index, const char *element, const char *type, const std::string &message)
+static void AddCase(int index, const char *element, const char *type, const std::string &message,
+                    const std::string &what = std::string())
 {
     char line[SCRIPT_LINE_SIZE + 1];
     ScriptHostListText(index, line, sizeof line);
-    s_junit.cases.push_back({RunLineName(index) + ": " + (line[0] ? line + 1 : ""), element, type ? type : "", message});
+    std::string name = RunLineName(index) + ": " + (what.empty() ? std::string(line[0] ? line + 1 : "") : what);
+    s_junit.cases.push_back({name, element, type ? type : "", message});
 }
 
+// A test of a measurement is named by the query and the word ("meas:volt? hi"); one of
+// numbers the script wrote by its line ("test,hi").
 void RunJunitTest(int index, const ScriptTestResult &test)
 {
     if (!s_junit.on) return;
+    std::string query = ScriptCommandText(test.queryLine);
+    std::string what = query.empty() ? std::string() : query + " " + test.word;
     switch (test.verdict) {
-    case SCRIPT_TEST_PASSED: AddCase(index, nullptr, nullptr, std::string()); break;
-    case SCRIPT_TEST_FAILED: AddCase(index, "failure", "limit test", RpnFailureText(test)); break;
+    case SCRIPT_TEST_PASSED: AddCase(index, nullptr, nullptr, std::string(), what); break;
+    case SCRIPT_TEST_FAILED: AddCase(index, "failure", "limit test", RpnFailureText(test), what); break;
     case SCRIPT_TEST_NOTHING: AddCase(index, "skipped", nullptr, RunTestsNothingReason(index)); break;
     default: break;
     }

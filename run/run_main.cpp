@@ -146,11 +146,13 @@ struct RunLoop {
 static std::vector<int> s_lineNumbers;  // file line of each list line
 static bool s_scriptRanToEnd;           // the script itself ended the run (its end, or stop,onfail)
 
-std::string RunLineName(int index)
+int RunLineNumber(int index)
 {
     bool known = index >= 0 && index < (int)s_lineNumbers.size();
-    return "line " + std::to_string(known ? s_lineNumbers[index] : index + 1);
+    return known ? s_lineNumbers[index] : index + 1;
 }
+
+std::string RunLineName(int index) { return "line " + std::to_string(RunLineNumber(index)); }
 
 // A reply wait ended in "TIMEOUT": said on standard error and in the report, under the line
 // that armed it. An instrument that never answers must not pass unnoticed.
@@ -339,6 +341,10 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
         RunWriteError(error.c_str());
         return RUN_EXIT_USAGE;
     }
+    if (!opt->csvPath.empty() && !RunCsvStart(opt->csvPath.c_str(), &error)) {
+        RunWriteError(error.c_str());
+        return RUN_EXIT_USAGE;
+    }
     if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_SCRIPT && !PrepareScript(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_UPGRADE && !PrepareUpgrade(opt)) return RUN_EXIT_USAGE;
@@ -455,8 +461,11 @@ int main(int argc, char **argv)
         if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
         CloseInstrumentLink();
     }
-    // Output nobody received is no pass: a pipeline would read a result that is not there.
-    if (RunOutputFailed() && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED)) code = RUN_EXIT_LINK;
+    // Output nobody received is no pass: a pipeline would read a result that is not there. Nor
+    // is a measurement log with rows missing.
+    bool logged = RunCsvFinish();
+    if ((RunOutputFailed() || !logged) && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED))
+        code = RUN_EXIT_LINK;
     RunJunitFinish(RunEndedBy(code), RunOutputFailed() ? "cannot write to standard output" : RunLastError());
     fflush(stdout);
     fflush(stderr);

@@ -24,7 +24,7 @@ enum {
 static const char INVALID_PRINT_TEXT[] = "!!Invalid file location in script!!";
 static const char PRINT_WRITTEN_TEXT[] = "Results written to %s";
 static const char PRINT_NOT_WRITTEN_TEXT[] = "!!Invalid file location in script!! Results not written to %s";
-static const char TEST_STOP_TEXT[] = "Limit test =test,%s failed: %s; script stopped by =stop,onfail";
+static const char TEST_STOP_TEXT[] = "Limit test =test,%s%s%s failed: %s; script stopped by =stop,onfail";
 
 // The last step of a line: only a continuous run has a next action time.
 static void PaceLine(int32_t extraWaitMs)
@@ -34,14 +34,28 @@ static void PaceLine(int32_t extraWaitMs)
     r->nextActionTime = ScriptHostTickCount() + (uint32_t)r->lineDelayMs + (uint32_t)extraWaitMs;
 }
 
-// Each reply line that answers the armed wait fills the result registers.
-static void StoreReplyNumbers(const char *line)
+std::string ScriptCommandText(int index)
 {
-    if (g_scriptRunner.awaitingReply) RpnStoreReply(&g_scriptRunner, line);
+    char line[SCRIPT_LINE_SIZE + 1] = "";
+    if (index >= 0) ScriptHostListText(index, line, sizeof line);
+    return line[0] == '"' ? line + 1 : "";
 }
 
+// Each reply line that answers the armed wait fills the result registers, and is told to the
+// host with the numbers it stored.
+static void StoreReplyNumbers(const char *line)
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (!r->awaitingReply) return;
+    int before = r->registerCount;
+    RpnStoreReply(r, line);
+    ScriptHostReplyLine(r->waitLine, line, r->registers + before, r->registerCount - before);
+}
+
+// The wait answers the command last sent ("#reply" may follow a command without a '?').
 static void ArmReplyWait()
 {
+    g_scriptRunner.waitLine = g_scriptRunner.commandLine;
     g_scriptRunner.awaitingReply = true;
     g_scriptRunner.replySeen = false;
     RpnClearRegisters(&g_scriptRunner);
@@ -53,6 +67,7 @@ static void ArmReplyWait()
 static void RunCommandLine(const char *line, int *current, int count, int *stop)
 {
     int32_t extraWaitMs = 0;
+    g_scriptRunner.commandLine = *current;
     if (ScriptIsQuery(line)) {
         int32_t replyMs = 0;
         char next[SCRIPT_LINE_SIZE + 1];
@@ -189,9 +204,12 @@ static void RunCalcLine(const char *line, int *stop)
     ScriptRunner *r = &g_scriptRunner;
     if (RpnEvaluate(r, line + 1) && RpnShouldStop(r)) {
         if (r->state != Running) return;  // a single step just ends here
-        char text[256];
-        snprintf(text, sizeof text, TEST_STOP_TEXT, r->failedTest.word, RpnFailureText(r->failedTest).c_str());
-        AppendOwnLine(text);
+        const ScriptTestResult &t = r->failedTest;
+        std::string query = ScriptCommandText(t.queryLine);
+        std::vector<char> text(sizeof TEST_STOP_TEXT + query.size() + 160);
+        snprintf(text.data(), text.size(), TEST_STOP_TEXT, t.word, query.empty() ? "" : " of ", query.c_str(),
+                 RpnFailureText(t).c_str());
+        AppendOwnLine(text.data());
         *stop = SCRIPT_STOP_TEST_FAILED;
     }
     PaceLine(0);

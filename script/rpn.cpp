@@ -18,6 +18,7 @@ void RpnReset(ScriptRunner *r)
     r->stopOnFail = false;
     r->failedTest = ScriptTestResult();
     RpnClearRegisters(r);
+    r->commandLine = r->recallLine = -1;
 }
 
 void RpnClearRegisters(ScriptRunner *r)
@@ -98,6 +99,7 @@ static void RpnTest(ScriptRunner *r, const char *word)
         return;
     }
     TextCopy(t->word, sizeof t->word, word);
+    t->queryLine = r->recallLine;
     double x = r->stackX, y = r->stackY, z = r->stackZ;
     t->value = x;
     t->lo = word[0] == 'h' ? -INFINITY : y;
@@ -169,7 +171,10 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
     if (RpnOperator(r, text)) return true;
     if (text[0] == '[') {
         long n = TextToInt(text + 1);
-        if (n >= 1 && n <= SCRIPT_REGISTERS) RpnPush(r, r->registers[n - 1]);
+        if (n >= 1 && n <= SCRIPT_REGISTERS) {
+            RpnPush(r, r->registers[n - 1]);
+            r->recallLine = r->waitLine;
+        }
     } else if (text[0] == '+' || text[0] == '-' || isdigit((unsigned char)text[0])) {
         RpnPush(r, RpnReadNumber(text));
     } else if (strcmp(text, "cleartest") == 0) {
@@ -199,11 +204,8 @@ std::string RpnFailureText(const ScriptTestResult &test)
     if (test.verdict != SCRIPT_TEST_FAILED) return std::string();
     const char *word = test.word;
     std::string x = RpnNumberText(test.value), lo = RpnNumberText(test.lo), hi = RpnNumberText(test.hi);
-    char text[160];
-    if (!strcmp(word, "hi")) snprintf(text, sizeof text, "value %s above the limit %s", x.c_str(), hi.c_str());
-    else if (!strcmp(word, "lo")) snprintf(text, sizeof text, "value %s below the limit %s", x.c_str(), lo.c_str());
-    else
-        snprintf(text, sizeof text, "value %s %s the band %s to %s", x.c_str(),
-                 !strcmp(word, "in") ? "inside" : "outside", lo.c_str(), hi.c_str());
-    return text;
+    if (!strcmp(word, "in")) return lo + " < " + x + " < " + hi + " (in)";
+    // hi and out fail above the upper limit, lo and out below the lower one.
+    bool above = !strcmp(word, "hi") || (!strcmp(word, "out") && test.value > test.hi);
+    return x + (above ? " > " + hi : " < " + lo) + " (" + word + ")";
 }

@@ -39,6 +39,7 @@ bool RpnIsTestWord(const char *word);
 // The check after an '=' line: true when failCount is not 0 and stopOnFail is set.
 bool RpnShouldStop(const ScriptRunner *r);
 
-// What a failed test found: "value 2 above the limit 1.5", "value 0.9 outside the band 1 to
-// 1.5" (numbers to 15 significant digits); empty for a test that did not fail.
+// What a failed test found, the value against the limit it crossed and the test word:
+// "2 > 1.5 (hi)", "0.9 < 1 (lo)", "1.6 > 1.5 (out)", "1 < 1.2 < 1.5 (in)" (numbers to 15
+// significant digits); empty for a test that did not fail.
 std::string RpnFailureText(const ScriptTestResult &test);

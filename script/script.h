@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // What the script pane is doing; the layout switch shows the pane exactly when not NoScript.
@@ -34,11 +35,14 @@ enum ScriptTestVerdict {
 
 // One limit test: its word ("hi", "lo", "out", "in"), the value X it compared and the limits it
 // compared it with: Y is hi's upper and lo's lower limit, and in's and out's band runs from Y
-// to Z. The limit a one-sided test has not is infinite.
+// to Z. The limit a one-sided test has not is infinite. queryLine is the list index of the
+// query whose reply the last "=[n" recall before the test read (-1 when the run has recalled
+// no measurement): the test is taken to test that query's value.
 struct ScriptTestResult {
     int verdict;  // ScriptTestVerdict
     char word[4];
     double value, lo, hi;
+    int queryLine;  // for a test that passed or failed
 };
 
 struct ScriptRunner {
@@ -59,6 +63,9 @@ struct ScriptRunner {
     // Result registers ("=[n"): the numbers of the replies to the current reply wait, in order.
     double registers[SCRIPT_REGISTERS];
     int32_t registerCount;      // registers filled by the current wait's replies so far
+    // List indexes, -1 for none: the last instrument command sent, the command the armed (or
+    // last) reply wait answers, and that of the wait whose registers the last "=[n" read.
+    int32_t commandLine, waitLine, recallLine;
     // Totals since the fresh run, for callers that report an outcome (the headless runner):
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;
@@ -100,6 +107,10 @@ struct ScriptOutcome {
 // list runs as an empty remark. Returns SCRIPT_GOES_ON, SCRIPT_STOP_WAIT,
 // SCRIPT_STOP_TEST_FAILED (pauses only while Running) or SCRIPT_STOP_SEND_FAILED.
 int ExecuteScriptLine(int *current, int count);
+
+// The instrument command of list line index, its '"' left out: "meas:volt?". Empty for -1
+// and for a line that is no command.
+std::string ScriptCommandText(int index);
 
 // Writes the results window to fileName ("print"): CRs removed, LF written as CR LF, the
 // file created or truncated. Returns false (nothing reported) when it cannot be written.

@@ -39,6 +39,12 @@ void ScriptHostSwitchLayout(int32_t state);
 // the line; the window does so once the current command is done.
 void ScriptHostFocusEntry();
 
+// A reply line that came while a reply wait was armed, as it is shown (packed values
+// converted), and the numbers it stored in the result registers (count may be 0).
+// commandLine is the list index of the command the wait answers, -1 when the script sent
+// none. The headless runner's --csv log; the window keeps nothing.
+void ScriptHostReplyLine(int commandLine, const char *reply, const double *numbers, int count);
+
 // Milliseconds since the system started; wraps after about 49.7 days.
 uint32_t ScriptHostTickCount();
 

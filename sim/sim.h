@@ -57,6 +57,9 @@ struct SimConfig {
     std::string calstr = "15_Mar_2020,Vendrel";
     std::string calver = "10_06_2021";
     std::string version = "RZT7680,1234,56,78,90";
+    // The replies of meas:volt?, meas:curr?, meas:freq? and meas:pow? (meas:all? gives the
+    // four, comma-separated).
+    std::string volt = "1.23456", curr = "0.012345", freq = "50.0012", pow = "-0.0125";
     bool eolLf = false;
     int baud[SIM_TRANSPORTS] = {0, 0};
     int delayMs = 0;

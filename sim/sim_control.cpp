@@ -137,13 +137,17 @@ static void ResetAll()
 
 static std::string CmdSet(const std::string &line, const std::vector<std::string> &a)
 {
-    if (a.size() < 2) return "err usage: set idn|calstr|calver|version TEXT | set eol crlf|lf";
+    if (a.size() < 2) return "err usage: set idn|calstr|calver|version|volt|curr|freq|pow TEXT | set eol crlf|lf";
     std::string text = RestAfter(line, 2);
     SimConfig &c = g_sim.cfg;
     if (a[1] == "idn") c.idn = text;
     else if (a[1] == "calstr") c.calstr = text;
     else if (a[1] == "calver") c.calver = text;
     else if (a[1] == "version") c.version = text;
+    else if (a[1] == "volt") c.volt = text;
+    else if (a[1] == "curr") c.curr = text;
+    else if (a[1] == "freq") c.freq = text;
+    else if (a[1] == "pow") c.pow = text;
     else if (a[1] == "eol" && a.size() == 3 && (a[2] == "crlf" || a[2] == "lf")) c.eolLf = a[2] == "lf";
     else return "err unknown setting";
     return "ok";

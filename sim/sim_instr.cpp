@@ -62,10 +62,11 @@ static bool BuiltinReply(const std::string &cmd, std::string *reply)
     else if (cmd == "calver?") *reply = c.calver;
     else if (cmd == "version?") *reply = c.version;
     else if (cmd == "*opc?") *reply = "1";
-    else if (cmd == "meas:volt?") *reply = "1.23456";
-    else if (cmd == "meas:curr?") *reply = "0.012345";
-    else if (cmd == "meas:freq?") *reply = "50.0012";
-    else if (cmd == "meas:pow?") *reply = "-0.0125";
+    else if (cmd == "meas:volt?") *reply = c.volt;
+    else if (cmd == "meas:curr?") *reply = c.curr;
+    else if (cmd == "meas:freq?") *reply = c.freq;
+    else if (cmd == "meas:pow?") *reply = c.pow;
+    else if (cmd == "meas:all?") *reply = c.volt + "," + c.curr + "," + c.freq + "," + c.pow;
     else if (cmd == "long?") *reply = LongText(300);
     else if (cmd == "packed?") *reply = PackedEncode(150);
     else if (cmd == "packed3?") *reply = "V=" + PackedEncode(1.5) + ",I=" + PackedEncode(-0.001);

@@ -30,7 +30,7 @@ static void Usage()
           "       [--transcript FILE] [--ready-file FILE] [--idn TEXT] [--calstr TEXT]\n"
           "       [--calver TEXT] [--version TEXT] [--eol crlf|lf] [--baud N] [--lan-baud N]\n"
           "       [--delay MS] [--udp none|65535|30718|both] [--udp-port-text TEXT]\n"
-          "       [--udp-len N]\n"
+          "       [--udp-len N] [--volt TEXT] [--curr TEXT] [--freq TEXT] [--pow TEXT]\n"
           "Ports may be 0 (any free port); the ready file then names the ports bound.\n",
           stderr);
 }
@@ -68,6 +68,10 @@ static bool ParseOptions(int argc, char **argv, SimOptions *o)
         else if (opt == "--calstr") c.calstr = v;
         else if (opt == "--calver") c.calver = v;
         else if (opt == "--version") c.version = v;
+        else if (opt == "--volt") c.volt = v;
+        else if (opt == "--curr") c.curr = v;
+        else if (opt == "--freq") c.freq = v;
+        else if (opt == "--pow") c.pow = v;
         else if (opt == "--eol") { ok = v == "crlf" || v == "lf"; c.eolLf = v == "lf"; }
         else if (opt == "--baud") c.baud[SIM_SERIAL] = atoi(v.c_str());
         else if (opt == "--lan-baud") c.baud[SIM_LAN] = atoi(v.c_str());

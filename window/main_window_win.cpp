@@ -409,6 +409,9 @@ void ScriptHostFocusEntry()
     if (s_hwndMain) PostMessageA(s_hwndMain, WM_COMMAND, CMD_FOCUS_COMMAND_LINE, 0);
 }
 
+// The window shows reply lines as they come; it keeps no log of them.
+void ScriptHostReplyLine(int, const char *, const double *, int) {}
+
 static HWND ScriptList() { return MainChild(IDC_SCRIPT_LIST); }
 
 // The script's lines as the file has them, byte for byte: what a line sends is these bytes,

@@ -60,7 +60,7 @@ expect_grep "failed test, no stop" err.txt "1 limit test(s) failed"
 sim_ok reset
 runq --usb "$QSIM_COM" stopfail.txt
 expect_rc "stop,onfail" 1
-printf '> meas:volt?\n1.23456\nLimit test =test,in failed: value 1.25 inside the band 1.2 to 1.3; script stopped by =stop,onfail\n' >want.out
+printf '> meas:volt?\n1.23456\nLimit test =test,in failed: 1.2 < 1.25 < 1.3 (in); script stopped by =stop,onfail\n' >want.out
 visible <out.txt >got.out
 expect_eq "stop,onfail: output ends at the failing line, which it names" want.out got.out
 transcript serial | tail -1 >got.wire

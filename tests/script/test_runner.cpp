@@ -487,10 +487,11 @@ TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
         std::vector<std::string> lines;  // after "=stop,onfail"; the last one pauses
         const char *shown;
     } cases[] = {
-        {{"=1.5", "=2", "=test,hi"}, "=test,hi failed: value 2 above the limit 1.5"},
-        {{"=1.5", "=0.25", "=test,lo"}, "=test,lo failed: value 0.25 below the limit 1.5"},
-        {{"=1.3", "=1.2", "=0.1", "=test,out"}, "=test,out failed: value 0.1 outside the band 1.2 to 1.3"},
-        {{"=1.3", "=1.2", "=1.25", "=test,in"}, "=test,in failed: value 1.25 inside the band 1.2 to 1.3"},
+        {{"=1.5", "=2", "=test,hi"}, "=test,hi failed: 2 > 1.5 (hi)"},
+        {{"=1.5", "=0.25", "=test,lo"}, "=test,lo failed: 0.25 < 1.5 (lo)"},
+        {{"=1.3", "=1.2", "=0.1", "=test,out"}, "=test,out failed: 0.1 < 1.2 (out)"},
+        {{"=1.3", "=1.2", "=1.4", "=test,out"}, "=test,out failed: 1.4 > 1.3 (out)"},
+        {{"=1.3", "=1.2", "=1.25", "=test,in"}, "=test,in failed: 1.2 < 1.25 < 1.3 (in)"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.shown);
@@ -511,7 +512,7 @@ TEST_F(ScriptRunnerTest, StopOnFailPauseNamesTheFailedTestAndItsLimits)
     EXPECT_EQ(4, g_host.selection);
     RunFrom(2000);
     EXPECT_EQ(5, g_host.selection);
-    const std::string line = "Limit test =test,lo failed: value 1 below the limit 2; script stopped by =stop,onfail\r\n";
+    const std::string line = "Limit test =test,lo failed: 1 < 2 (lo); script stopped by =stop,onfail\r\n";
     EXPECT_EQ(line + line, g_ui.results);
 }
 
@@ -525,7 +526,7 @@ TEST_F(ScriptRunnerTest, OutcomeCarriesTheLinesLimitTest)
     const int verdicts[] = {SCRIPT_TEST_NONE, SCRIPT_TEST_NONE, SCRIPT_TEST_FAILED, SCRIPT_TEST_NOTHING,
                             SCRIPT_TEST_PASSED, SCRIPT_TEST_NONE, SCRIPT_TEST_FAILED};
     for (int i = 0; i < 7; i++) EXPECT_EQ(verdicts[i], tests[i].verdict) << "line " << i;
-    EXPECT_EQ("value 3 outside the band 2 to 1", RpnFailureText(tests[6]));
+    EXPECT_EQ("3 > 1 (out)", RpnFailureText(tests[6]));
 }
 
 // A read error in the reply poll is the link lost: the pump says so, whatever the line came
@@ -769,7 +770,7 @@ TEST_F(ScriptRunnerTest, MeasuredRepliesReachTheLimitTests)
 {
     // Each query is answered 100 ms after it goes out, the last one only after its wait ended:
     // that late reply must not be tested in place of the one that never came.
-    Load({"\"meas:volt?", "=5.1", "=4.9", "=[1", "=test,out",
+    Load({"=stop,onfail", "\"meas:volt?", "=5.1", "=4.9", "=[1", "=test,out",
           "\"meas:volt?", "=5.1", "=4.9", "=[1", "=test,out",
           "\"meas:volt?", "#reply,1", "=[1"});
     std::vector<std::string> replies = {"5.02\n", "5.3,VDC\n", "5.0\n"};
@@ -785,5 +786,11 @@ TEST_F(ScriptRunnerTest, MeasuredRepliesReachTheLimitTests)
     RunFrom(1000);
     EXPECT_EQ(1, g_scriptRunner.testsFailedTotal);  // 5.02 passes, 5.3 fails
     EXPECT_EQ(5.3, g_scriptRunner.failedTest.value);
+    EXPECT_EQ("meas:volt?", ScriptCommandText(g_scriptRunner.failedTest.queryLine));
+    EXPECT_NE(std::string::npos,
+              g_ui.results.find("Limit test =test,out of meas:volt? failed: 5.3 > 5.1 (out); script stopped"));
+    RunFrom(5000);
     EXPECT_EQ(0, g_scriptRunner.stackX);  // the timed-out wait stored nothing
+    // Each reply line of a wait is told to the host with the command it answers and its numbers.
+    EXPECT_EQ((std::vector<std::string>{"1:5.02:5.02", "6:5.3,VDC:5.3"}), g_host.replyLines);
 }

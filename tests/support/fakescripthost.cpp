@@ -1,6 +1,7 @@
 // Host stand-in for script/script_host.h (see fakescripthost.h).
 #include "fakescripthost.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "common/textutil.h"
@@ -12,6 +13,17 @@ void FakeScriptHostReset() { g_host = FakeScriptHost(); }
 UiOwner ScriptHostOwner() { return nullptr; }
 
 void ScriptHostFocusEntry() { g_host.focusEntries++; }
+
+void ScriptHostReplyLine(int commandLine, const char *reply, const double *numbers, int count)
+{
+    std::string row = std::to_string(commandLine) + ":" + reply;
+    for (int i = 0; i < count; i++) {
+        char number[32];
+        snprintf(number, sizeof number, ":%g", numbers[i]);
+        row += number;
+    }
+    g_host.replyLines.push_back(row);
+}
 
 int ScriptHostListCount() { return (int)g_host.lines.size(); }
 

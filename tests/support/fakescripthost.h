@@ -18,6 +18,7 @@ struct FakeScriptHost {
     std::vector<int32_t> layouts;     // states handed to the layout switch, in order
     int beeps = 0;
     int focusEntries = 0;             // ScriptHostFocusEntry calls
+    std::vector<std::string> replyLines;  // "commandLine:reply:number:...", one per reply line
     int chooseCalls = 0;
     bool chooseResult = false;        // what ChooseScriptFile returns ...
     std::string choosePath;           // ... with this path when true
