@@ -27,9 +27,10 @@ done
 # The upgrade examples use the release's examples folder.
 cp -r "$data/../../../examples" .
 
-# What may differ from run to run: the time of day, a file's date, durations.
+# What may differ from run to run: the time of day, a measurement log's time, a file's date,
+# durations.
 normalise() {
-  tr -d '\r' | sed -E 's/^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} /hh:mm:ss.mmm /; s/ time="[0-9.]+"/ time="s"/g;
+  tr -d '\r' | sed -E 's/^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3} /hh:mm:ss.mmm /; s/^[0-9-]{10}T[0-9:.]{12},/date-time,/; s/ time="[0-9.]+"/ time="s"/g;
                        s/ timestamp="[^"]*"/ timestamp="t"/; s#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}$#dd/mm/yy hh:mm#'
 }
 

@@ -3,7 +3,7 @@
 # as the release ships them (CR LF line ends): each one passes, and prints exactly what the
 # user guide shows for it (a block that starts "C:\Quillon2> quillon2-run ... examples\NAME",
 # COM5 being the test environment's port). The print example's file holds its results; the
-# measurement example with a value outside its band stops before measuring anything.
+# measurement example stops at its first test when the voltage is outside its band.
 # Usage: headless_examples.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
 source_root=$(cd "$data/../../.." && pwd)
@@ -48,13 +48,15 @@ for script in examples/*.txt; do
 done
 [ "$runs" -ge 4 ] || fail "only $runs example scripts ran"
 
-# Out of its band, the measurement stops at its test: exit 1, nothing measured.
-sed 's/^=1\.2345\r$/=2\r/' examples/measure.txt >outside.txt
-grep -q '^=2' outside.txt || fail "measure.txt no longer enters 1.2345"
+# A voltage out of its band stops the measurement at its test, with the line the guide shows:
+# exit 1, the current never measured.
 sim_ok reset
-runq --usb "$QSIM_COM" outside.txt
-expect_rc "measure.txt outside its band" 1
-[[ "$(transcript serial)" == *meas:* ]] && fail "measure.txt outside its band: measured all the same"
+sim_ok set volt 1.35
+runq --usb "$QSIM_COM" examples/measure.txt
+expect_rc "measure.txt, 1.35 V" 1
+[[ "$(transcript serial)" == *meas:curr* ]] && fail "measure.txt, 1.35 V: measured the current all the same"
+stop=$(grep -a "^Limit test" out.txt | tr -d '\r')
+[ -n "$stop" ] && grep -qF "\"$stop\"" "$guide" || fail "measure.txt, 1.35 V: the guide does not show '$stop'"
 
 sim_ok reset
 finish
