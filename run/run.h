@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/link.h"
 #include "script/script.h"
@@ -31,11 +32,28 @@ enum RunForm { RUN_FORM_SCRIPT, RUN_FORM_IDENTIFY, RUN_FORM_FIND, RUN_FORM_UPGRA
 
 enum { RUN_REPLY_LIMIT_DEFAULT_S = 30, RUN_REPLY_LIMIT_MAX_S = 86400 };
 
+// One link of the command line: its interface, port or address, and the rate of a Serial one
+// (0 until its --baud).
+struct RunLink {
+    int32_t interfaceKind;
+    char portName[7];
+    char ipAddress[16];
+    uint32_t baudRate;
+};
+// How a production-line run names the link: "COM3", "10.0.0.21".
+std::string RunLinkLabel(const RunLink &link);
+
 // What the command line asked for.
 struct RunOptions {
     bool help;             // --help: print the usage text and stop
     int form;              // RunForm
-    bool linkGiven;        // one of --usb, --serial, --lan was given
+    std::vector<RunLink> links;  // every link option, in order
+    bool eachFound;        // --each-found: every instrument the LAN search finds
+    bool many;             // a production-line run: several links, or --each-found
+    uintptr_t workerPipe;  // --worker HANDLE: this process runs one link of a production line
+    uint32_t pendingBaud;  // a --baud given before its --serial (while parsing)
+    // The one link when exactly one was given (linkGiven).
+    bool linkGiven;
     int32_t interfaceKind; // IFACE_USB / IFACE_LAN / IFACE_SERIAL when linkGiven
     char portName[7];      // COM1 .. COM254
     char ipAddress[16];    // dotted IPv4
@@ -142,6 +160,8 @@ std::string RunTestsNothingReason(int index);
 // case, passed, failed (with the value and the limits) or skipped (RunTestsNothingReason);
 // nothing for a line that was no limit test.
 void RunJunitTest(int index, const ScriptTestResult &test);
+// A test case of its own: element "failure", "error" or "skipped", or null for one that passed.
+void RunJunitCase(const char *name, const char *element, const char *type, const std::string &message);
 enum { JUNIT_ERROR, JUNIT_SKIPPED };
 // A test case in error, or skipped, for list line index: a query without a reply, a "print"
 // that failed. type names the error (ignored for a skipped case).
@@ -151,6 +171,28 @@ void RunJunitProblem(int index, int kind, const char *type, const std::string &m
 // "interrupted"): one more test case in error, with why as its message. Nothing happens
 // without RunJunitStart.
 void RunJunitFinish(const char *endedBy, const std::string &why);
+
+// A production-line run's report is made of its workers' (RunJunitCombine).
+struct RunJunitPart {
+    std::string name;     // the suite's name: link and serial number
+    std::string report;   // the worker's whole report, or "" when it wrote none
+    std::string error, message;  // without a report: the error case that stands in its place
+};
+// Writes the report of RunJunitStart as one suite per part, each renamed: the worker's own, or
+// one error case.
+void RunJunitCombine(const std::vector<RunJunitPart> &parts);
+
+// --- A production line: several instruments at once (run_many.cpp, run_worker.cpp) ----------
+// Runs the job of opt on every link of opt (or every instrument the LAN search finds) at
+// once, each in a worker process; returns the most serious exit code among them.
+int RunMany(const RunOptions *opt);
+// In a worker (--worker HANDLE): reads the production line's orders from standard input.
+void RunWorkerStart(uintptr_t controlHandle);
+// In a worker: tells whom the connect sequence identified and waits for "go". False when
+// told to stop (or the production line has gone). True at once outside a worker.
+bool RunWorkerReady();
+// True once a worker has been told to stop: as Ctrl-C.
+bool RunWorkerStopped();
 
 // --- The measurement log of a script run (run_csv.cpp) ----------------------------------------
 // Creates (or empties) the log of a run given --csv and writes its header row. False with

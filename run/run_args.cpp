@@ -89,23 +89,27 @@ static bool ParseSeconds(const char *text, uint32_t *out)
     return true;
 }
 
-static bool ChooseLink(RunOptions *opt, int32_t kind, std::string *error)
-{
-    if (opt->linkGiven) {
-        *error = "give only one of --usb, --serial, --lan";
-        return false;
-    }
-    opt->linkGiven = true;
-    opt->interfaceKind = kind;
-    return true;
-}
-
 // Each option's handler: stores value (null for an option without one) or sets *error.
 typedef bool (*OptionHandler)(RunOptions *opt, const char *value, std::string *error);
 
+// A link option adds a link; the same port or address twice would be one instrument run twice.
+static bool AddLink(RunOptions *opt, const RunLink &link, std::string *error)
+{
+    for (const RunLink &other : opt->links) {
+        if (RunLinkLabel(other) == RunLinkLabel(link)) {
+            *error = RunLinkLabel(link) + " given more than once";
+            return false;
+        }
+    }
+    opt->links.push_back(link);
+    return true;
+}
+
 static bool TakeComLink(RunOptions *opt, int32_t kind, const char *value, std::string *error)
 {
-    return ChooseLink(opt, kind, error) && RunCheckComPort(value, opt->portName, sizeof opt->portName, error);
+    RunLink link = {};
+    link.interfaceKind = kind;
+    return RunCheckComPort(value, link.portName, sizeof link.portName, error) && AddLink(opt, link, error);
 }
 
 static bool TakeUsb(RunOptions *opt, const char *value, std::string *error)
@@ -115,17 +119,56 @@ static bool TakeUsb(RunOptions *opt, const char *value, std::string *error)
 
 static bool TakeSerial(RunOptions *opt, const char *value, std::string *error)
 {
-    return TakeComLink(opt, IFACE_SERIAL, value, error);
+    if (!TakeComLink(opt, IFACE_SERIAL, value, error)) return false;
+    // A --baud given before its --serial.
+    opt->links.back().baudRate = opt->pendingBaud;
+    opt->pendingBaud = 0;
+    return true;
 }
 
 static bool TakeLan(RunOptions *opt, const char *value, std::string *error)
 {
-    return ChooseLink(opt, IFACE_LAN, error) && RunCheckAddress(value, opt->ipAddress, sizeof opt->ipAddress, error);
+    RunLink link = {};
+    link.interfaceKind = IFACE_LAN;
+    return RunCheckAddress(value, link.ipAddress, sizeof link.ipAddress, error) && AddLink(opt, link, error);
 }
 
+// The rate of the last --serial that has none, or of the next one.
 static bool TakeBaud(RunOptions *opt, const char *value, std::string *error)
 {
-    return RunCheckBaud(value, &opt->baudRate, error);
+    uint32_t rate;
+    if (!RunCheckBaud(value, &rate, error)) return false;
+    for (RunLink &link : opt->links) {
+        if (link.interfaceKind == IFACE_SERIAL && link.baudRate == 0) {
+            link.baudRate = rate;
+            return true;
+        }
+    }
+    if (opt->pendingBaud == 0) {
+        opt->pendingBaud = rate;
+        return true;
+    }
+    *error = "--baud goes with --serial only";
+    return false;
+}
+
+static bool TakeEachFound(RunOptions *opt, const char *, std::string *)
+{
+    opt->eachFound = true;
+    return true;
+}
+
+// --worker HANDLE: the control pipe of a production-line run that started this process.
+static bool TakeWorker(RunOptions *opt, const char *value, std::string *error)
+{
+    char *end;
+    unsigned long long handle = strtoull(value, &end, 10);
+    if (*end || handle == 0) {
+        *error = std::string("--worker needs a handle: ") + value;
+        return false;
+    }
+    opt->workerPipe = (uintptr_t)handle;
+    return true;
 }
 
 static bool TakeReplyLimit(RunOptions *opt, const char *value, std::string *error)
@@ -194,6 +237,7 @@ enum {
     WITH_UPGRADE = 1 << RUN_FORM_UPGRADE,
     WITH_LINK = WITH_SCRIPT | WITH_IDENTIFY | WITH_UPGRADE,  // the forms that talk to one instrument
     WITH_ALL = WITH_LINK | WITH_FIND,
+    REPEATS = 1 << 8,
 };
 static const char *const kFormNames[] = {"a script", "--identify", "--find", "--upgrade"};
 
@@ -203,20 +247,22 @@ static const struct {
     const char *alias;  // another spelling, or null
     bool takesValue;
     OptionHandler handler;
-    int forms;          // WITH_*
+    int forms;          // WITH_*, and REPEATS for an option that may be given more than once
 } kOptions[] = {
-    {"--usb", nullptr, true, TakeUsb, WITH_LINK},
-    {"--serial", nullptr, true, TakeSerial, WITH_LINK},
-    {"--lan", nullptr, true, TakeLan, WITH_LINK},
-    {"--baud", nullptr, true, TakeBaud, WITH_LINK},
+    {"--usb", nullptr, true, TakeUsb, WITH_LINK | REPEATS},
+    {"--serial", nullptr, true, TakeSerial, WITH_LINK | REPEATS},
+    {"--lan", nullptr, true, TakeLan, WITH_LINK | REPEATS},
+    {"--baud", nullptr, true, TakeBaud, WITH_LINK | REPEATS},
+    {"--each-found", nullptr, false, TakeEachFound, WITH_LINK},
+    {"--worker", nullptr, true, TakeWorker, WITH_LINK},
     {"--reply-limit", nullptr, true, TakeReplyLimit, WITH_SCRIPT},
     {"--timeouts-pass", nullptr, false, TakeTimeoutsPass, WITH_SCRIPT},
-    {"--junit", nullptr, true, TakeJunit, WITH_SCRIPT},
+    {"--junit", nullptr, true, TakeJunit, WITH_LINK},
     {"--csv", nullptr, true, TakeCsv, WITH_SCRIPT},
     {"--timestamps", nullptr, false, TakeTimestamps, WITH_ALL},
     {"--identify", nullptr, false, TakeIdentify, WITH_IDENTIFY},
     {"--find", nullptr, false, TakeFind, WITH_FIND},
-    {"--json", nullptr, false, TakeJson, WITH_IDENTIFY | WITH_FIND},
+    {"--json", nullptr, false, TakeJson, WITH_ALL},
     {"--upgrade", nullptr, true, TakeUpgrade, WITH_UPGRADE},
     {"--yes", nullptr, false, TakeYes, WITH_UPGRADE},
     {"--allow-model-mismatch", nullptr, false, TakeAllowModelMismatch, WITH_UPGRADE},
@@ -242,7 +288,7 @@ static bool ParseOption(int argc, char **argv, int *i, RunOptions *opt, bool see
         *error = std::string("unknown option: ") + arg;
         return false;
     }
-    if (seen[k]) {
+    if (seen[k] && !(kOptions[k].forms & REPEATS)) {
         *error = std::string(kOptions[k].name) + " given more than once";
         return false;
     }
@@ -296,17 +342,31 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
             return false;
         }
     }
-    bool baudGiven = seen[FindOption("--baud")];
-    if (baudGiven && opt->interfaceKind != IFACE_SERIAL) *error = "--baud goes with --serial only";
-    else if (opt->interfaceKind == IFACE_SERIAL && !baudGiven) *error = "--serial needs --baud";
+    opt->many = opt->links.size() > 1 || opt->eachFound;
+    std::string rateless;  // a --serial without its --baud
+    for (const RunLink &link : opt->links)
+        if (link.interfaceKind == IFACE_SERIAL && link.baudRate == 0 && rateless.empty()) rateless = RunLinkLabel(link);
+    if (!rateless.empty()) *error = opt->many ? "--serial " + rateless + " needs --baud" : "--serial needs --baud";
+    else if (opt->pendingBaud) *error = "--baud goes with --serial only";
+    else if (opt->eachFound && !opt->links.empty()) *error = "--each-found does not go with a link option";
+    else if (opt->many && opt->workerPipe) *error = "--worker takes one link";
     else if (opt->json && opt->timestamps) *error = "--timestamps does not go with --json";
+    else if (opt->json && !opt->many && (opt->form == RUN_FORM_SCRIPT || opt->form == RUN_FORM_UPGRADE))
+        *error = "--json goes with --identify, --find or several instruments";
     else if (opt->form == RUN_FORM_SCRIPT && opt->scriptPath.empty()) *error = "no script file given";
     else if (opt->form != RUN_FORM_SCRIPT && !opt->scriptPath.empty())
         *error = std::string("a script does not go with ") + kFormNames[opt->form] + ": " + opt->scriptPath;
     else if (NamesSameFile(opt->junitPath, opt->scriptPath) || NamesSameFile(opt->csvPath, opt->scriptPath))
         *error = "a report would be written over the script " + opt->scriptPath;
     else if (NamesSameFile(opt->junitPath, opt->csvPath)) *error = "--junit and --csv name the same file";
-    opt->baudRate = LinkBaudRate(opt->interfaceKind, opt->baudRate);
+    opt->linkGiven = opt->links.size() == 1;
+    if (opt->linkGiven) {
+        const RunLink &link = opt->links[0];
+        opt->interfaceKind = link.interfaceKind;
+        TextCopy(opt->portName, sizeof opt->portName, link.portName);
+        TextCopy(opt->ipAddress, sizeof opt->ipAddress, link.ipAddress);
+        opt->baudRate = LinkBaudRate(link.interfaceKind, link.baudRate);
+    }
     return error->empty();
 }
 

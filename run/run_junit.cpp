@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,6 +110,11 @@ void RunJunitTest(int index, const ScriptTestResult &test)
     }
 }
 
+void RunJunitCase(const char *name, const char *element, const char *type, const std::string &message)
+{
+    if (s_junit.on) s_junit.cases.push_back({name, element, type ? type : "", message});
+}
+
 void RunJunitProblem(int index, int kind, const char *type, const std::string &message)
 {
     if (s_junit.on) AddCase(index, kind == JUNIT_SKIPPED ? "skipped" : "error", type, message);
@@ -146,13 +152,10 @@ static std::string JunitXml()
     return xml + "  </testsuite>\n</testsuites>\n";
 }
 
-void RunJunitFinish(const char *endedBy, const std::string &why)
+// Writes the report whole under another name first, then renames it into place: a reader
+// never finds half a report. Says so when it cannot.
+static void WriteReport(const std::string &xml)
 {
-    if (!s_junit.on) return;
-    s_junit.on = false;
-    if (endedBy) s_junit.cases.push_back({endedBy, "error", endedBy, why});
-    std::string xml = JunitXml();
-    // Written whole under another name first: a reader never finds half a report.
     std::string temp = TempPath();
     FILE *f = FileOpen(temp.c_str(), "wb");
     bool written = f && fwrite(xml.data(), 1, xml.size(), f) == xml.size();
@@ -163,4 +166,63 @@ void RunJunitFinish(const char *endedBy, const std::string &why)
     if (written) return;
     DeleteFileW(WideFromUtf8(temp.c_str()).c_str());
     RunWriteError(("cannot write the JUnit report " + s_junit.reportPath).c_str());
+}
+
+void RunJunitFinish(const char *endedBy, const std::string &why)
+{
+    if (!s_junit.on) return;
+    s_junit.on = false;
+    if (endedBy) s_junit.cases.push_back({endedBy, "error", endedBy, why});
+    WriteReport(JunitXml());
+}
+
+// The value of attribute name in the tag that starts at tag, or "".
+static std::string Attribute(const std::string &xml, size_t tag, const char *name)
+{
+    size_t end = xml.find('>', tag);
+    std::string key = std::string(" ") + name + "=\"";
+    size_t at = xml.find(key, tag);
+    if (at == std::string::npos || at > end) return std::string();
+    at += key.size();
+    return xml.substr(at, xml.find('"', at) - at);
+}
+
+static void Replace(std::string *text, const std::string &from, const std::string &to)
+{
+    for (size_t at = 0; (at = text->find(from, at)) != std::string::npos; at += to.size()) text->replace(at, from.size(), to);
+}
+
+void RunJunitCombine(const std::vector<RunJunitPart> &parts)
+{
+    if (!s_junit.on) return;
+    s_junit.on = false;
+    long counts[4] = {};  // tests, failures, errors, skipped
+    static const char *const names[4] = {"tests", "failures", "errors", "skipped"};
+    std::string suites;
+    for (const RunJunitPart &part : parts) {
+        std::string name = XmlText(part.name), suite;
+        size_t tag = part.report.find("<testsuite ");
+        size_t end = part.report.find("</testsuite>", tag == std::string::npos ? 0 : tag);
+        if (tag != std::string::npos && end != std::string::npos) {
+            suite = "  " + part.report.substr(tag, end + 13 - tag);
+            std::string old = Attribute(part.report, tag, "name");
+            Replace(&suite, "name=\"" + old + "\" tests=", "name=\"" + name + "\" tests=");
+            Replace(&suite, "classname=\"" + old + "\"", "classname=\"" + name + "\"");
+            for (int i = 0; i < 4; i++) counts[i] += atol(Attribute(part.report, tag, names[i]).c_str());
+        } else {
+            std::string type = XmlText(part.error);
+            suite = "  <testsuite name=\"" + name + "\" tests=\"1\" failures=\"0\" errors=\"1\" skipped=\"0\" time=\"0\">\n"
+                    "    <testcase classname=\"" + name + "\" name=\"" + type + "\" time=\"0\">\n"
+                    "      <error type=\"" + type + "\" message=\"" + XmlText(part.message) + "\"/>\n"
+                    "    </testcase>\n  </testsuite>\n";
+            counts[0]++, counts[2]++;
+        }
+        suites += suite;
+    }
+    char head[256];
+    snprintf(head, sizeof head,
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+             "<testsuites tests=\"%ld\" failures=\"%ld\" errors=\"%ld\" skipped=\"%ld\" time=\"%.3f\">\n",
+             counts[0], counts[1], counts[2], counts[3], (GetTickCount() - s_junit.startTick) / 1000.0);
+    WriteReport(head + suites + "</testsuites>\n");
 }

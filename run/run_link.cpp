@@ -127,3 +127,8 @@ bool RunReadSettings(ConnectionRecord *rec, std::string *path, std::string *erro
     rec->baudRate = LinkBaudRate(rec->interfaceKind, rec->baudRate);
     return true;
 }
+
+std::string RunLinkLabel(const RunLink &link)
+{
+    return link.interfaceKind == IFACE_LAN ? link.ipAddress : link.portName;
+}

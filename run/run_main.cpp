@@ -48,7 +48,7 @@ static BOOL WINAPI OnConsoleCtrl(DWORD type)
     return TRUE;
 }
 
-static bool Interrupted() { return InterlockedCompareExchange(&s_interrupted, 0, 0) != 0; }
+static bool Interrupted() { return InterlockedCompareExchange(&s_interrupted, 0, 0) != 0 || RunWorkerStopped(); }
 
 bool RunInterrupted() { return Interrupted(); }
 
@@ -145,6 +145,17 @@ struct RunLoop {
 
 static std::vector<int> s_lineNumbers;  // file line of each list line
 static bool s_scriptRanToEnd;           // the script itself ended the run (its end, or stop,onfail)
+static bool s_jobReported;              // --identify or --upgrade ran and has its test case
+
+// The test case of an --identify or an --upgrade that ran: passed, refused (a failure) or in
+// error, with why.
+static void RunJunitJob(const char *name, int code, const std::string &why)
+{
+    s_jobReported = true;
+    if (code == RUN_EXIT_PASSED) RunJunitCase(name, nullptr, nullptr, std::string());
+    else if (code == RUN_EXIT_REFUSED) RunJunitCase(name, "failure", "refused", why);
+    else RunJunitCase(name, "error", "link", why);
+}
 
 int RunLineNumber(int index)
 {
@@ -333,19 +344,22 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
         RunWriteLines(RunUsageText());
         return RUN_EXIT_PASSED;
     }
-    RunSetTimestamps(opt->timestamps);
+    // A production line's workers stamp their own lines.
+    RunSetTimestamps(opt->timestamps && !opt->many);
     RunSetAnswerYes(opt->yes);
+    if (opt->workerPipe) RunWorkerStart(opt->workerPipe);
     if (opt->form == RUN_FORM_FIND) return -1;  // no link of its own
     // The report is begun first, so that every later reason for a run to end is in it.
     if (!opt->junitPath.empty() && !RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &error)) {
         RunWriteError(error.c_str());
         return RUN_EXIT_USAGE;
     }
-    if (!opt->csvPath.empty() && !RunCsvStart(opt->csvPath.c_str(), &error)) {
+    // Each worker of a production line writes a log of its own.
+    if (!opt->csvPath.empty() && !opt->many && !RunCsvStart(opt->csvPath.c_str(), &error)) {
         RunWriteError(error.c_str());
         return RUN_EXIT_USAGE;
     }
-    if (!ChooseLink(opt)) return RUN_EXIT_USAGE;
+    if (!opt->many && !ChooseLink(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_SCRIPT && !PrepareScript(opt)) return RUN_EXIT_USAGE;
     if (opt->form == RUN_FORM_UPGRADE && !PrepareUpgrade(opt)) return RUN_EXIT_USAGE;
     return -1;
@@ -398,9 +412,17 @@ static int RunConnectedForm(const RunOptions *opt)
 {
     int code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument(opt->form == RUN_FORM_UPGRADE);
     if (code != RUN_EXIT_PASSED) return code;
+    // In a production line, nothing more is sent before every instrument is known to be another.
+    if (!RunWorkerReady()) return RUN_EXIT_INTERRUPTED;
     switch (opt->form) {
-    case RUN_FORM_IDENTIFY: return RunIdentify(opt->json);
-    case RUN_FORM_UPGRADE: return RunUpgrade(opt->upgradePath.c_str(), opt->yes, opt->allowModelMismatch);
+    case RUN_FORM_IDENTIFY:
+        code = RunIdentify(opt->json);
+        RunJunitJob("identify", code, std::string());
+        return code;
+    case RUN_FORM_UPGRADE:
+        code = RunUpgrade(opt->upgradePath.c_str(), opt->yes, opt->allowModelMismatch);
+        if (code != RUN_EXIT_INTERRUPTED) RunJunitJob(("upgrade " + opt->upgradePath).c_str(), code, RunLastError());
+        return code;
     default: return RunScriptForm(opt);
     }
 }
@@ -412,7 +434,7 @@ static const char *RunEndedBy(int code)
     switch (code) {
     case RUN_EXIT_USAGE: return "usage";
     case RUN_EXIT_INTERRUPTED: return "interrupted";
-    case RUN_EXIT_LINK: return RunOutputFailed() ? "output" : s_scriptRanToEnd ? nullptr : "link";
+    case RUN_EXIT_LINK: return RunOutputFailed() ? "output" : s_scriptRanToEnd || s_jobReported ? nullptr : "link";
     default: return nullptr;
     }
 }
@@ -456,7 +478,10 @@ int main(int argc, char **argv)
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
     RunOptions opt;
     int code = Prepare(argc, argp.data(), &opt);
-    if (code < 0) {
+    if (code < 0 && opt.many) {
+        code = RunMany(&opt);
+        if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; every link closed");
+    } else if (code < 0) {
         code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
         if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
         CloseInstrumentLink();

@@ -1,6 +1,8 @@
 // The boot-loader recovery records of both programs: Recovery.ini beside the settings file
 // (<local app data>\Vendrel\Quilloner), one section per link, read and written only through
-// the private-profile functions. UI thread only.
+// the private-profile functions, which rewrite the whole file: a named mutex keeps the
+// processes of a production line (one per link) from writing over each other's sections.
+// UI thread only.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +14,27 @@
 #include "upgrade/recovery.h"
 
 static const char kRecoveryName[] = "Recovery.ini";
+
+// Holds the file for the lifetime of the object: every process of this user that reads or
+// writes it waits for the others.
+class RecoveryLock {
+public:
+    RecoveryLock() : m_mutex(CreateMutexA(NULL, FALSE, "Local\\Quillon2.Recovery"))
+    {
+        if (m_mutex) WaitForSingleObject(m_mutex, INFINITE);
+    }
+    ~RecoveryLock()
+    {
+        if (!m_mutex) return;
+        ReleaseMutex(m_mutex);
+        CloseHandle(m_mutex);
+    }
+    RecoveryLock(const RecoveryLock &) = delete;
+    RecoveryLock &operator=(const RecoveryLock &) = delete;
+
+private:
+    HANDLE m_mutex;
+};
 
 // The file's path; with create, its folders are made first (a runner that has never met the
 // window may be the first to write there).
@@ -42,6 +65,7 @@ static std::string FullPathOf(const char *path)
 
 bool RecoveryLoad(const char *link, RecoveryRecord *out)
 {
+    RecoveryLock lock;
     std::string path = RecoveryPath(false);
     *out = RecoveryRecord();
     ProfileGetString(path.c_str(), link, "Identification", "", out->idnText, sizeof out->idnText);
@@ -61,6 +85,7 @@ static void RecoveryWrite(const char *link, const char *key, const char *value, 
 
 void RecoverySave(const char *link, const RecoveryRecord *rec)
 {
+    RecoveryLock lock;
     std::string path = RecoveryPath(true);
     std::string full = FullPathOf(rec->file);
     const char *file = full.empty() ? rec->file : full.c_str();
@@ -72,6 +97,7 @@ void RecoverySave(const char *link, const RecoveryRecord *rec)
 
 void RecoveryForget(const char *link)
 {
+    RecoveryLock lock;
     std::string path = RecoveryPath(false);
     if (FileAttributes(path.c_str()) != INVALID_FILE_ATTRIBUTES) ProfileWriteString(path.c_str(), link, NULL, NULL);
 }

@@ -1,0 +1,508 @@
+// A production-line run: one job (a script, --identify or --upgrade) on several instruments at
+// once. Each instrument gets a process of its own, this program again with --worker and its one
+// link, since the core keeps one link record per process (run_worker.cpp is that side). Every
+// worker identifies its instrument first and waits; only when no two links lead to the same
+// instrument are they all told to go. Their lines reach standard output and standard error with
+// the link in front ("[COM3] > meas:volt?"); the run ends with a table of the instruments, and
+// with --junit one report whose suites are the workers' own.
+#include <windows.h>
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/lan_probe.h"
+#include "common/fileio.h"
+#include "common/fileio_win.h"
+#include "common/textutil.h"
+#include "link/lan_find.h"
+#include "link/link.h"
+#include "run/run.h"
+
+enum { WATCH_PERIOD_MS = 20, STOP_GRACE_MS = 60000 };
+
+struct Worker {
+    int row;               // its status line
+    RunLink link;
+    std::string label;     // "COM3", "10.0.0.21"
+    HANDLE process = NULL;
+    HANDLE input = NULL;   // write end of its standard input: "go", "stop"
+    std::vector<HANDLE> readers;
+    volatile LONG identified = 0;  // it has said whom it identified, or can no longer say it
+    std::string idn;       // the "*IDN?" reply it identified ("" when none)
+    std::string model, serialNumber;
+    std::string identity;  // --identify --json: its JSON object
+    std::string junitPath;
+    DWORD started = 0, ended = 0;
+    int exitCode = RUN_EXIT_LINK;
+    std::string result;    // a note of the production line's own, in place of the exit code's
+};
+
+static CRITICAL_SECTION s_output;  // one line at a time on standard output and standard error
+static bool s_json;
+
+// On a console, each instrument has one status line that shows its latest line, rather than
+// lines of all of them in turn: the rows of that block, the first at s_statusTop.
+static HANDLE s_console;  // null when standard output is no console
+static SHORT s_statusTop, s_statusWidth;
+
+static void ShowStatus(int row, const std::string &text)
+{
+    std::wstring wide = WideFromUtf8(text.c_str());
+    wide.resize(s_statusWidth, L' ');
+    DWORD written;
+    COORD at = {0, (SHORT)(s_statusTop + row)};
+    WriteConsoleOutputCharacterW(s_console, wide.c_str(), (DWORD)wide.size(), at, &written);
+}
+
+// Makes the block of status lines when standard output is a console.
+static void BeginStatus(int rows)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode;
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (s_json || !GetConsoleMode(out, &mode) || !GetConsoleScreenBufferInfo(out, &info)) return;
+    for (int i = 0; i < rows; i++) WriteHandle(STD_OUTPUT_HANDLE, "\r\n");
+    GetConsoleScreenBufferInfo(out, &info);
+    s_console = out;
+    s_statusTop = (SHORT)(info.dwCursorPosition.Y - rows);
+    s_statusWidth = (SHORT)(info.dwSize.X - 1);
+}
+
+// --- What the workers write -------------------------------------------------------------------
+
+struct Pipe {
+    Worker *worker;
+    HANDLE read;
+    int kind;  // PIPE_OUTPUT, PIPE_ERROR, PIPE_CONTROL
+};
+enum { PIPE_OUTPUT, PIPE_ERROR, PIPE_CONTROL };
+
+static void WriteHandle(DWORD which, const std::string &text)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(which), text.data(), (DWORD)text.size(), &written, NULL);
+}
+
+// One whole line from a worker (its line end included).
+static void OnWorkerLine(Worker *w, int kind, const std::string &line)
+{
+    if (kind == PIPE_CONTROL) {
+        if (line.compare(0, 6, "ident ") == 0) {
+            w->idn = line.substr(6, line.find_last_not_of("\r\n") - 5);
+            InterlockedExchange(&w->identified, 1);
+        }
+        return;
+    }
+    if (kind == PIPE_OUTPUT && s_json) {
+        if (w->identity.empty() && line[0] == '{') w->identity = line.substr(0, line.find_last_not_of("\r\n") + 1);
+        return;  // the table, as JSON, is all that standard output carries
+    }
+    EnterCriticalSection(&s_output);
+    std::string labelled = "[" + w->label + "] " + line;
+    if (s_console) ShowStatus(w->row, labelled.substr(0, labelled.find_last_not_of("\r\n") + 1));
+    else WriteHandle(kind == PIPE_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, labelled);
+    LeaveCriticalSection(&s_output);
+}
+
+static unsigned __stdcall ReadWorkerPipe(void *arg)
+{
+    std::unique_ptr<Pipe> pipe((Pipe *)arg);
+    std::string pending;
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(pipe->read, buffer, sizeof buffer, &got, NULL) && got > 0) {
+        pending.append(buffer, got);
+        size_t start = 0, end;
+        while ((end = pending.find('\n', start)) != std::string::npos) {
+            OnWorkerLine(pipe->worker, pipe->kind, pending.substr(start, end + 1 - start));
+            start = end + 1;
+        }
+        pending.erase(0, start);
+    }
+    if (!pending.empty()) OnWorkerLine(pipe->worker, pipe->kind, pending + "\r\n");
+    // A worker that ended without saying whom it identified never will.
+    if (pipe->kind == PIPE_CONTROL) InterlockedExchange(&pipe->worker->identified, 1);
+    CloseHandle(pipe->read);
+    return 0;
+}
+
+// --- Starting a worker ---------------------------------------------------------------------
+
+// One argument as the C runtime's command-line parser reads it back.
+static std::wstring QuoteArgument(const std::wstring &arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            backslashes++;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+// "log.csv" for COM3 is "log-COM3.csv": each instrument keeps a log of its own.
+static std::string PathForLink(const std::string &path, const std::string &label)
+{
+    size_t base = path.find_last_of("\\/:");
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (base != std::string::npos && dot < base)) dot = path.size();
+    return path.substr(0, dot) + "-" + label + path.substr(dot);
+}
+
+static std::vector<std::string> WorkerArguments(const RunOptions *opt, const Worker &w, uintptr_t control)
+{
+    std::vector<std::string> a;
+    switch (w.link.interfaceKind) {
+    case IFACE_USB: a = {"--usb", w.link.portName}; break;
+    case IFACE_SERIAL: a = {"--serial", w.link.portName, "--baud", std::to_string(w.link.baudRate)}; break;
+    default: a = {"--lan", w.link.ipAddress}; break;
+    }
+    if (opt->timestamps) a.push_back("--timestamps");
+    if (!w.junitPath.empty()) a.insert(a.end(), {"--junit", w.junitPath});
+    a.insert(a.end(), {"--worker", std::to_string(control)});
+    if (opt->form == RUN_FORM_IDENTIFY) {
+        a.push_back("--identify");
+        if (opt->json) a.push_back("--json");
+    } else if (opt->form == RUN_FORM_UPGRADE) {
+        a.insert(a.end(), {"--upgrade", opt->upgradePath});
+        if (opt->yes) a.push_back("--yes");
+        if (opt->allowModelMismatch) a.push_back("--allow-model-mismatch");
+    } else {
+        if (opt->replyLimitS != RUN_REPLY_LIMIT_DEFAULT_S) a.insert(a.end(), {"--reply-limit", std::to_string(opt->replyLimitS)});
+        if (opt->timeoutsPass) a.push_back("--timeouts-pass");
+        if (!opt->csvPath.empty()) a.insert(a.end(), {"--csv", PathForLink(opt->csvPath, w.label)});
+        a.push_back(opt->scriptPath);
+    }
+    return a;
+}
+
+static HANDLE StartReader(Worker *w, HANDLE read, int kind)
+{
+    HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, ReadWorkerPipe, new Pipe{w, read, kind}, 0, NULL);
+    if (thread) w->readers.push_back(thread);
+    return thread;
+}
+
+// Starts this program again for w's link; false (said why) when it cannot.
+static bool StartWorker(const RunOptions *opt, Worker *w)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE ends[4][2] = {};  // standard input, output, error, control: {read, write}
+    for (auto &end : ends) {
+        if (!CreatePipe(&end[0], &end[1], &inherit, 0)) {
+            RunWriteError(("cannot start the run on " + w->label).c_str());
+            return false;
+        }
+    }
+    // The child inherits its own ends only.
+    SetHandleInformation(ends[0][1], HANDLE_FLAG_INHERIT, 0);
+    for (int i = 1; i < 4; i++) SetHandleInformation(ends[i][0], HANDLE_FLAG_INHERIT, 0);
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(NULL, exe, MAX_PATH);
+    std::wstring command = QuoteArgument(exe);
+    for (const std::string &arg : WorkerArguments(opt, *w, (uintptr_t)ends[3][1]))
+        command += L" " + QuoteArgument(WideFromUtf8(arg.c_str()));
+    STARTUPINFOW start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = ends[0][0];
+    start.hStdOutput = ends[1][1];
+    start.hStdError = ends[2][1];
+    PROCESS_INFORMATION process;
+    w->started = GetTickCount();
+    BOOL started = CreateProcessW(exe, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &start, &process);
+    for (int i = 0; i < 4; i++) CloseHandle(ends[i][i == 0 ? 0 : 1]);
+    if (!started) {
+        for (int i = 0; i < 4; i++) CloseHandle(ends[i][i == 0 ? 1 : 0]);
+        RunWriteError(("cannot start the run on " + w->label).c_str());
+        return false;
+    }
+    CloseHandle(process.hThread);
+    w->process = process.hProcess;
+    w->input = ends[0][1];
+    StartReader(w, ends[1][0], PIPE_OUTPUT);
+    StartReader(w, ends[2][0], PIPE_ERROR);
+    if (!StartReader(w, ends[3][0], PIPE_CONTROL)) InterlockedExchange(&w->identified, 1);
+    return true;
+}
+
+static void Order(Worker *w, const char *order)
+{
+    if (!w->input) return;
+    DWORD written;
+    WriteFile(w->input, order, (DWORD)strlen(order), &written, NULL);
+}
+
+static bool WorkerRunning(const Worker &w) { return w.process && WaitForSingleObject(w.process, 0) == WAIT_TIMEOUT; }
+
+// --- Who is who ---------------------------------------------------------------------------------
+
+// The model and the serial number: the second and third fields of "Vendrel,RZT7680,12345,1.23".
+static void ReadIdentity(Worker *w)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (fields.size() < 3) {
+        size_t end = w->idn.find(',', start);
+        std::string field = w->idn.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t a = field.find_first_not_of(' '), b = field.find_last_not_of(' ');
+        fields.push_back(a == std::string::npos ? "" : field.substr(a, b - a + 1));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (fields.size() >= 2) w->model = fields[1];
+    if (fields.size() >= 3) w->serialNumber = fields[2];
+}
+
+// Two links that lead to one instrument would run the job on it twice at once (two upgrades
+// of one flash). Says so for each such pair; true when there is none.
+static bool AllDifferent(std::vector<Worker> &workers)
+{
+    bool different = true;
+    for (size_t i = 0; i < workers.size(); i++) {
+        for (size_t j = i + 1; j < workers.size(); j++) {
+            const Worker &a = workers[i], &b = workers[j];
+            if (a.serialNumber.empty() || a.model != b.model || a.serialNumber != b.serialNumber) continue;
+            RunWriteError((a.label + " and " + b.label + " lead to the same instrument, " + a.model + " serial number " +
+                           a.serialNumber + ": nothing was run")
+                              .c_str());
+            workers[i].result = workers[j].result = "same instrument";
+            different = false;
+        }
+    }
+    return different;
+}
+
+// --- The end ------------------------------------------------------------------------------------
+
+// The most serious outcome first: interrupted, usage, link, refused, a failed test.
+static int Seriousness(int code)
+{
+    switch (code) {
+    case RUN_EXIT_PASSED: return 0;
+    case RUN_EXIT_TEST_FAILED: return 1;
+    case RUN_EXIT_REFUSED: return 2;
+    case RUN_EXIT_LINK: return 3;
+    case RUN_EXIT_USAGE: return 4;
+    default: return 5;  // RUN_EXIT_INTERRUPTED, and whatever else a worker died of
+    }
+}
+
+static std::string ResultText(const Worker &w)
+{
+    if (!w.result.empty()) return w.result;
+    switch (w.exitCode) {
+    case RUN_EXIT_PASSED: return "passed";
+    case RUN_EXIT_TEST_FAILED: return "test failed";
+    case RUN_EXIT_LINK: return "link failed";
+    case RUN_EXIT_USAGE: return "usage error";
+    case RUN_EXIT_REFUSED: return "refused";
+    case RUN_EXIT_INTERRUPTED: return "interrupted";
+    default: return "exit code " + std::to_string(w.exitCode);
+    }
+}
+
+static std::string JsonText(const std::string &text)
+{
+    std::string out = "\"";
+    for (char c : RunUtf8(text)) {
+        if (c == '"' || c == '\\') out += '\\';
+        if ((unsigned char)c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+// One row per instrument: link, model, serial number, result, duration; as JSON, one object
+// a line.
+static void WriteTable(const std::vector<Worker> &workers)
+{
+    std::vector<std::vector<std::string>> rows = {{"link", "model", "serial", "result", "duration"}};
+    for (const Worker &w : workers) {
+        char seconds[32];
+        snprintf(seconds, sizeof seconds, "%.1f s", (w.ended - w.started) / 1000.0);
+        if (s_json) {
+            std::string line = "{\"link\":" + JsonText(w.label) + ",\"model\":" + JsonText(w.model) +
+                               ",\"serialNumber\":" + JsonText(w.serialNumber) + ",\"result\":" + JsonText(ResultText(w)) +
+                               ",\"exitCode\":" + std::to_string(w.exitCode) + ",\"seconds\":" +
+                               std::string(seconds, strlen(seconds) - 2);
+            if (!w.identity.empty()) line += ",\"identification\":" + w.identity;
+            RunWriteOutput((line + "}\r\n").c_str());
+            continue;
+        }
+        rows.push_back({w.label, w.model.empty() ? "-" : w.model, w.serialNumber.empty() ? "-" : w.serialNumber,
+                        ResultText(w), seconds});
+    }
+    if (s_json) return;
+    std::vector<size_t> widths(rows[0].size());
+    for (const auto &row : rows)
+        for (size_t c = 0; c < row.size(); c++) widths[c] = std::max(widths[c], row[c].size());
+    for (const auto &row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); c++) {
+            line += row[c];
+            if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+        }
+        RunWriteOutput((line + "\r\n").c_str());
+    }
+}
+
+static std::string ReadWholeFile(const std::string &path)
+{
+    std::string text;
+    FILE *f = FileOpen(path.c_str(), "rb");
+    if (!f) return text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+    fclose(f);
+    return text;
+}
+
+static void WriteReport(const std::vector<Worker> &workers)
+{
+    std::vector<RunJunitPart> parts;
+    for (const Worker &w : workers) {
+        RunJunitPart part;
+        part.name = w.label + (w.serialNumber.empty() ? "" : " " + w.serialNumber);
+        if (w.result == "same instrument") {
+            part.error = "refused";
+            part.message = "another link leads to the same instrument, " + w.model + " serial number " + w.serialNumber;
+        } else {
+            part.report = ReadWholeFile(w.junitPath);
+            part.error = "link";
+            part.message = "no report from the run on " + w.label + " (" + ResultText(w) + ")";
+        }
+        DeleteFileW(WideFromUtf8(w.junitPath.c_str()).c_str());
+        parts.push_back(part);
+    }
+    RunJunitCombine(parts);
+}
+
+// --- The run ------------------------------------------------------------------------------------
+
+static void StopAll(std::vector<Worker> &workers)
+{
+    for (Worker &w : workers) Order(&w, "stop\n");
+}
+
+// Waits until every worker has ended (or, with untilIdentified, has said whom it identified),
+// passing Ctrl-C on to them all once.
+static void Watch(std::vector<Worker> &workers, bool untilIdentified, bool *stopped)
+{
+    for (;;) {
+        if (RunInterrupted() && !*stopped) {
+            *stopped = true;
+            StopAll(workers);
+        }
+        bool waiting = false;
+        for (Worker &w : workers) {
+            if (!WorkerRunning(w)) {
+                if (!w.ended) w.ended = GetTickCount();
+                continue;
+            }
+            if (!untilIdentified || !InterlockedCompareExchange(&w.identified, 0, 0)) waiting = true;
+        }
+        if (!waiting) return;
+        Sleep(WATCH_PERIOD_MS);
+    }
+}
+
+static std::vector<RunLink> FoundLinks()
+{
+    static FoundInstrument list[LAN_FIND_MAX];
+    memset(list, 0, sizeof list);
+    int found = FindLanInstruments(list);
+    std::vector<RunLink> links;
+    if (found == 0 || RunInterrupted()) return links;
+    struct Found {
+        const FoundInstrument *list;
+        std::vector<RunLink> *links;
+    } context = {list, &links};
+    LanProbeAll(list, [](void *c, int index, const char *note) {
+        Found *f = (Found *)c;
+        if (note != f->list[index].reply) return;  // no identification: nothing to connect to
+        RunLink link = {};
+        link.interfaceKind = IFACE_LAN;
+        TextCopy(link.ipAddress, sizeof link.ipAddress, f->list[index].ipText);
+        f->links->push_back(link);
+    }, &context);
+    return links;
+}
+
+int RunMany(const RunOptions *opt)
+{
+    InitializeCriticalSection(&s_output);
+    s_json = opt->json;
+    std::vector<RunLink> links = opt->eachFound ? FoundLinks() : opt->links;
+    if (RunInterrupted()) return RUN_EXIT_INTERRUPTED;
+    if (links.empty()) {
+        RunWriteError("the LAN search found no instrument that identified itself");
+        return RUN_EXIT_NONE_FOUND;
+    }
+    std::vector<Worker> workers(links.size());
+    for (size_t i = 0; i < links.size(); i++) {
+        Worker &w = workers[i];
+        w.row = (int)i;
+        w.link = links[i];
+        w.label = RunLinkLabel(w.link);
+        if (!opt->junitPath.empty()) w.junitPath = opt->junitPath + "." + w.label + ".part";
+    }
+    BeginStatus((int)workers.size());
+    for (Worker &w : workers) {
+        if (s_console) ShowStatus(w.row, "[" + w.label + "] connecting");
+        if (!StartWorker(opt, &w)) InterlockedExchange(&w.identified, 1);
+    }
+    bool stopped = false;
+    Watch(workers, true, &stopped);
+    for (Worker &w : workers) ReadIdentity(&w);
+    bool refused = !stopped && !AllDifferent(workers);
+    if (refused) StopAll(workers);
+    else
+        for (Worker &w : workers) Order(&w, "go\n");
+    Watch(workers, false, &stopped);
+    int code = RUN_EXIT_PASSED;
+    for (Worker &w : workers) {
+        if (w.process) {
+            // A worker that was told to stop ends after the command under way; one that does
+            // not end by far is stuck, and goes.
+            if (WaitForSingleObject(w.process, stopped || refused ? (DWORD)STOP_GRACE_MS : INFINITE) == WAIT_TIMEOUT)
+                TerminateProcess(w.process, RUN_EXIT_INTERRUPTED);
+            DWORD exitCode = RUN_EXIT_LINK;
+            GetExitCodeProcess(w.process, &exitCode);
+            w.exitCode = (int)exitCode;
+            WaitForMultipleObjects((DWORD)w.readers.size(), w.readers.data(), TRUE, INFINITE);
+            for (HANDLE h : w.readers) CloseHandle(h);
+            CloseHandle(w.process);
+            CloseHandle(w.input);
+        } else {
+            w.result = "not started";
+        }
+        if (!w.ended) w.ended = GetTickCount();
+        if (refused) {
+            w.exitCode = RUN_EXIT_REFUSED;
+            if (w.result.empty()) w.result = "not run";
+        }
+        if (Seriousness(w.exitCode) > Seriousness(code)) code = w.exitCode;
+    }
+    WriteTable(workers);
+    if (!opt->junitPath.empty()) WriteReport(workers);
+    return stopped ? RUN_EXIT_INTERRUPTED : code;
+}
