@@ -142,6 +142,8 @@ std::string RunTestsNothingReason(int index);
 // case, passed, failed (with the value and the limits) or skipped (RunTestsNothingReason);
 // nothing for a line that was no limit test.
 void RunJunitTest(int index, const ScriptTestResult &test);
+// A test case of its own: element "failure", "error" or "skipped", or null for one that passed.
+void RunJunitCase(const char *name, const char *element, const char *type, const std::string &message);
 enum { JUNIT_ERROR, JUNIT_SKIPPED };
 // A test case in error, or skipped, for list line index: a query without a reply, a "print"
 // that failed. type names the error (ignored for a skipped case).

@@ -109,6 +109,11 @@ void RunJunitTest(int index, const ScriptTestResult &test)
     }
 }
 
+void RunJunitCase(const char *name, const char *element, const char *type, const std::string &message)
+{
+    if (s_junit.on) s_junit.cases.push_back({name, element, type ? type : "", message});
+}
+
 void RunJunitProblem(int index, int kind, const char *type, const std::string &message)
 {
     if (s_junit.on) AddCase(index, kind == JUNIT_SKIPPED ? "skipped" : "error", type, message);
