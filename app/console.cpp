@@ -42,10 +42,15 @@ bool SendCommandText(const char *text)
     return SendLine(line.c_str(), &g_connection) < 0;
 }
 
+// Told of each reply line of a script's reply wait (ReplyPollSetLineObserver).
+static void (*s_lineObserver)(const char *line);
+
 int ConsoleSendTyped(const char *text)
 {
     if (!g_connection.connected || !text || !text[0]) return CONSOLE_IDLE;
     if (SendCommandText(text)) return CONSOLE_SEND_FAILED;
+    // What answers a typed command is no measurement of the script's reply wait.
+    s_lineObserver = nullptr;
     HistoryStore(&g_commandHistory, text);
     std::string echo = "> ";
     echo += text;
@@ -175,7 +180,6 @@ static char s_convertedLine[REPLY_LINE_SIZE];
 static std::string s_pendingText;
 static bool s_late;  // after a TIMEOUT, until the next command goes out
 static bool s_linkLost;  // the last poll's read failed
-static void (*s_lineObserver)(const char *line);
 
 void ReplyPollSetLineObserver(void (*observer)(const char *line)) { s_lineObserver = observer; }
 
@@ -212,14 +216,16 @@ static void FlushPending(AppendFn append)
     s_pendingText.clear();
 }
 
-static void FinishReplyLine()
+// ended: the line's end came (a piece cut off by a full buffer or by the end of a reply wait
+// has not: its last number may be cut too, so the observer is not told of it).
+static void FinishReplyLine(bool ended)
 {
     if (s_replyLength > 0) {
         size_t n = ConvertReplyLine(s_replyLine, s_replyLength, s_convertedLine, sizeof s_convertedLine);
         if (s_late) s_pendingText += LATE_REPLY_MARK;
         s_pendingText.append(s_convertedLine, n);
         s_pendingText += "\r\n";
-        if (!s_late && s_lineObserver) s_lineObserver(s_convertedLine);
+        if (!s_late && ended && s_lineObserver) s_lineObserver(s_convertedLine);
     }
     // A late line answers the query before: counted, it would end the next one's wait.
     int32_t add = s_late ? 0 : (int32_t)s_replyLength;
@@ -242,11 +248,11 @@ int ReplyPollTo(void (*append)(const char *text))
     while (bytesRead < REPLY_POLL_MAX_BYTES && (c = ReadByte(&g_connection)) >= 0) {
         bytesRead++;
         if (c == '\n' || c == '\r' || c == '\0') {
-            FinishReplyLine();
+            FinishReplyLine(true);
             continue;
         }
         s_replyLine[s_replyLength++] = (unsigned char)c;
-        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine();
+        if (s_replyLength >= REPLY_LINE_SIZE - 1) FinishReplyLine(false);
     }
     s_linkLost = c == -1;
     FlushPending(append);
@@ -264,7 +270,7 @@ void ReplyPollReset()
 
 void ReplyPollFinishLine()
 {
-    FinishReplyLine();
+    FinishReplyLine(false);
     FlushPending(ShellAppendResults);
 }
 

@@ -112,8 +112,10 @@ void ReplyPollReset();
 // ReceivedCharCount; SendCommandText first shows what has arrived by then, a partial line
 // included, and so ends it.
 void ReplyPollMarkLate();
-// Called with every completed reply line that is not late, as the results show it (packed
-// values converted); null for none. The script runner stores a reply's numbers this way.
+// Called with every reply line that is not late and whose line end has come, as the results
+// show it (packed values converted); null for none. The script runner stores a reply's
+// numbers this way. A typed command (ConsoleSendTyped) sets it back to none: its replies are
+// not the script's.
 void ReplyPollSetLineObserver(void (*observer)(const char *line));
 extern const char LATE_REPLY_MARK[];  // "LATE REPLY: "
 // Ends the partially received line as if its line end had come (a run that stops now shows

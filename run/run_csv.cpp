@@ -1,8 +1,9 @@
 // --csv FILE: the measurement log of a script run. One row for each reply line that came
 // while a reply wait was armed: the local time (ISO 8601, to the millisecond), the number of
 // the script file's line that sent the command, the command, the reply line and the numbers
-// it stored in the result registers, one field each. Text fields are always quoted (RFC 4180);
-// rows end in CR LF; the text is UTF-8. Rows are written as they come, so a run that is
+// it stored in the result registers, blank-separated in one field, so that every row has the
+// header's five fields. Text fields are always quoted (RFC 4180); rows end in CR LF; the text
+// is UTF-8. Rows are written as they come, so a run that is
 // killed keeps what it measured. Main thread only.
 #include <windows.h>
 
@@ -58,9 +59,9 @@ void RunCsvRow(int commandLine, const char *reply, const double *numbers, int co
              t.wSecond, t.wMilliseconds);
     std::string row = text;
     if (commandLine >= 0) row += std::to_string(RunLineNumber(commandLine));
-    row += "," + CsvText(ScriptCommandText(commandLine)) + "," + CsvText(reply);
+    row += "," + CsvText(ScriptCommandText(commandLine)) + "," + CsvText(reply) + ",";
     for (int i = 0; i < count; i++) {
-        snprintf(text, sizeof text, ",%.15g", numbers[i]);
+        snprintf(text, sizeof text, i ? " %.15g" : "%.15g", numbers[i]);
         row += text;
     }
     WriteCsv(row + "\r\n");

@@ -489,6 +489,7 @@ int main(int argc, char **argv)
     // Output nobody received is no pass: a pipeline would read a result that is not there. Nor
     // is a measurement log with rows missing.
     bool logged = RunCsvFinish();
+    if (!logged) RunJunitCase("measurement log", "error", "csv", RunLastError());
     if ((RunOutputFailed() || !logged) && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED))
         code = RUN_EXIT_LINK;
     RunJunitFinish(RunEndedBy(code), RunOutputFailed() ? "cannot write to standard output" : RunLastError());

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/textutil.h"
 
@@ -18,7 +19,9 @@ void RpnReset(ScriptRunner *r)
     r->stopOnFail = false;
     r->failedTest = ScriptTestResult();
     RpnClearRegisters(r);
-    r->commandLine = r->recallLine = -1;
+    r->commandLine = -1;
+    if (!r->awaitingReply) r->waitLine = -1;  // a wait left pending by the last run still counts
+    r->fromX = r->fromY = r->fromZ = r->fromT = -1;
 }
 
 void RpnClearRegisters(ScriptRunner *r)
@@ -27,12 +30,14 @@ void RpnClearRegisters(ScriptRunner *r)
     r->registerCount = 0;
 }
 
-// A whole field as a decimal number by the calculator's rule, or false.
+// A whole field as a decimal number: a sign, digits with a decimal point, an exponent; or
+// false. A converted packed value of the power 0 ends in a bare "E" ("3.00000E").
 static bool ReadWholeNumber(const char *field, size_t len, double *value)
 {
     char text[64];
     if (len == 0 || len >= sizeof text) return false;
     memcpy(text, field, len);
+    if (len > 1 && (text[len - 1] == 'E' || text[len - 1] == 'e') && isdigit((unsigned char)text[len - 2])) len--;
     text[len] = '\0';
     const char *p = text + (text[0] == '+' || text[0] == '-');
     if (!isdigit((unsigned char)*p) && !(*p == '.' && isdigit((unsigned char)p[1]))) return false;
@@ -61,19 +66,36 @@ void RpnStoreReply(ScriptRunner *r, const char *line)
     r->registerCount += RpnReplyNumbers(line, r->registers + r->registerCount, SCRIPT_REGISTERS - r->registerCount);
 }
 
-void RpnPush(ScriptRunner *r, double v)
+// Pushes v, which came from the reply of list line from (-1: the script's own number).
+static void PushFrom(ScriptRunner *r, double v, int32_t from)
 {
     r->stackT = r->stackZ;
     r->stackZ = r->stackY;
     r->stackY = r->stackX;
     r->stackX = v;
+    r->fromT = r->fromZ;
+    r->fromZ = r->fromY;
+    r->fromY = r->fromX;
+    r->fromX = from;
 }
+
+void RpnPush(ScriptRunner *r, double v) { PushFrom(r, v, -1); }
 
 // Y = Z, Z = T; T keeps its value, so it then stands in both Z and T.
 static void RpnDrop(ScriptRunner *r)
 {
     r->stackY = r->stackZ;
     r->stackZ = r->stackT;
+    r->fromY = r->fromZ;
+    r->fromZ = r->fromT;
+}
+
+// X = result of X and Y, then drop: the result measures what X measured, or else Y.
+static void Combine(ScriptRunner *r, double result)
+{
+    r->stackX = result;
+    if (r->fromX < 0) r->fromX = r->fromY;
+    RpnDrop(r);
 }
 
 // Reads a decimal number as the standard conversion does, but decimal only: a hex form
@@ -99,7 +121,7 @@ static void RpnTest(ScriptRunner *r, const char *word)
         return;
     }
     TextCopy(t->word, sizeof t->word, word);
-    t->queryLine = r->recallLine;
+    t->queryLine = r->fromX;
     double x = r->stackX, y = r->stackY, z = r->stackZ;
     t->value = x;
     t->lo = word[0] == 'h' ? -INFINITY : y;
@@ -130,34 +152,33 @@ static bool RpnOperator(ScriptRunner *r, const char *text)
         return strcmp(text, a) == 0 || (b && strcmp(text, b) == 0);
     };
     if (is("*", "mul")) {
-        r->stackX = r->stackY * r->stackX;
-        RpnDrop(r);
+        Combine(r, r->stackY * r->stackX);
     } else if (is("/", "div")) {
-        r->stackX = r->stackX / r->stackY;
-        RpnDrop(r);
+        Combine(r, r->stackX / r->stackY);
     } else if (is("+", "add")) {
-        r->stackX = r->stackY + r->stackX;
-        RpnDrop(r);
+        Combine(r, r->stackY + r->stackX);
     } else if (is("-", "sub")) {
-        r->stackX = r->stackX - r->stackY;
-        RpnDrop(r);
+        Combine(r, r->stackX - r->stackY);
     } else if (is("^", "enter")) {
-        r->stackT = r->stackZ;
-        r->stackZ = r->stackY;
-        r->stackY = r->stackX;
+        PushFrom(r, r->stackX, r->fromX);
     } else if (is("drop")) {
         r->stackX = r->stackY;
+        r->fromX = r->fromY;
         RpnDrop(r);
     } else if (is("roll")) {
         double oldX = r->stackX;
+        int32_t oldFrom = r->fromX;
         r->stackX = r->stackY;
         r->stackY = r->stackZ;
         r->stackZ = r->stackT;
         r->stackT = oldX;
+        r->fromX = r->fromY;
+        r->fromY = r->fromZ;
+        r->fromZ = r->fromT;
+        r->fromT = oldFrom;
     } else if (is("swap")) {
-        double oldX = r->stackX;
-        r->stackX = r->stackY;
-        r->stackY = oldX;
+        std::swap(r->stackX, r->stackY);
+        std::swap(r->fromX, r->fromY);
     } else if (is("sqrt")) {
         r->stackX = sqrt(r->stackX);
     } else {
@@ -171,10 +192,7 @@ bool RpnEvaluate(ScriptRunner *r, const char *text)
     if (RpnOperator(r, text)) return true;
     if (text[0] == '[') {
         long n = TextToInt(text + 1);
-        if (n >= 1 && n <= SCRIPT_REGISTERS) {
-            RpnPush(r, r->registers[n - 1]);
-            r->recallLine = r->waitLine;
-        }
+        if (n >= 1 && n <= SCRIPT_REGISTERS) PushFrom(r, r->registers[n - 1], r->waitLine);
     } else if (text[0] == '+' || text[0] == '-' || isdigit((unsigned char)text[0])) {
         RpnPush(r, RpnReadNumber(text));
     } else if (strcmp(text, "cleartest") == 0) {

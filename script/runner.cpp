@@ -31,7 +31,8 @@ void ScriptRunnerInit(ScriptRunner *r)
     memset(r, 0, sizeof *r);
     r->state = NoScript;
     r->lineDelayMs = SCRIPT_DEFAULT_DELAY_MS;
-    r->commandLine = r->waitLine = r->recallLine = -1;
+    r->commandLine = r->waitLine = -1;
+    r->fromX = r->fromY = r->fromZ = r->fromT = -1;
 }
 
 enum { SCAN_OK = 0, SCAN_UNREADABLE = -1, SCAN_NOT_SCRIPT = -2, SCAN_LINE_TOO_LONG = -3 };

@@ -36,8 +36,7 @@ enum ScriptTestVerdict {
 // One limit test: its word ("hi", "lo", "out", "in"), the value X it compared and the limits it
 // compared it with: Y is hi's upper and lo's lower limit, and in's and out's band runs from Y
 // to Z. The limit a one-sided test has not is infinite. queryLine is the list index of the
-// query whose reply the last "=[n" recall before the test read (-1 when the run has recalled
-// no measurement): the test is taken to test that query's value.
+// query whose reply the value X came from (-1 for a number the script wrote).
 struct ScriptTestResult {
     int verdict;  // ScriptTestVerdict
     char word[4];
@@ -63,9 +62,13 @@ struct ScriptRunner {
     // Result registers ("=[n"): the numbers of the replies to the current reply wait, in order.
     double registers[SCRIPT_REGISTERS];
     int32_t registerCount;      // registers filled by the current wait's replies so far
-    // List indexes, -1 for none: the last instrument command sent, the command the armed (or
-    // last) reply wait answers, and that of the wait whose registers the last "=[n" read.
-    int32_t commandLine, waitLine, recallLine;
+    // List indexes, -1 for none: the last instrument command sent, and the command the armed
+    // (or last) reply wait answers.
+    int32_t commandLine, waitLine;
+    // Where X, Y, Z and T came from: the list index of the query whose reply a "=[n" recall
+    // read, carried along as the values move (an operation's result takes X's, else Y's);
+    // -1 for a number the script wrote.
+    int32_t fromX, fromY, fromZ, fromT;
     // Totals since the fresh run, for callers that report an outcome (the headless runner):
     // unlike failCount, "cleartest" does not reset them.
     int32_t testsFailedTotal;

@@ -169,6 +169,8 @@ TEST(Rpn, ReplyNumbersAreTheFieldsThatReadWholeAsNumbers)
         {"+1.5E-3,-2,  .5 7", {1.5e-3, -2, 0.5, 7}},       // commas, blanks, signs, exponents
         {"Vendrel,RZT7680,12345,1.23", {12345, 1.23}},     // text fields skipped
         {"12V,0x10,inf,nan,1.2.3,-,", {}},                 // nothing that only starts like one
+        {"3.00000E,0.00000E,V=1.50000E2", {3, 0}},         // packed values as the results show them
+        {"1.50000E2,-1.00000E-3,5E", {150, -1e-3, 5}},
         {"", {}},
     };
     for (const auto &c : cases) {

@@ -529,6 +529,30 @@ TEST_F(ScriptRunnerTest, OutcomeCarriesTheLinesLimitTest)
     EXPECT_EQ("3 > 1 (out)", RpnFailureText(tests[6]));
 }
 
+// A test names the query its value was measured by, carried through the calculator, and never
+// one whose value a later number replaced. Only whole reply lines of the script's own wait are
+// stored: not a piece cut off by the end of the wait, nor what answers a typed command.
+TEST_F(ScriptRunnerTest, TestsNameTheQueryTheirValueCameFrom)
+{
+    Load({"\"meas:volt?", "=2", "=[1", "=test,hi", "=1000", "=*", "=test,hi", "=1.5", "=2", "=test,hi"});
+    StepAt(1);
+    g_fake.input += "1.0\n2.3";
+    std::vector<int> named;
+    for (uint32_t t = 2; t <= 10; t++) {
+        ScriptOutcome out = StepAt(t);
+        if (out.test.verdict != SCRIPT_TEST_NONE) named.push_back(out.test.queryLine);
+    }
+    EXPECT_EQ((std::vector<int>{0, 0, -1}), named);
+    EXPECT_EQ(1, g_scriptRunner.registerCount);  // "2.3" came without its line end
+
+    Load({"\"meas:volt?", "=[1"});
+    StepAt(1);
+    ConsoleSendTyped("*IDN?");
+    g_fake.input += "Vendrel,RZT7680,12345,1.23\n";
+    StepAt(2);
+    EXPECT_EQ(0, g_scriptRunner.registerCount);
+}
+
 // A read error in the reply poll is the link lost: the pump says so, whatever the line came
 // to, and leaves the run to the front end (the window disconnects, the headless runner ends).
 TEST_F(ScriptRunnerTest, PumpReportsALostLink)
