@@ -186,6 +186,8 @@ void RunJunitCombine(const std::vector<RunJunitPart> &parts);
 // Runs the job of opt on every link of opt (or every instrument the LAN search finds) at
 // once, each in a worker process; returns the most serious exit code among them.
 int RunMany(const RunOptions *opt);
+// Ctrl-C's thread: tells every worker to stop at once.
+void RunManyInterrupt();
 // In a worker (--worker HANDLE): reads the production line's orders from standard input.
 void RunWorkerStart(uintptr_t controlHandle);
 // In a worker: tells whom the connect sequence identified and waits for "go". False when

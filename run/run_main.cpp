@@ -41,6 +41,7 @@ static HANDLE s_linkClosed;  // set once the link is closed, for the close-windo
 static BOOL WINAPI OnConsoleCtrl(DWORD type)
 {
     InterlockedExchange(&s_interrupted, 1);
+    RunManyInterrupt();
     // The process dies when this handler returns from a close, logoff or shutdown event:
     // give the main loop the time to close the link first.
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && s_linkClosed)
@@ -483,7 +484,8 @@ int main(int argc, char **argv)
         if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; every link closed");
     } else if (code < 0) {
         code = opt.form == RUN_FORM_FIND ? RunFind(opt.json) : RunConnectedForm(&opt);
-        if (code == RUN_EXIT_INTERRUPTED) RunWriteError("interrupted; link closed");
+        if (code == RUN_EXIT_INTERRUPTED)
+            RunWriteError(RunWorkerStopped() ? "stopped by the production line; link closed" : "interrupted; link closed");
         CloseInstrumentLink();
     }
     // Output nobody received is no pass: a pipeline would read a result that is not there. Nor

@@ -45,6 +45,18 @@ struct Worker {
 static CRITICAL_SECTION s_output;  // one line at a time on standard output and standard error
 static bool s_json;
 
+// The workers' standard inputs, for Ctrl-C's thread: it tells them at once, not at the main
+// thread's next look, so that a worker's job stops as soon as a lone run's would.
+static CRITICAL_SECTION s_inputsLock;
+static volatile LONG s_inputsReady;
+static std::vector<HANDLE> s_inputs;
+
+static void WriteHandle(DWORD which, const std::string &text)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(which), text.data(), (DWORD)text.size(), &written, NULL);
+}
+
 // On a console, each instrument has one status line that shows its latest line, rather than
 // lines of all of them in turn: the rows of that block, the first at s_statusTop.
 static HANDLE s_console;  // null when standard output is no console
@@ -81,12 +93,6 @@ struct Pipe {
     int kind;  // PIPE_OUTPUT, PIPE_ERROR, PIPE_CONTROL
 };
 enum { PIPE_OUTPUT, PIPE_ERROR, PIPE_CONTROL };
-
-static void WriteHandle(DWORD which, const std::string &text)
-{
-    DWORD written;
-    WriteFile(GetStdHandle(which), text.data(), (DWORD)text.size(), &written, NULL);
-}
 
 // One whole line from a worker (its line end included).
 static void OnWorkerLine(Worker *w, int kind, const std::string &line)
@@ -232,6 +238,9 @@ static bool StartWorker(const RunOptions *opt, Worker *w)
     CloseHandle(process.hThread);
     w->process = process.hProcess;
     w->input = ends[0][1];
+    EnterCriticalSection(&s_inputsLock);
+    s_inputs.push_back(w->input);
+    LeaveCriticalSection(&s_inputsLock);
     StartReader(w, ends[1][0], PIPE_OUTPUT);
     StartReader(w, ends[2][0], PIPE_ERROR);
     if (!StartReader(w, ends[3][0], PIPE_CONTROL)) InterlockedExchange(&w->identified, 1);
@@ -243,6 +252,16 @@ static void Order(Worker *w, const char *order)
     if (!w->input) return;
     DWORD written;
     WriteFile(w->input, order, (DWORD)strlen(order), &written, NULL);
+}
+
+
+void RunManyInterrupt()
+{
+    if (!InterlockedCompareExchange(&s_inputsReady, 0, 0)) return;
+    EnterCriticalSection(&s_inputsLock);
+    DWORD written;
+    for (HANDLE input : s_inputs) WriteFile(input, "stop\n", 5, &written, NULL);
+    LeaveCriticalSection(&s_inputsLock);
 }
 
 static bool WorkerRunning(const Worker &w) { return w.process && WaitForSingleObject(w.process, 0) == WAIT_TIMEOUT; }
@@ -296,7 +315,8 @@ static int Seriousness(int code)
     case RUN_EXIT_REFUSED: return 2;
     case RUN_EXIT_LINK: return 3;
     case RUN_EXIT_USAGE: return 4;
-    default: return 5;  // RUN_EXIT_INTERRUPTED, and whatever else a worker died of
+    case RUN_EXIT_INTERRUPTED: return 5;
+    default: return 6;  // whatever else a worker died of
     }
 }
 
@@ -450,6 +470,8 @@ static std::vector<RunLink> FoundLinks()
 int RunMany(const RunOptions *opt)
 {
     InitializeCriticalSection(&s_output);
+    InitializeCriticalSection(&s_inputsLock);
+    InterlockedExchange(&s_inputsReady, 1);
     s_json = opt->json;
     std::vector<RunLink> links = opt->eachFound ? FoundLinks() : opt->links;
     if (RunInterrupted()) return RUN_EXIT_INTERRUPTED;
@@ -488,9 +510,16 @@ int RunMany(const RunOptions *opt)
             DWORD exitCode = RUN_EXIT_LINK;
             GetExitCodeProcess(w.process, &exitCode);
             w.exitCode = (int)exitCode;
+            if (Seriousness(w.exitCode) > Seriousness(RUN_EXIT_INTERRUPTED)) {
+                w.result = "ended with code " + std::to_string(exitCode);  // it crashed, or was killed
+                w.exitCode = RUN_EXIT_LINK;
+            }
             WaitForMultipleObjects((DWORD)w.readers.size(), w.readers.data(), TRUE, INFINITE);
             for (HANDLE h : w.readers) CloseHandle(h);
             CloseHandle(w.process);
+            EnterCriticalSection(&s_inputsLock);
+            s_inputs.erase(std::find(s_inputs.begin(), s_inputs.end(), w.input));
+            LeaveCriticalSection(&s_inputsLock);
             CloseHandle(w.input);
         } else {
             w.result = "not started";

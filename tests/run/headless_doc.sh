@@ -4,7 +4,8 @@
 # after them in their block) must print what the document prints, against the simulated
 # instrument (its COM8 and 127.0.0.4 being the test environment's port and address; times of
 # day, file dates and durations may differ). The --find examples broadcast: they are run in
-# network namespaces, by tests/link/lan_find_netns.sh. Every option of the document's table
+# network namespaces, by tests/link/lan_find_netns.sh; the production line's need several
+# instruments, which tests/run/headless_many.sh starts. Every option of the document's table
 # is one of --help's.
 # Usage: headless_doc.sh WIN32_BUILD_FOLDER
 source "$(dirname "$0")/data/lib.sh" "$1"
@@ -38,6 +39,8 @@ normalise() {
 commands=0
 for b in block.*; do
   grep -qE '^\$ (wine|timeout) ' "$b" || continue
+  # The production line's runs need simulators of their own: tests/run/headless_many.sh.
+  grep -E '^\$ ' "$b" | grep -qE -- '--each-found|--(usb|serial|lan) .*--(usb|serial|lan) ' && continue
   awk -v b="$b" '/^\$ / { n++; cmd = b ".cmd." n; want = b ".want." n; print substr($0, 3) > cmd; printf "" > want; next }
                  n { print > want }' "$b"
   for cmd in "$b".cmd.*; do
