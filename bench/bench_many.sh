@@ -9,7 +9,7 @@ build=$(cd "${1:?build folder}" && pwd)
 records=${2:-1500}
 exe="$build/run/quillon2-run.exe"
 sim=${QUILLON_SIM:-$(dirname "$0")/../build/host/sim/quillon-sim}
-: "${WINEPREFIX:?the test environment's Wine prefix}"
+: "${WINEPREFIX:?no Wine prefix given}"
 work=$(mktemp -d)
 pids=()
 cleanup() {
