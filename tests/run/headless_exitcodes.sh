@@ -12,12 +12,13 @@ connect_lan=42
 # --- 3: usage and script file ---------------------------------------------------------------
 runq --help
 expect_rc "--help" 0
-expect_grep "--help" out.txt "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]"
+expect_grep "--help" out.txt "Usage: quillon2-run [LINK...] [--reply-limit SECONDS] [--timeouts-pass]"
 # Its lines end in CR LF, as every other line the program writes.
 perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' out.txt || fail "--help: bare LF on standard output"
-# Only the Connect dialog's baud rates; a repeated option is an error, not an override.
+# Only the Connect dialog's baud rates; a repeated option is an error, not an override, and so
+# is one port given twice.
 for args in "" "--usb $QSIM_COM" "--serial $QSIM_COM full.txt" "--usb $QSIM_COM --baud 9600 full.txt" \
-            "--usb $QSIM_COM --lan $QSIM_LAN full.txt" "--usb COM0 full.txt" "--lan 127.0.0.256 full.txt" \
+            "--usb $QSIM_COM --usb $QSIM_COM full.txt" "--each-found --usb $QSIM_COM full.txt" "--usb COM0 full.txt" "--lan 127.0.0.256 full.txt" \
             "--bogus full.txt" "--usb $QSIM_COM full.txt extra.txt" "--serial $QSIM_COM --baud 12345 full.txt" \
             "--serial $QSIM_COM --baud 9600 --baud 19200 full.txt" "--usb $QSIM_COM --reply-limit 0 full.txt" \
             "--usb $QSIM_COM --reply-limit 5 --reply-limit 9 full.txt" "--usb $QSIM_COM --json full.txt" \
