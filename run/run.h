@@ -190,9 +190,10 @@ int RunMany(const RunOptions *opt);
 void RunManyInterrupt();
 // In a worker (--worker HANDLE): reads the production line's orders from standard input.
 void RunWorkerStart(uintptr_t controlHandle);
-// In a worker: tells whom the connect sequence identified and waits for "go". False when
-// told to stop (or the production line has gone). True at once outside a worker.
-bool RunWorkerReady();
+// In a worker: tells whom the connect sequence identified (its "*IDN?" reply) and waits for
+// "go". False when told to stop (or the production line has gone). True at once outside a
+// worker.
+bool RunWorkerReady(const char *identification);
 // True once a worker has been told to stop: as Ctrl-C.
 bool RunWorkerStopped();
 

@@ -56,9 +56,9 @@ const char *RunUsageText()
            "  --allow-model-mismatch  with --upgrade: answer OK to the warning that the\n"
            "                      file's model does not match the instrument's\n"
            "  --help              this text\n"
-           "Each option but the link options may be given once. Without a link option the\n"
-           "\"Connect\" section of Quilloner.ini (saved by the window's \"Save as Default\")\n"
-           "chooses the link.\n"
+           "Each option but the link options and --baud may be given once. Without a link\n"
+           "option the \"Connect\" section of Quilloner.ini (saved by the window's \"Save as\n"
+           "Default\") chooses the link.\n"
            "Several link options, or --each-found, run the job on every instrument at once:\n"
            "each is identified first, and two links to one instrument (the same model and\n"
            "serial number) end the run before anything else is sent (exit 4). Every line\n"
@@ -143,7 +143,7 @@ static bool TakeLan(RunOptions *opt, const char *value, std::string *error)
     return RunCheckAddress(value, link.ipAddress, sizeof link.ipAddress, error) && AddLink(opt, link, error);
 }
 
-// The rate of the last --serial that has none, or of the next one.
+// The rate of the first --serial that has none yet, or else of the next --serial.
 static bool TakeBaud(RunOptions *opt, const char *value, std::string *error)
 {
     uint32_t rate;

@@ -414,7 +414,12 @@ static int RunConnectedForm(const RunOptions *opt)
     int code = Interrupted() ? RUN_EXIT_INTERRUPTED : ConnectInstrument(opt->form == RUN_FORM_UPGRADE);
     if (code != RUN_EXIT_PASSED) return code;
     // In a production line, nothing more is sent before every instrument is known to be another.
-    if (!RunWorkerReady()) return RUN_EXIT_INTERRUPTED;
+    // One that waits in its boot loader is the one its recovery record names.
+    RecoveryRecord recovery;
+    const char *identity = g_connection.idnText;
+    if (!identity[0] && BootLoaderMayWait() && RecoveryLoad(RecoveryLinkName(&g_connection).c_str(), &recovery))
+        identity = recovery.idnText;
+    if (!RunWorkerReady(identity)) return RUN_EXIT_INTERRUPTED;
     switch (opt->form) {
     case RUN_FORM_IDENTIFY:
         code = RunIdentify(opt->json);

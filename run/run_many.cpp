@@ -23,7 +23,11 @@
 #include "link/link.h"
 #include "run/run.h"
 
-enum { WATCH_PERIOD_MS = 20, STOP_GRACE_MS = 60000 };
+enum {
+    WATCH_PERIOD_MS = 20,
+    IDENTIFY_LIMIT_MS = 120000,  // far beyond the connect sequence's longest, 15 s
+    STOP_GRACE_MS = 60000,       // for a worker told to stop to end its command under way
+};
 
 struct Worker {
     int row;               // its status line
@@ -40,6 +44,7 @@ struct Worker {
     DWORD started = 0, ended = 0;
     int exitCode = RUN_EXIT_LINK;
     std::string result;    // a note of the production line's own, in place of the exit code's
+    bool killed = false;   // it was stuck, and was ended
 };
 
 static CRITICAL_SECTION s_output;  // one line at a time on standard output and standard error
@@ -60,6 +65,7 @@ static void WriteHandle(DWORD which, const std::string &text)
 // On a console, each instrument has one status line that shows its latest line, rather than
 // lines of all of them in turn: the rows of that block, the first at s_statusTop.
 static HANDLE s_console;  // null when standard output is no console
+static bool s_errorConsole;  // standard error goes to a console too
 static SHORT s_statusTop, s_statusWidth;
 
 static void ShowStatus(int row, const std::string &text)
@@ -81,8 +87,9 @@ static void BeginStatus(int rows)
     for (int i = 0; i < rows; i++) WriteHandle(STD_OUTPUT_HANDLE, "\r\n");
     GetConsoleScreenBufferInfo(out, &info);
     s_console = out;
+    s_errorConsole = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
     s_statusTop = (SHORT)(info.dwCursorPosition.Y - rows);
-    s_statusWidth = (SHORT)(info.dwSize.X - 1);
+    s_statusWidth = (SHORT)std::max(info.dwSize.X - 1, 1);
 }
 
 // --- What the workers write -------------------------------------------------------------------
@@ -111,7 +118,9 @@ static void OnWorkerLine(Worker *w, int kind, const std::string &line)
     EnterCriticalSection(&s_output);
     std::string labelled = "[" + w->label + "] " + line;
     if (s_console) ShowStatus(w->row, labelled.substr(0, labelled.find_last_not_of("\r\n") + 1));
-    else WriteHandle(kind == PIPE_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, labelled);
+    // A console's status line is soon overwritten: standard error sent elsewhere keeps its lines.
+    if (!s_console || (kind == PIPE_ERROR && !s_errorConsole))
+        WriteHandle(kind == PIPE_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, labelled);
     LeaveCriticalSection(&s_output);
 }
 
@@ -208,6 +217,9 @@ static bool StartWorker(const RunOptions *opt, Worker *w)
     HANDLE ends[4][2] = {};  // standard input, output, error, control: {read, write}
     for (auto &end : ends) {
         if (!CreatePipe(&end[0], &end[1], &inherit, 0)) {
+            for (auto &made : ends)
+                for (HANDLE h : made)
+                    if (h) CloseHandle(h);
             RunWriteError(("cannot start the run on " + w->label).c_str());
             return false;
         }
@@ -418,27 +430,45 @@ static void WriteReport(const std::vector<Worker> &workers)
 
 // --- The run ------------------------------------------------------------------------------------
 
-static void StopAll(std::vector<Worker> &workers)
+// Where the run stands while the workers work.
+struct Watching {
+    bool interrupted;  // Ctrl-C came: every worker was told to stop
+    bool ordered;      // every worker was told to stop (Ctrl-C, or two links to one instrument)
+    DWORD since;       // when they were told
+};
+
+static void StopAll(std::vector<Worker> &workers, Watching *watch)
 {
     for (Worker &w : workers) Order(&w, "stop\n");
+    if (!watch->ordered) watch->since = GetTickCount();
+    watch->ordered = true;
 }
 
-// Waits until every worker has ended (or, with untilIdentified, has said whom it identified),
-// passing Ctrl-C on to them all once.
-static void Watch(std::vector<Worker> &workers, bool untilIdentified, bool *stopped)
+// Waits until every worker has ended, or with untilIdentified, has said whom it identified
+// (the end of its control pipe says so too), passing Ctrl-C on to them all once. A worker that
+// does not end within STOP_GRACE_MS of being told to stop is stuck, and goes; one that has not
+// identified its instrument within IDENTIFY_LIMIT_MS goes too.
+static void Watch(std::vector<Worker> &workers, bool untilIdentified, Watching *watch)
 {
+    DWORD start = GetTickCount();
     for (;;) {
-        if (RunInterrupted() && !*stopped) {
-            *stopped = true;
-            StopAll(workers);
+        if (RunInterrupted() && !watch->interrupted) {
+            watch->interrupted = true;
+            StopAll(workers, watch);
         }
+        bool late = (watch->ordered && GetTickCount() - watch->since > STOP_GRACE_MS) ||
+                    (untilIdentified && GetTickCount() - start > IDENTIFY_LIMIT_MS);
         bool waiting = false;
         for (Worker &w : workers) {
-            if (!WorkerRunning(w)) {
-                if (!w.ended) w.ended = GetTickCount();
-                continue;
+            bool running = WorkerRunning(w);
+            if (!running && !w.ended) w.ended = GetTickCount();
+            bool pending = untilIdentified ? !InterlockedCompareExchange(&w.identified, 0, 0) : running;
+            if (pending && late && running) {
+                TerminateProcess(w.process, RUN_EXIT_INTERRUPTED);
+                w.killed = true;
+                w.result = untilIdentified ? "did not identify" : "did not stop";
             }
-            if (!untilIdentified || !InterlockedCompareExchange(&w.identified, 0, 0)) waiting = true;
+            waiting = waiting || pending;
         }
         if (!waiting) return;
         Sleep(WATCH_PERIOD_MS);
@@ -477,6 +507,7 @@ int RunMany(const RunOptions *opt)
     if (RunInterrupted()) return RUN_EXIT_INTERRUPTED;
     if (links.empty()) {
         RunWriteError("the LAN search found no instrument that identified itself");
+        RunJunitCase("search", "error", "link", RunLastError());
         return RUN_EXIT_NONE_FOUND;
     }
     std::vector<Worker> workers(links.size());
@@ -485,33 +516,38 @@ int RunMany(const RunOptions *opt)
         w.row = (int)i;
         w.link = links[i];
         w.label = RunLinkLabel(w.link);
-        if (!opt->junitPath.empty()) w.junitPath = opt->junitPath + "." + w.label + ".part";
+        if (!opt->junitPath.empty()) {
+            // An earlier run's part must not pass for this one's.
+            w.junitPath = opt->junitPath + "." + w.label + ".part";
+            DeleteFileW(WideFromUtf8(w.junitPath.c_str()).c_str());
+        }
     }
+    // A worker that crashes ends at once, with no dialog waiting for a click.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     BeginStatus((int)workers.size());
     for (Worker &w : workers) {
         if (s_console) ShowStatus(w.row, "[" + w.label + "] connecting");
         if (!StartWorker(opt, &w)) InterlockedExchange(&w.identified, 1);
     }
-    bool stopped = false;
-    Watch(workers, true, &stopped);
+    Watching watch = {};
+    Watch(workers, true, &watch);
     for (Worker &w : workers) ReadIdentity(&w);
-    bool refused = !stopped && !AllDifferent(workers);
-    if (refused) StopAll(workers);
+    bool refused = !watch.interrupted && !AllDifferent(workers);
+    if (refused) StopAll(workers, &watch);
     else
         for (Worker &w : workers) Order(&w, "go\n");
-    Watch(workers, false, &stopped);
+    Watch(workers, false, &watch);
     int code = RUN_EXIT_PASSED;
     for (Worker &w : workers) {
         if (w.process) {
-            // A worker that was told to stop ends after the command under way; one that does
-            // not end by far is stuck, and goes.
-            if (WaitForSingleObject(w.process, stopped || refused ? (DWORD)STOP_GRACE_MS : INFINITE) == WAIT_TIMEOUT)
-                TerminateProcess(w.process, RUN_EXIT_INTERRUPTED);
+            WaitForSingleObject(w.process, INFINITE);
             DWORD exitCode = RUN_EXIT_LINK;
             GetExitCodeProcess(w.process, &exitCode);
             w.exitCode = (int)exitCode;
             if (Seriousness(w.exitCode) > Seriousness(RUN_EXIT_INTERRUPTED)) {
                 w.result = "ended with code " + std::to_string(exitCode);  // it crashed, or was killed
+                w.exitCode = RUN_EXIT_LINK;
+            } else if (w.killed) {
                 w.exitCode = RUN_EXIT_LINK;
             }
             WaitForMultipleObjects((DWORD)w.readers.size(), w.readers.data(), TRUE, INFINITE);
@@ -525,7 +561,8 @@ int RunMany(const RunOptions *opt)
             w.result = "not started";
         }
         if (!w.ended) w.ended = GetTickCount();
-        if (refused) {
+        // Those told to stop ran nothing; one whose link had failed keeps saying so.
+        if (refused && w.exitCode == RUN_EXIT_INTERRUPTED) {
             w.exitCode = RUN_EXIT_REFUSED;
             if (w.result.empty()) w.result = "not run";
         }
@@ -533,5 +570,5 @@ int RunMany(const RunOptions *opt)
     }
     WriteTable(workers);
     if (!opt->junitPath.empty()) WriteReport(workers);
-    return stopped ? RUN_EXIT_INTERRUPTED : code;
+    return watch.interrupted ? RUN_EXIT_INTERRUPTED : refused ? RUN_EXIT_REFUSED : code;
 }

@@ -5,11 +5,8 @@
 #include <windows.h>
 #include <process.h>
 
-#include <cstring>
 #include <string>
 
-#include "common/textutil.h"
-#include "link/link.h"
 #include "run/run.h"
 
 static HANDLE s_control;  // write end of the control pipe
@@ -49,13 +46,11 @@ void RunWorkerStart(uintptr_t controlHandle)
 
 bool RunWorkerStopped() { return s_control && InterlockedCompareExchange(&s_stopped, 0, 0) != 0; }
 
-bool RunWorkerReady()
+bool RunWorkerReady(const char *identification)
 {
     if (!s_control) return true;
-    char idn[sizeof g_connection.idnText];
-    TextCopyN(idn, sizeof idn, g_connection.idnText, sizeof idn - 1);
-    idn[strcspn(idn, "\r\n")] = '\0';
-    std::string line = std::string("ident ") + idn + "\n";
+    std::string idn = identification;
+    std::string line = "ident " + idn.substr(0, idn.find_first_of("\r\n")) + "\n";
     DWORD written;
     WriteFile(s_control, line.data(), (DWORD)line.size(), &written, NULL);
     WaitForSingleObject(s_go, INFINITE);
