@@ -41,19 +41,6 @@ all() { for i in 1 2 3; do [[ $(simn "$i" "$@") == ok* ]] || fail "simulator $i:
 wire() { local r; r=$(simn "$1" transcript "$2"); r=${r#ok}; printf '%s' "${r# }" | xxd -r -p | visible; }
 records() { simn "$1" boot state | sed -n 's/.*records=\([0-9,]*\).*/\1/p' | tr ',' '\n' | awk '{ n += $1 } END { print n + 0 }'; }
 
-# NAME ADDRESS RECORDS: a HEX file of 16-byte data records from ADDRESS and its end record.
-hexfile() {
-  python3 - "$@" <<'EOF'
-import sys
-name, address, count = sys.argv[1], int(sys.argv[2], 0), int(sys.argv[3])
-with open(name, 'w', newline='\r\n') as f:
-    for i in range(count):
-        a = address + 16 * i
-        record = bytes([16, a >> 8 & 0xFF, a & 0xFF, 0]) + bytes((a + k) & 0xFF for k in range(16))
-        f.write(':%s%02X\n' % (record.hex().upper(), -sum(record) & 0xFF))
-    f.write(':00000001FF\n')
-EOF
-}
 hexfile main.hex 0x0000 300
 printf 'TARGET,RZT7680\r\nLOAD,0,main.hex\r\n' >fw.upg
 

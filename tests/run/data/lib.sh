@@ -75,3 +75,17 @@ finish() {
   if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
   echo "all checks passed"
 }
+
+# NAME ADDRESS RECORDS: a HEX file of 16-byte data records from ADDRESS and its end record.
+hexfile() {
+  python3 - "$@" <<'EOF'
+import sys
+name, address, count = sys.argv[1], int(sys.argv[2], 0), int(sys.argv[3])
+with open(name, 'w', newline='\r\n') as f:
+    for i in range(count):
+        a = address + 16 * i
+        record = bytes([16, a >> 8 & 0xFF, a & 0xFF, 0]) + bytes((a + k) & 0xFF for k in range(16))
+        f.write(':%s%02X\n' % (record.hex().upper(), -sum(record) & 0xFF))
+    f.write(':00000001FF\n')
+EOF
+}
