@@ -69,7 +69,7 @@ install() {
   shortcuts=$(find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Quillon2/*.lnk' 2>/dev/null)
   grep -q '/Quillon2.lnk$' <<<"$shortcuts" || e2e_fail "$1: no Start-menu shortcut"
   [ "$(wine "$dir/quillon2-run.exe" --help 2>&1 | head -1 | tr -d '\r')" = \
-    "Usage: quillon2-run [--usb COMn | --serial COMn --baud N | --lan ADDRESS]" ] \
+    "Usage: quillon2-run [LINK...] [--reply-limit SECONDS] [--timeouts-pass]" ] \
     || e2e_fail "$1: installed quillon2-run.exe --help"
 }
 

@@ -4,8 +4,8 @@
 # wineserver of its own started inside it), three for simulated instruments (the third can
 # also answer from sixteen more addresses), all joined by veth pairs to a bridge in a hub
 # namespace. Then quillon2-run.exe --find runs there, against two of the instruments: the
-# example of docs/quillon2-run.md, a search whose every probe fails, and a search that finds
-# none. Nothing is left behind, whatever happens.
+# example of docs/quillon2-run.md, a production line of every instrument found (--each-found),
+# a search whose every probe fails, and a search that finds none. Nothing is left behind, whatever happens.
 # Usage: lan_find_netns.sh <win32 build folder>
 set -euo pipefail
 bin=$(cd "$1" && pwd)
@@ -161,6 +161,14 @@ else
         sort "${cmd/.cmd./.want.}" >"$work/find.sorted"
         diff -u "$work/find.sorted" "$work/find.got" || runFailed "example: $(cat "$cmd")"
     done
+    # A production line of every instrument found: both identified, each in its own worker.
+    runInApp 'wine build/win32/run/quillon2-run.exe --each-found --identify --json; echo "exit code $?"' |
+        grep -v '^\[' | sed -E 's/"seconds":[0-9.]+/"seconds":s/; s/,"identification":\{.*\}\}$/}/' | sort >"$work/each.got"
+    printf '%s\n' "exit code 0" \
+        "{\"link\":\"${addresses[0]}\",\"model\":\"RZT7680\",\"serialNumber\":\"10011\",\"result\":\"passed\",\"exitCode\":0,\"seconds\":s}" \
+        "{\"link\":\"${addresses[1]}\",\"model\":\"RZT7680\",\"serialNumber\":\"10012\",\"result\":\"passed\",\"exitCode\":0,\"seconds\":s}" |
+        sort >"$work/each.want"
+    diff -u "$work/each.want" "$work/each.got" || runFailed "--each-found"
     # Responders that all fail their probe identified nothing: exit 1, every row a failure with
     # the same members as an identified row.
     for i in 0 1; do simAt "$i" "lan listen off" >/dev/null; done
