@@ -121,6 +121,9 @@ void RunWriteError(const char *text);
 std::string RunLastError();
 // --timestamps: every standard-output line begins with the local time, "hh:mm:ss.mmm ".
 void RunSetTimestamps(bool on);
+// A JSON string: UTF-8, with quotes, backslashes and control characters escaped
+// (run_identify.cpp).
+std::string RunJsonString(const std::string &text);
 // Text as UTF-8: kept when it is UTF-8 already (file names), else read in the ANSI code page.
 std::string RunUtf8(const std::string &text);
 

@@ -24,8 +24,7 @@ static std::string ReplyText(const char *reply, size_t cap)
     return text;
 }
 
-// A JSON string: UTF-8, with quotes, backslashes and control characters escaped.
-static std::string JsonString(const std::string &text)
+std::string RunJsonString(const std::string &text)
 {
     std::string out = "\"";
     for (unsigned char c : RunUtf8(text)) {
@@ -53,7 +52,7 @@ struct Report {
 static void ReportAddRaw(Report *r, const char *key, const char *label, const std::string &json,
                          const std::string &text)
 {
-    if (r->json) r->text += std::string(r->text.empty() ? "{" : ",") + JsonString(key) + ":" + json;
+    if (r->json) r->text += std::string(r->text.empty() ? "{" : ",") + RunJsonString(key) + ":" + json;
     else if (*label) r->text += std::string(label) + ": " + text + "\n";
 }
 
@@ -62,7 +61,7 @@ static void ReportAddRaw(Report *r, const char *key, const char *label, const st
 static void ReportAdd(Report *r, const char *key, const char *label, const std::string *value)
 {
     std::string text = value ? ReplyText(value->c_str(), value->size()) : std::string();
-    ReportAddRaw(r, key, value ? label : "", value ? JsonString(text) : "null", text);
+    ReportAddRaw(r, key, value ? label : "", value ? RunJsonString(text) : "null", text);
 }
 
 // A fact that applies: its value, or when the instrument did not tell it, null in JSON and

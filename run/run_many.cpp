@@ -346,22 +346,6 @@ static std::string ResultText(const Worker &w)
     }
 }
 
-static std::string JsonText(const std::string &text)
-{
-    std::string out = "\"";
-    for (char c : RunUtf8(text)) {
-        if (c == '"' || c == '\\') out += '\\';
-        if ((unsigned char)c < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
 // One row per instrument: link, model, serial number, result, duration; as JSON, one object
 // a line.
 static void WriteTable(const std::vector<Worker> &workers)
@@ -371,8 +355,8 @@ static void WriteTable(const std::vector<Worker> &workers)
         char seconds[32];
         snprintf(seconds, sizeof seconds, "%.1f s", (w.ended - w.started) / 1000.0);
         if (s_json) {
-            std::string line = "{\"link\":" + JsonText(w.label) + ",\"model\":" + JsonText(w.model) +
-                               ",\"serialNumber\":" + JsonText(w.serialNumber) + ",\"result\":" + JsonText(ResultText(w)) +
+            std::string line = "{\"link\":" + RunJsonString(w.label) + ",\"model\":" + RunJsonString(w.model) +
+                               ",\"serialNumber\":" + RunJsonString(w.serialNumber) + ",\"result\":" + RunJsonString(ResultText(w)) +
                                ",\"exitCode\":" + std::to_string(w.exitCode) + ",\"seconds\":" +
                                std::string(seconds, strlen(seconds) - 2);
             if (!w.identity.empty()) line += ",\"identification\":" + w.identity;
