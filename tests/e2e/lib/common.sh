@@ -3,6 +3,10 @@
 # the simulated instrument. Sourced by tests/e2e/e2e_*.sh, which get the Windows build folder
 # (win32 or win64) whose programs they run.
 set -euo pipefail
+# A command that fails outside a test of its result ends the test: say which, rather than end
+# without a word.
+set -E
+trap 'echo "FAIL: ${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND (exit $?)" >&2' ERR
 E2E_BIN=${1:?Windows build folder}
 : "${WINEPREFIX:?}" "${DISPLAY:?}" "${QSIM_CONTROL:=127.0.0.1:10100}" "${QSIM_COM:=COM5}" "${QSIM_LAN:=127.0.0.1}"
 export WINEDEBUG=-all
