@@ -124,8 +124,23 @@ static bool IsLineEnd(char c)
     return c == '\r' || c == '\n';
 }
 
+// "hh:mm:ss.mmm ", the stamp Show Timestamps puts before a line: its length, else 0.
+static size_t StampLength(const std::string &text, size_t at)
+{
+    static const char pattern[] = "00:00:00.000 ";
+    size_t n = sizeof pattern - 1;
+    if (text.size() - at < n) return 0;
+    for (size_t i = 0; i < n; i++) {
+        bool digit = pattern[i] == '0';
+        char c = text[at + i];
+        if (digit ? !(c >= '0' && c <= '9') : c != pattern[i]) return 0;
+    }
+    return n;
+}
+
 bool RecallClickedLine(const std::string &text, size_t lineStart, bool hasSelection, std::string *out)
 {
+    if (lineStart < text.size()) lineStart += StampLength(text, lineStart);
     if (hasSelection || lineStart >= text.size() || text[lineStart] != '>') return false;
     // A bare ">" line: skipping two characters would step over its line end into the next line.
     if (lineStart + 1 >= text.size() || IsLineEnd(text[lineStart + 1])) return false;

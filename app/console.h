@@ -70,7 +70,7 @@ bool HistoryForward(CommandHistory *h, std::string *out);
 void HistoryRelease(CommandHistory *h);
 
 // A click in the results window: when there is no selection and the caret's line (starting
-// at lineStart in text) begins with ">", true and *out = that line from its third character
+// at lineStart in text) begins with ">" (after a stamp of Show Timestamps, if any), true and *out = that line from its third character
 // to CR/LF/end, at most RECALL_MAX characters; false when nothing is to be recalled.
 bool RecallClickedLine(const std::string &text, size_t lineStart, bool hasSelection, std::string *out);
 

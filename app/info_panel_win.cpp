@@ -6,11 +6,15 @@
 #include <richedit.h>
 
 #include "app/info_panel.h"
+#include "app/session_log_win.h"
+#include "common/fileio_win.h"
 #include "common/textutil_win.h"
 #include "link/link.h"
 #include "res/resource.h"
 
-static void AppendRun(HWND panel, const PanelRun &run)
+// utf8: the run is the program's own text (a file name, "Reconnecting…"), not the
+// instrument's bytes.
+static void AppendRun(HWND panel, const PanelRun &run, bool utf8 = false)
 {
     SendMessageA(panel, EM_SETSEL, (WPARAM)-2, (LPARAM)-1);
     CHARFORMATA format = {};
@@ -25,8 +29,21 @@ static void AppendRun(HWND panel, const PanelRun &run)
         format.dwEffects |= CFE_AUTOCOLOR;
     SendMessageA(panel, EM_SETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
     // The fields are the instrument's bytes; the labels are ASCII.
-    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)ControlTextOfBytes(run.text).c_str());
+    if (utf8)
+        SendMessageW(panel, EM_REPLACESEL, FALSE, (LPARAM)WideFromUtf8(run.text.c_str()).c_str());
+    else
+        SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)ControlTextOfBytes(run.text).c_str());
     SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
+}
+
+// While the session is logged: the log's file name, below the rest.
+static void AppendLogName(HWND panel)
+{
+    if (!SessionLogActive()) return;
+    std::string path = SessionLogPath();
+    size_t slash = path.find_last_of("\\/");
+    AppendRun(panel, PanelRun{PANEL_BOLD, "\n\nLogging to\n"}, true);
+    AppendRun(panel, PanelRun{PANEL_PLAIN, "  " + path.substr(slash == std::string::npos ? 0 : slash + 1)}, true);
 }
 
 void RefreshInfoPanel(HWND mainWindow)
@@ -37,4 +54,15 @@ void RefreshInfoPanel(HWND mainWindow)
     SYSTEMTIME today;
     GetLocalTime(&today);
     for (const PanelRun &run : BuildPanelRuns(g_connection, today.wYear, today.wMonth, today.wDay)) AppendRun(panel, run);
+    AppendLogName(panel);
+}
+
+void ShowReconnectPanel(HWND mainWindow, int secondsLeft)
+{
+    HWND panel = GetDlgItem(mainWindow, IDC_INFO_PANEL);
+    if (!panel) return;
+    SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");
+    AppendRun(panel, PanelRun{PANEL_BOLD, "Reconnecting\u2026\n\n"}, true);
+    AppendRun(panel, PanelRun{PANEL_PLAIN, "  " + std::to_string(secondsLeft) + " s left\n\n  Esc cancels"}, true);
+    AppendLogName(panel);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/console.h"
 #include "common/fileio_win.h"
@@ -159,3 +160,12 @@ void SaveConnectSettings()
     ProfileWriteString(s_settingsPath, "Connect", "BaudRate", number);
     ProfileWriteString(s_settingsPath, "Connect", "IPAddr", g_connection.ipAddress);
 }
+
+bool SettingsReadSwitch(const char *key)
+{
+    char text[8];
+    ProfileGetString(s_settingsPath, "Init", key, "", text, sizeof text);
+    return strcmp(text, "1") == 0;
+}
+
+void SettingsWriteSwitch(const char *key, bool on) { ProfileWriteString(s_settingsPath, "Init", key, on ? "1" : "0"); }

@@ -56,3 +56,8 @@ void SaveWindowSize(HWND hwnd, int dpi);
 
 // Writes the connection settings of g_connection to the "Connect" section ("Save as Default").
 void SaveConnectSettings();
+
+// A choice of the window's menu kept in the "Init" section, "ReconnectAutomatically" or
+// "ShowTimestamps": 1 is on; anything else, or nothing, is off (the first start).
+bool SettingsReadSwitch(const char *key);
+void SettingsWriteSwitch(const char *key, bool on);

@@ -125,7 +125,7 @@ static bool OpenLinkStillWorks(ConnectionRecord *rec)
     return true;
 }
 
-bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
+bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult, bool reportOpenFailure)
 {
     s_identityReply[0] = '\0';
     if (rec->interfaceKind == IFACE_NONE) return false;
@@ -135,7 +135,7 @@ bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult)
     if (rec->isOpen && (LinkSettingsChanged(rec) || !OpenLinkStillWorks(rec))) CloseLink(rec);
     bool reused = rec->isOpen != 0;
     if (OpenLink(rec) < 0) {
-        ConnectReportOpenFailure(owner, rec);
+        if (reportOpenFailure) ConnectReportOpenFailure(owner, rec);
         return false;
     }
     WriteCommsLog("***\tCONNECTED\t***\n");

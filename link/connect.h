@@ -23,11 +23,12 @@ enum {
 // Opens rec's link and identifies the instrument, filling modelCode, idnText, calibrationText,
 // calVersionText and versionText. True when the link is open and the instrument gave a
 // non-empty "*IDN?" reply (also for a model that is not recognised); false for interface None
-// (nothing sent, nothing shown), an open failure (always reported in a message box to owner)
-// or no reply. With showResult the outcome is reported in a message box. An open link is
+// (nothing sent, nothing shown), an open failure (reported in a message box to owner unless
+// reportOpenFailure is false: the reconnect wait tries a port that is not back yet many
+// times) or no reply. With showResult the outcome is reported in a message box. An open link is
 // reused when its settings are those in rec now, and closed first when they are not. The link
 // stays open after a reply failure; the caller decides whether to close it. UI thread only.
-bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult);
+bool ConnectAndIdentify(UiOwner owner, ConnectionRecord *rec, bool showResult, bool reportOpenFailure = true);
 
 // The reply the last ConnectAndIdentify got to "*IDN?" (empty when none came), kept also when
 // the model is not recognised and idnText stays empty, so that a report can still name what

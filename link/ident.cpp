@@ -41,3 +41,23 @@ bool IsLocalCalibrationModel(int modelCode)
     return modelCode == MODEL_RZT76 || modelCode == MODEL_RZT26 || modelCode == MODEL_RZT66 ||
            modelCode == MODEL_RZT86;
 }
+
+InstrumentIdentity ReadInstrumentIdentity(const std::string &idn)
+{
+    std::string fields[3];
+    size_t start = 0;
+    for (int i = 0; i < 3; i++) {
+        size_t end = idn.find(',', start);
+        std::string field = idn.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        size_t a = field.find_first_not_of(' '), b = field.find_last_not_of(' ');
+        if (a != std::string::npos) fields[i] = field.substr(a, b - a + 1);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return InstrumentIdentity{fields[1], fields[2]};
+}
+
+bool SameInstrument(const InstrumentIdentity &a, const InstrumentIdentity &b)
+{
+    return !a.serialNumber.empty() && a.model == b.model && a.serialNumber == b.serialNumber;
+}

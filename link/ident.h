@@ -1,6 +1,7 @@
 // Instrument identification: the model codes and the table that reads the model field of
 // an "*IDN?" reply. Portable; the connect sequence and the information panel use it.
 #pragma once
+#include <string>
 
 // ModelCode values. Several models share a code (the comments name them); 8 and 14 are unused.
 enum ModelCode {
@@ -29,3 +30,13 @@ int ClassifyModel(const char *afterComma);
 // True for the models that keep a local calibration date (codes 1, 4, 5 and 16); only these
 // show that date and the calibration age warning.
 bool IsLocalCalibrationModel(int modelCode);
+
+// Who an instrument is, from its identification reply: the second and third fields of
+// "Vendrel,RZT7680,12345,1.23", blanks around each left out; empty when the reply has none.
+struct InstrumentIdentity {
+    std::string model, serialNumber;
+};
+InstrumentIdentity ReadInstrumentIdentity(const std::string &idn);
+// The same instrument: both replies give a serial number, and model and serial number agree.
+// Replies without a serial number tell nothing about who answered, and count as others.
+bool SameInstrument(const InstrumentIdentity &a, const InstrumentIdentity &b);

@@ -23,6 +23,10 @@
 #define IDM_DISCONNECT 32775
 #define IDM_SCRIPT 32776
 #define IDM_CONVERT_BINARY 32777
+#define IDM_SHOW_TIMESTAMPS 32778
+#define IDM_LOG_TO_FILE 32779
+#define IDM_STOP_LOGGING 32780
+#define IDM_RECONNECT_AUTO 32781
 
 // Internal commands posted to the main window
 #define CMD_APPLY_CONNECTED_STATE 122
@@ -30,6 +34,8 @@
 #define CMD_RECALL_CLICKED_LINE 124
 #define CMD_HISTORY_BACK 126
 #define CMD_HISTORY_FORWARD 127
+#define CMD_CANCEL_RECONNECT 130  // Esc while the lost link is tried again
+#define CMD_LOG_FAILED 131        // a line could not be written to the session log
 
 // Timer of the main window (reply poll and script tick)
 #define IDT_MAIN_TIMER 1117

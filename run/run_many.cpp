@@ -19,6 +19,7 @@
 #include "common/fileio.h"
 #include "common/fileio_win.h"
 #include "common/textutil.h"
+#include "link/ident.h"
 #include "link/lan_find.h"
 #include "link/link.h"
 #include "run/run.h"
@@ -280,21 +281,11 @@ static bool WorkerRunning(const Worker &w) { return w.process && WaitForSingleOb
 
 // --- Who is who ---------------------------------------------------------------------------------
 
-// The model and the serial number: the second and third fields of "Vendrel,RZT7680,12345,1.23".
 static void ReadIdentity(Worker *w)
 {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (fields.size() < 3) {
-        size_t end = w->idn.find(',', start);
-        std::string field = w->idn.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        size_t a = field.find_first_not_of(' '), b = field.find_last_not_of(' ');
-        fields.push_back(a == std::string::npos ? "" : field.substr(a, b - a + 1));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    if (fields.size() >= 2) w->model = fields[1];
-    if (fields.size() >= 3) w->serialNumber = fields[2];
+    InstrumentIdentity who = ReadInstrumentIdentity(w->idn);
+    w->model = who.model;
+    w->serialNumber = who.serialNumber;
 }
 
 // Two links that lead to one instrument would run the job on it twice at once (two upgrades
@@ -305,7 +296,7 @@ static bool AllDifferent(std::vector<Worker> &workers)
     for (size_t i = 0; i < workers.size(); i++) {
         for (size_t j = i + 1; j < workers.size(); j++) {
             const Worker &a = workers[i], &b = workers[j];
-            if (a.serialNumber.empty() || a.model != b.model || a.serialNumber != b.serialNumber) continue;
+            if (!SameInstrument({a.model, a.serialNumber}, {b.model, b.serialNumber})) continue;
             RunWriteError((a.label + " and " + b.label + " lead to the same instrument, " + a.model + " serial number " +
                            a.serialNumber + ": nothing was run")
                               .c_str());

@@ -257,9 +257,27 @@ ScriptOutcome ScriptPumpStep()
         ReplyPoll();
         linkLost = ReplyPollLinkLost();
     }
-    ScriptOutcome out = ScriptTick();
-    if (linkLost) out.stop = SCRIPT_STOP_LINK_LOST;
-    return out;
+    if (linkLost) {
+        ScriptPauseAtLostLink();
+        return ScriptOutcome{false, -1, SCRIPT_STOP_LINK_LOST, ScriptTestResult()};
+    }
+    return ScriptTick();
+}
+
+void ScriptPauseAtLostLink()
+{
+    ScriptRunner *r = &g_scriptRunner;
+    if (r->state == NoScript) return;
+    // The query whose reply was lost runs again when the user chooses Run: without its reply
+    // its tests would test nothing.
+    if (r->awaitingReply && r->waitLine >= 0) ScriptHostListSelect(r->waitLine);
+    r->awaitingReply = false;
+    r->replySeen = false;
+    r->dueNow = true;  // Run goes on at once, not when the lost reply's wait would have ended
+    if (r->state == Running || r->state == StepRequested) {
+        r->state = Idle;
+        UpdateScriptButtons();
+    }
 }
 
 void ScriptWatchReply(uint32_t now)

@@ -125,8 +125,12 @@ ScriptOutcome ScriptTick();
 
 // What every front end does on each timer tick: reads the replies while the link is
 // connected and polled (ReplyPoll), then ScriptTick. A reply poll that found the link lost
-// makes the stop SCRIPT_STOP_LINK_LOST, whatever the line came to.
+// runs no line: it pauses the run there (ScriptPauseAtLostLink) and gives SCRIPT_STOP_LINK_LOST.
 ScriptOutcome ScriptPumpStep();
+// The link is lost: a run (or a step) stops and does not go on by itself. A reply wait is
+// dropped, its query selected, so that Run sends it again; otherwise the selection stays on
+// the line that was to run next.
+void ScriptPauseAtLostLink();
 
 // While a reply wait is armed and its line not yet due: reply text that came since the last
 // look (ReceivedCharCount > 0) moves the deadline to 250 ms after now. ScriptTick calls it;

@@ -18,7 +18,12 @@ install_missing() {
   echo "setup: installing ${missing[*]}"
   if [ "$(id -u)" != 0 ]; then echo "setup: run as root to install packages" >&2; exit 1; fi
   if ! dpkg --print-foreign-architectures | grep -qx i386; then dpkg --add-architecture i386; fi
-  if [ -z "${updated:-}" ]; then apt-get update -q; updated=1; fi
+  # A mirror caught mid-sync fails one index (seen for i386): the lists there are may still
+  # hold every package wanted, and the install below says so when they do not.
+  if [ -z "${updated:-}" ]; then
+    apt-get update -q || echo "setup: apt-get update failed in part; installing from the package lists there are" >&2
+    updated=1
+  fi
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 

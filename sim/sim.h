@@ -113,6 +113,7 @@ struct SimStats {
     uint64_t tx[SIM_TRANSPORTS] = {};
     uint64_t lines = 0, replies = 0, unknown = 0, longLines = 0, outDropped = 0;
     uint64_t lanAccepts = 0, lanRefused = 0, serialDrops = 0, lanDrops = 0;
+    double serialBackToRxMs = -1;  // the last port that came back: from then to the first byte read
     uint64_t udpQueries[2] = {};  // 65535, 30718
     uint64_t bootRecords = 0, bootBad = 0;
 };
@@ -130,6 +131,8 @@ struct SimState {
     SimEndpoint serial;
     int slaveFd = -1;
     std::string ptyLink, slaveName;
+    double serialBackAt = 0;      // a drop that took the port away: when it comes back (0: not away)
+    double serialReopenedAt = 0;  // when it came back, until the product's first byte on it
     std::vector<std::unique_ptr<SimEndpoint>> lan;
     std::string lanHost = "127.0.0.1";
     int lanPort = 10001;
@@ -164,6 +167,7 @@ double SimNow();                                   // monotonic seconds
 int PtyOpen(std::string *err);                     // fresh pty, link re-pointed; 0 or -1
 void PtyClose();
 void PtyDrop();                                    // close, reopen, re-point the link
+void PtyDropFor(double seconds);                   // close and remove the link; back after seconds
 void PtyFlush();                                   // discard output the product has not read
 int LanListenOpen(std::string *err);               // 0 or -1 (already open: 0)
 void LanListenClose();

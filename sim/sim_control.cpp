@@ -83,6 +83,16 @@ static bool ParseInt(const std::string &s, long lo, long hi, long *v)
     return true;
 }
 
+// A time in seconds, 0.1 to a day: "3", "0.5".
+static bool ParseSeconds(const std::string &s, double *v)
+{
+    char *end = nullptr;
+    double n = strtod(s.c_str(), &end);
+    if (s.empty() || *end || !(n >= 0.1 && n <= 86400)) return false;
+    *v = n;
+    return true;
+}
+
 static int ParseTransport(const std::string &s)
 {
     return s == "serial" ? SIM_SERIAL : s == "lan" ? SIM_LAN : -1;
@@ -217,7 +227,7 @@ static std::string CmdStats()
              "ok serial_rx=%llu serial_tx=%llu lan_rx=%llu lan_tx=%llu lan_clients=%zu "
              "lan_accepts=%llu lan_refused=%llu lines=%llu replies=%llu unknown=%llu "
              "long_lines=%llu out_dropped=%llu serial_drops=%llu lan_drops=%llu udp65535=%llu "
-             "udp30718=%llu boot_records=%llu boot_bad=%llu",
+             "udp30718=%llu boot_records=%llu boot_bad=%llu serial_back_to_rx_ms=%.1f",
              (unsigned long long)s.rx[0], (unsigned long long)s.tx[0], (unsigned long long)s.rx[1],
              (unsigned long long)s.tx[1], g_sim.lan.size(), (unsigned long long)s.lanAccepts,
              (unsigned long long)s.lanRefused, (unsigned long long)s.lines,
@@ -225,7 +235,7 @@ static std::string CmdStats()
              (unsigned long long)s.longLines, (unsigned long long)s.outDropped,
              (unsigned long long)s.serialDrops, (unsigned long long)s.lanDrops,
              (unsigned long long)s.udpQueries[0], (unsigned long long)s.udpQueries[1],
-             (unsigned long long)s.bootRecords, (unsigned long long)s.bootBad);
+             (unsigned long long)s.bootRecords, (unsigned long long)s.bootBad, s.serialBackToRxMs);
     return buf;
 }
 
@@ -245,7 +255,11 @@ static std::string CmdTransport(const std::string &line, const std::vector<std::
         return tr.empty() ? "ok" : "ok " + HexEncode(tr);
     }
     if (cmd == "drop") {
-        if (t == SIM_SERIAL) PtyDrop();
+        double away = 0;
+        if (a.size() > 3 || (a.size() == 3 && (t != SIM_SERIAL || !ParseSeconds(a[2], &away))))
+            return "err usage: drop serial [SECONDS] | drop lan";
+        if (t == SIM_SERIAL && a.size() == 3) PtyDropFor(away);
+        else if (t == SIM_SERIAL) PtyDrop();
         else LanDropAll();
         return "ok";
     }
@@ -329,6 +343,8 @@ static std::string ControlExecute(SimCtlClient *c, const std::string &line)
     if (cmd == "ping") return "ok";
     if (cmd == "reset") {
         ResetAll();
+        // A port still away after "drop serial SECONDS" is back: the next test finds it.
+        if (g_sim.serialBackAt > 0) g_sim.serialBackAt = SimNow();
         return "ok";
     }
     if (cmd == "set") return CmdSet(line, a);

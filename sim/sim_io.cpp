@@ -100,6 +100,17 @@ void PtyDrop()
     if (PtyOpen(&err) < 0) fprintf(stderr, "quillon-sim: %s\n", err.c_str());
 }
 
+// A port that goes away with its cable: no device behind the name until the main loop opens
+// a fresh pty at serialBackAt.
+void PtyDropFor(double seconds)
+{
+    PtyClose();
+    g_sim.stats.serialDrops++;
+    if (!g_sim.ptyLink.empty()) unlink(g_sim.ptyLink.c_str());
+    g_sim.serialBackAt = SimNow() + seconds;
+    g_sim.serialReopenedAt = 0;
+}
+
 // --- TCP ---
 
 int ParseHostPort(const std::string &text, std::string *host, int *port)
@@ -364,6 +375,10 @@ static void TranscriptRecord(SimTransport t, const uint8_t *data, size_t n)
 {
     g_sim.rxCount[t] += n;
     g_sim.stats.rx[t] += n;
+    if (t == SIM_SERIAL && g_sim.serialReopenedAt > 0) {
+        g_sim.stats.serialBackToRxMs = (SimNow() - g_sim.serialReopenedAt) * 1000;
+        g_sim.serialReopenedAt = 0;
+    }
     std::string &tr = g_sim.transcript[t];
     size_t room = SIM_TRANSCRIPT_MAX - tr.size();
     tr.append((const char *)data, n < room ? n : room);

@@ -133,6 +133,12 @@ static void Tick(double now)
 {
     EndpointProcessDue(&g_sim.serial, now);
     for (auto &ep : g_sim.lan) EndpointProcessDue(ep.get(), now);
+    if (g_sim.serialBackAt > 0 && now >= g_sim.serialBackAt) {
+        g_sim.serialBackAt = 0;
+        std::string err;
+        if (PtyOpen(&err) < 0) fprintf(stderr, "quillon-sim: %s\n", err.c_str());
+        else g_sim.serialReopenedAt = SimNow();
+    }
     if (g_sim.serial.dropRequested) {
         g_sim.serial.dropRequested = false;
         PtyDrop();
@@ -164,6 +170,7 @@ static double NextWake()
     double wake = EndpointNextWake(&g_sim.serial);
     for (auto &ep : g_sim.lan) wake = std::min(wake, EndpointNextWake(ep.get()));
     wake = std::min(wake, StreamNextWake());
+    if (g_sim.serialBackAt > 0) wake = std::min(wake, g_sim.serialBackAt);
     return std::min(wake, ControlNextWake());
 }
 

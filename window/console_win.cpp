@@ -11,10 +11,14 @@
 #include "app/connection.h"
 #include "app/console.h"
 #include "app/info_panel_win.h"
+#include "app/reconnect.h"
+#include "app/session_log_win.h"
 #include "app/shell.h"
+#include "common/fileio_win.h"
 #include "common/texttab.h"
 #include "common/textutil_win.h"
 #include "link/connect.h"
+#include "link/ident.h"
 #include "link/link.h"
 #include "res/resource.h"
 #include "script/script.h"
@@ -22,6 +26,7 @@
 #include "upgrade/recovery.h"
 #include "window/file_dlg_win.h"
 #include "window/main_window.h"
+#include "window/session_win.h"
 
 static const char kSaveFailed[] = "Unable to create text file";
 
@@ -104,15 +109,9 @@ static void SetUpgradeMenuEnabled(HWND hwnd, bool enable)
     DrawMenuBar(hwnd);
 }
 
-static void Connect(HWND hwnd, LPARAM lParam)
+// After a connect sequence: the connected state, or what is left to do without it.
+static void ApplyConnection(HWND hwnd, bool identified)
 {
-    bool identified;
-    if (lParam == 0) {
-        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
-        identified = RunConnectDialog(hwnd);
-    } else {
-        identified = ConnectAndIdentify(hwnd, &g_connection, false);
-    }
     PostMessageA(hwnd, WM_COMMAND, CMD_APPLY_CONNECTED_STATE, 0);
     // Cancel after an unanswered Connect, or a reconnect nobody answered, leaves no link open:
     // an open COM port is locked for every other program.
@@ -131,15 +130,120 @@ static void Connect(HWND hwnd, LPARAM lParam)
     SetWindowTextA(hwnd, title);
 }
 
+static void Connect(HWND hwnd, LPARAM lParam)
+{
+    bool identified;
+    if (lParam == 0) {
+        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
+        identified = RunConnectDialog(hwnd);
+    } else {
+        identified = ConnectAndIdentify(hwnd, &g_connection, false);
+    }
+    ApplyConnection(hwnd, identified);
+}
+
+// --- The lost link tried again ----------------------------------------------------------------
+
+static ReconnectWait s_reconnect;
+static InstrumentIdentity s_lostIdentity;  // who answered on the link that was lost
+static bool s_reconnectBusy;  // a try, or its question, is under way: their message loops run the timer
+static int s_reconnectShown;  // the seconds left the panel shows
+
+static void StartReconnect(HWND hwnd)
+{
+    ReconnectBegin(&s_reconnect, GetTickCount());
+    s_reconnectShown = RECONNECT_LIMIT_MS / 1000;
+    ShowReconnectPanel(hwnd, s_reconnectShown);
+}
+
+// The wait ends without the link: cancelled, run out, or the instrument refused.
+static void AbandonReconnect(HWND hwnd)
+{
+    s_reconnect.active = false;
+    ShellAppendResults(GapAbandonedLine().c_str());
+    RefreshInfoPanel(hwnd);
+}
+
+// The link opened and an instrument identified itself. Another one than was lost (another
+// serial number on the same port, say) is the user's to accept before anything else is sent.
+static bool AcceptReconnected(HWND hwnd)
+{
+    InstrumentIdentity now = ReadInstrumentIdentity(g_connection.idnText);
+    if (s_lostIdentity.serialNumber.empty() || SameInstrument(s_lostIdentity, now)) return true;
+    std::string text = "The instrument that answers now is not the one the link was lost to.\n\nBefore: " +
+                       s_lostIdentity.model + " serial number " + s_lostIdentity.serialNumber + "\nNow: " +
+                       (now.model.empty() ? "Unknown" : now.model) + " serial number " +
+                       (now.serialNumber.empty() ? "Unknown" : now.serialNumber) +
+                       "\n\nNothing but the identification has been sent to it. Use this instrument?";
+    return MessageBoxW(hwnd, WideFromUtf8(text.c_str()).c_str(), WideFromUtf8(AppTextTable[0]).c_str(),
+                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+// One try of the same link, silently: the port may not be back yet.
+static void TryReconnect(HWND hwnd, uint32_t now)
+{
+    ReconnectTrying(&s_reconnect, now);
+    s_reconnectBusy = true;
+    bool identified = ConnectAndIdentify(hwnd, &g_connection, false, false);
+    if (identified && !AcceptReconnected(hwnd)) {
+        ConnectionEnd(&g_connection);
+        s_reconnectBusy = false;
+        AbandonReconnect(hwnd);
+        return;
+    }
+    s_reconnectBusy = false;
+    if (!identified) {
+        ConnectionEnd(&g_connection);  // a port that opened and was silent stays free
+        return;
+    }
+    s_reconnect.active = false;
+    ApplyConnection(hwnd, true);
+    ShellAppendResults(GapRestoredLine(ClockNow()).c_str());
+}
+
+void ReconnectOnTimer(HWND hwnd)
+{
+    if (!s_reconnect.active || s_reconnectBusy) return;
+    uint32_t now = GetTickCount();
+    if (ReconnectExpired(&s_reconnect, now)) {
+        AbandonReconnect(hwnd);
+        return;
+    }
+    int left = ReconnectSecondsLeft(&s_reconnect, now);
+    if (left != s_reconnectShown) {
+        s_reconnectShown = left;
+        ShowReconnectPanel(hwnd, left);
+    }
+    if (ReconnectTryDue(&s_reconnect, now)) TryReconnect(hwnd, now);
+}
+
+static void CancelReconnect(HWND hwnd)
+{
+    if (s_reconnect.active && !s_reconnectBusy) AbandonReconnect(hwnd);
+}
+
+// The reply poll found the link lost: the gap begins; the lost link is tried again at once
+// when Reconnect automatically is on, else when the user says so.
+static void LinkLost(HWND hwnd)
+{
+    ShellAppendResults(GapLostLine(ClockNow()).c_str());
+    if (SessionReconnectAuto() ||
+        MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
+        StartReconnect(hwnd);
+    else
+        ShellAppendResults(GapAbandonedLine().c_str());
+}
+
 static void Disconnect(HWND hwnd, LPARAM lParam)
 {
+    // Disconnect (or Connection..., which disconnects first) ends a wait for the lost link.
+    if (lParam == 0) CancelReconnect(hwnd);
+    if (lParam != 0) s_lostIdentity = ReadInstrumentIdentity(g_connection.idnText);
     SetUpgradeMenuEnabled(hwnd, false);
     ConnectionEnd(&g_connection);
     EnableAllChildren(hwnd, false);
-    if (lParam != 0 &&
-        MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
-        PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 1);
     RefreshInfoPanel(hwnd);
+    if (lParam != 0) LinkLost(hwnd);
 }
 
 // The window's side of the upgrade command (upgrade/command.h): a script left running would
@@ -180,6 +284,12 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
         PostFocusCommandLine(hwnd);
         break;
     case IDM_DISCONNECT: Disconnect(hwnd, lParam); break;
+    case CMD_CANCEL_RECONNECT: CancelReconnect(hwnd); break;
+    case IDM_SHOW_TIMESTAMPS:
+    case IDM_RECONNECT_AUTO:
+    case IDM_LOG_TO_FILE:
+    case IDM_STOP_LOGGING:
+    case CMD_LOG_FAILED: SessionOnCommand(hwnd, id); break;
     case IDM_CONVERT_BINARY: SetConvertBinary(!ConvertBinary); break;
     default: return DefWindowProcA(hwnd, WM_COMMAND, wParam, lParam);
     }

@@ -10,3 +10,7 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 // Enables or disables every child of the main window (disabled while not connected).
 void EnableAllChildren(HWND mainWindow, bool enable);
+
+// The window's timer: while a lost link is tried again, the panel's count of seconds and the
+// next try when it is due (every 250 ms for 10 s).
+void ReconnectOnTimer(HWND mainWindow);

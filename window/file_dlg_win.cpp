@@ -82,3 +82,15 @@ bool ChooseUpgradeFile(UiOwner owner, char *path, size_t cap)
     return ChooseExistingFile((HWND)owner, "Upgrade Descriptor\0*.up*\0Hex Firmware\0*.hex\0",
                               "Select Firmware Upgrade File", path, cap);
 }
+
+bool ChooseLogFile(HWND owner, char *path, size_t cap)
+{
+    FileDialog d;
+    path[0] = '\0';
+    FileDialogInit(&d, owner, "Log File *.log\0*.log\0All Files\0*.*\0");
+    d.title = L"Log to File";
+    d.ofn.lpstrTitle = d.title.c_str();
+    d.ofn.lpstrDefExt = L"log";
+    d.ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+    return GetSaveFileNameW(&d.ofn) && FileDialogResult(&d, path, cap);
+}

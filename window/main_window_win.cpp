@@ -18,6 +18,7 @@
 #include "app/console.h"
 #include "app/dpi_win.h"
 #include "app/info_panel_win.h"
+#include "app/session_log_win.h"
 #include "app/settings_win.h"
 #include "app/shell.h"
 #include "common/texttab.h"
@@ -30,6 +31,7 @@
 #include "script/script_host.h"
 #include "window/console_win.h"
 #include "window/main_window.h"
+#include "window/session_win.h"
 
 // The main window, for the seams below, which have no window to be given (null before it
 // exists and after it is destroyed).
@@ -195,6 +197,7 @@ static BOOL OnCreate(HWND hwnd, LPCREATESTRUCT create)
     SendMessageA(results, EM_LIMITTEXT, 0, 0);
     SendMessageA(commandLine, EM_LIMITTEXT, 256, 0);
     SetFocus(commandLine);
+    SessionInit(hwnd);
     g_timer = SetTimer(hwnd, IDT_MAIN_TIMER, 1, NULL);
     PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 0);
     RefreshInfoPanel(hwnd);
@@ -238,7 +241,11 @@ static void OnGetMinMaxInfo(HWND, LPMINMAXINFO info)
 }
 
 // A lost link needs nothing here: the reply poll has already posted the disconnect.
-static void OnTimer(HWND, UINT) { ScriptPumpStep(); }
+static void OnTimer(HWND hwnd, UINT)
+{
+    ScriptPumpStep();
+    ReconnectOnTimer(hwnd);
+}
 
 static void OnDestroy(HWND hwnd)
 {
@@ -247,6 +254,7 @@ static void OnDestroy(HWND hwnd)
     if (g_timer) KillTimer(hwnd, g_timer);
     g_timer = 0;
     CloseLink(&g_connection);
+    SessionLogStop();
     s_hwndMain = NULL;
     PostQuitMessage(0);
 }
@@ -364,7 +372,7 @@ void ShellAppendResults(const char *text)
 {
     if (!s_hwndMain || !*text) return;
     HWND results = MainChild(IDC_RESULTS);
-    AppendEditBytes(results, text);
+    AppendEditBytes(results, SessionResultsText(text, false).c_str());
     TrimResults(results);
 }
 
@@ -375,13 +383,15 @@ void ShellAppendNotice(const char *text)
     HWND results = MainChild(IDC_RESULTS);
     LRESULT len = SendMessageW(results, WM_GETTEXTLENGTH, 0, 0);
     SendMessageW(results, EM_SETSEL, (WPARAM)len, (LPARAM)len);
-    SendMessageW(results, EM_REPLACESEL, FALSE, (LPARAM)WideFromUtf8(text).c_str());
+    SendMessageW(results, EM_REPLACESEL, FALSE, (LPARAM)WideFromUtf8(SessionResultsText(text, true).c_str()).c_str());
     TrimResults(results);
 }
 
 void ShellClearResults()
 {
-    if (s_hwndMain) SetWindowTextA(MainChild(IDC_RESULTS), "");
+    if (!s_hwndMain) return;
+    SetWindowTextA(MainChild(IDC_RESULTS), "");
+    SessionResultsCleared();
 }
 
 std::string ShellResultsText()

@@ -13,3 +13,4 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand);
 
 // Deletes the debug file when an argument is "-d1" (any case of the d). Exposed for tests.
 void HandleCommandLine(int argc, char **argv);
+

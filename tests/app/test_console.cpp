@@ -147,7 +147,8 @@ TEST_F(Console, EmptyHistoryChangesNothing)
 
 TEST_F(Console, RecallClickedLine)
 {
-    const std::string window = "> *IDN?\r\nVendrel,RZT7680\r\n>\r\n> volt?";
+    const std::string window = "> *IDN?\r\nVendrel,RZT7680\r\n>\r\n> volt?\r\n20:41:07.125 > meas:curr?\r\n"
+                               "20:41:07.230 1.5E-3\r\n20:41";
     std::string along(300, 'k');
     const std::string longEcho = "> " + along + "\r\n";
     static const struct { size_t start; bool selection; const char *want; } cases[] = {
@@ -155,7 +156,10 @@ TEST_F(Console, RecallClickedLine)
         {0, true, nullptr},   // a drag selection recalls nothing
         {9, false, nullptr},  // reply line
         {26, false, nullptr}, // bare ">" line: must not reach into the next line
-        {29, false, "volt?"}, // last line, no line end
+        {29, false, "volt?"},
+        {38, false, "meas:curr?"},  // stamped by Show Timestamps
+        {65, false, nullptr},  // a stamped reply
+        {86, false, nullptr},  // a stamp cut short
         {99, false, nullptr}, // beyond the text
     };
     for (const auto &c : cases) {

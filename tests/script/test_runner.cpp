@@ -553,20 +553,29 @@ TEST_F(ScriptRunnerTest, TestsNameTheQueryTheirValueCameFrom)
     EXPECT_EQ(0, g_scriptRunner.registerCount);
 }
 
-// A read error in the reply poll is the link lost: the pump says so, whatever the line came
-// to, and leaves the run to the front end (the window disconnects, the headless runner ends).
-TEST_F(ScriptRunnerTest, PumpReportsALostLink)
+// A read error in the reply poll is the link lost: no line runs (a command would go nowhere),
+// the run pauses with the query whose reply was lost selected, and goes on only by Run.
+TEST_F(ScriptRunnerTest, LostLinkPausesAtTheQuery)
 {
-    Load({";a", ";b"});
+    Load({";a", "\"meas:volt?", "=[1", ";b"});
     ScriptOnRun();
+    Tick(1000);
+    Tick(1300);  // the query: its reply wait is armed
+    EXPECT_EQ(2, g_host.selection);
+    g_fake.sent.clear();
     g_fake.readError = 1;
-    ScriptOutcome out = Tick(1000);
-    EXPECT_TRUE(out.ran);
+    ScriptOutcome out = Tick(1400);
+    EXPECT_FALSE(out.ran);
     EXPECT_EQ(SCRIPT_STOP_LINK_LOST, out.stop);
-    EXPECT_EQ(Running, g_scriptRunner.state);
+    EXPECT_EQ(Idle, g_scriptRunner.state);
+    EXPECT_EQ(1, g_host.selection);
+    EXPECT_FALSE(g_scriptRunner.awaitingReply);
     g_fake.readError = 0;
-    EXPECT_EQ(SCRIPT_GOES_ON, Tick(1001).stop);
-    EXPECT_EQ(SCRIPT_STOP_END, Tick(1250).stop);
+    EXPECT_FALSE(Tick(5000).ran);  // stays paused
+    EXPECT_EQ("", g_fake.sent);
+    ScriptOnRun();
+    EXPECT_TRUE(Tick(5001).ran);
+    EXPECT_EQ("meas:volt?\n", g_fake.sent);  // sent again
 }
 
 TEST_F(ScriptRunnerTest, StepOnLastLineThenFreshRun)
