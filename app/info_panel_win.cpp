@@ -29,10 +29,8 @@ static void AppendRun(HWND panel, const PanelRun &run, bool utf8 = false)
         format.dwEffects |= CFE_AUTOCOLOR;
     SendMessageA(panel, EM_SETCHARFORMAT, SCF_SELECTION, (LPARAM)&format);
     // The fields are the instrument's bytes; the labels are ASCII.
-    if (utf8)
-        SendMessageW(panel, EM_REPLACESEL, FALSE, (LPARAM)WideFromUtf8(run.text.c_str()).c_str());
-    else
-        SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)ControlTextOfBytes(run.text).c_str());
+    std::string text = utf8 ? TextRecode(run.text, CP_UTF8, GetACP()) : ControlTextOfBytes(run.text);
+    SendMessageA(panel, EM_REPLACESEL, FALSE, (LPARAM)text.c_str());
     SendMessageA(panel, WM_VSCROLL, SB_BOTTOM, 0);
 }
 

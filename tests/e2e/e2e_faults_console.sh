@@ -97,6 +97,9 @@ sim_ok "drop serial" >/dev/null
 f_reconnect_question "USB second drop"
 f_answer "USB second drop" 7   # No
 q wait-text 18001 "No connection" 5000 || e2e_fail "USB second drop: panel $(q text 18001)"
+f_new
+[[ $F_NEW =~ ^---\ link\ lost\ [0-9:.]{12}\ ---$'\r\n'---\ reconnect\ abandoned\ ---$'\r\n'$ ]] || e2e_fail "USB second drop: $(printf %q "$F_NEW")"
+f_mark
 sim_ok "transcript clear" >/dev/null
 q command 18003                            # Send, as Enter would
 sleep 0.5

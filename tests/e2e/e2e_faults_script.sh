@@ -99,8 +99,9 @@ q gone-dialog "Select Script File" 10000 || e2e_fail "script dialog stayed open"
 script_faults serial USB
 
 # The link dropped while the run waits for a reply (the pty closed, the TCP connection reset):
-# the reply poll's read fails, the reconnect question at once; Yes reconnects and the run,
-# still going, gets its next reply. drop_during_reply_wait SIM-LINK IFACE WHAT
+# the reply poll's read fails, the reconnect question at once; the run pauses with the query
+# whose reply was lost selected. Yes reconnects; Run sends that query again and goes on.
+# drop_during_reply_wait SIM-LINK IFACE WHAT
 drop_during_reply_wait() {
   local link=$1 iface=$2 what=$3
   f_begin; f_mark
@@ -108,14 +109,18 @@ drop_during_reply_wait() {
   f_wait_new "> nothing?"$'\r\n' 5000
   sim_ok "drop $link" >/dev/null
   f_reconnect_question "$iface drop"
+  [ "$(q text 18006)" = "Run" ] || e2e_fail "$iface drop: the run did not pause: Run button reads $(q text 18006)"
   f_answer "$iface drop" 6
-  q wait-title "$iface," 10000 || e2e_fail "$iface drop: not reconnected"
-  f_wait_new "after drop"$'\r\n' 15000
-  e2e_log "$iface drop: the run showed $(printf %q "$F_NEW")"
+  f_wait_new "--- link restored" 15000
+  [[ $F_NEW =~ ^\>\ nothing\?$'\r\n'---\ link\ lost\ [0-9:.]{12}\ ---$'\r\n'---\ link\ restored ]] || e2e_fail "$iface drop: $(printf %q "$F_NEW")"
+  sleep 1
+  f_new; [[ $F_NEW == *"after drop"* ]] && e2e_fail "$iface drop: the run went on by itself"
+  f_run_until "after drop" 15000
+  e2e_log "$iface drop: Run showed $(printf %q "$F_NEW")"
   [[ $F_NEW == "> nothing?"$'\r\n'*"> *IDN?"$'\r\n'*"after drop"$'\r\n' ]] || e2e_fail "$iface drop: $(printf %q "$F_NEW")"
   [ "$(q text 18006)" = "Run" ] || e2e_fail "$iface drop: Run button reads $(q text 18006)"
   f_alive "$iface drop"
-  f_row script "$iface" "$what during a reply wait" "the reconnect question; Yes reconnects; the run ends normally"
+  f_row script "$iface" "$what during a reply wait" "the run pauses at the query; Yes reconnects with gap lines; Run sends the query again and ends normally"
 }
 drop_during_reply_wait serial USB "pty closed"
 
