@@ -260,9 +260,9 @@ static void LogSkips(int interfaces, const LanSkips *skips)
         const LanSkip *skip = &skips->items[i];
         uint32_t a = skip->address;
         char text[128];
-        snprintf(text, sizeof text, "LAN search: port-%d query left out interface %u.%u.%u.%u: %s failed, error %d\n",
-                 QUERIES[skip->kind].remotePort, (unsigned)(a >> 24), (unsigned)(a >> 16 & 255),
-                 (unsigned)(a >> 8 & 255), (unsigned)(a & 255), skip->step, skip->error);
+        snprintf(text, sizeof text, "LAN search: port-%d query left out interface %d.%d.%d.%d: %s failed, error %d\n",
+                 QUERIES[skip->kind].remotePort, (int)(a >> 24), (int)(a >> 16 & 255), (int)(a >> 8 & 255),
+                 (int)(a & 255), skip->step, skip->error);
         WriteCommsLog(text);
     }
 }
