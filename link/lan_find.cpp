@@ -1,5 +1,6 @@
-// Which datagrams answer the two LAN search queries, and how responders enter the search
-// list. Pure functions called by the query loop of lan_find_win.cpp on the UI thread.
+// Which datagrams answer the two LAN search queries, how responders enter the search list, and
+// which interfaces the queries go out on. Pure functions called by the query loop of
+// lan_find_win.cpp on the UI thread.
 #include "link/lan_find.h"
 
 #include <cstring>
@@ -47,4 +48,25 @@ int LanFindAdd(FoundInstrument *part, int cap, int *count, const char *ipText)
     TextCopy(entry->ipText, sizeof entry->ipText, ipText);
     ++*count;
     return LAN_ADD_ADDED;
+}
+
+uint32_t LanDirectedBroadcast(uint32_t address, int prefixLength)
+{
+    if (prefixLength < 1 || prefixLength > 30) return 0;
+    return address | (0xFFFFFFFFu >> prefixLength);
+}
+
+int LanChooseInterfaces(const LanInterface *all, int n, LanInterface *out, int cap)
+{
+    int count = 0;
+    for (int i = 0; i < n && count < cap; i++) {
+        const LanInterface *itf = &all[i];
+        // Wi-Fi and a wired adapter on the same LAN are two addresses: both are kept. Only the
+        // same address listed twice (an adapter and its virtual twin) would send twice.
+        bool seen = false;
+        for (int j = 0; j < count && !seen; j++) seen = out[j].address == itf->address;
+        if (!itf->up || itf->loopback || itf->address == 0 || (itf->address >> 24) == 127 || seen) continue;
+        out[count++] = *itf;
+    }
+    return count;
 }

@@ -27,7 +27,7 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-install_missing cmake ninja-build g++ make googletest file binutils iproute2 procps psmisc \
+install_missing cmake ninja-build g++ make googletest file binutils iproute2 nftables procps psmisc \
   mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 libc6:i386 xvfb xauth x11-apps x11-utils \
   imagemagick xdotool clang libclang-rt-14-dev python3 zip unzip nsis
 # Wine's 32-bit side only where the machine can execute 32-bit code (the 32-bit C library's

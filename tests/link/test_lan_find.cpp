@@ -1,4 +1,5 @@
-// Host tests of the LAN search's reply tests and list filling (link/lan_find.cpp).
+// Host tests of the LAN search's reply tests, list filling and choice of interfaces
+// (link/lan_find.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -152,6 +153,59 @@ TEST(LanFindList, AnOverlongAddressIsCutToTheField)
     int count = 0;
     EXPECT_EQ(LAN_ADD_ADDED, LanFindAdd(list, 1, &count, "255.255.255.255.255"));
     EXPECT_EQ(15u, strlen(list[0].ipText));
+}
+
+uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d)
+{
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+TEST(LanInterfaces, DirectedBroadcastSetsTheHostBits)
+{
+    struct Case {
+        uint32_t address;
+        int prefix;
+        uint32_t broadcast;
+    } cases[] = {
+        {Ip(10, 0, 1, 7), 24, Ip(10, 0, 1, 255)},
+        {Ip(192, 168, 5, 130), 25, Ip(192, 168, 5, 255)},
+        {Ip(192, 168, 5, 30), 25, Ip(192, 168, 5, 127)},
+        {Ip(172, 20, 3, 4), 12, Ip(172, 31, 255, 255)},
+        {Ip(169, 254, 7, 9), 16, Ip(169, 254, 255, 255)},  // a link-local cable to the bench
+        {Ip(10, 0, 0, 5), 30, Ip(10, 0, 0, 7)},
+        {Ip(10, 0, 0, 5), 31, 0},   // point to point: no broadcast of its own
+        {Ip(10, 0, 0, 5), 32, 0},
+        {Ip(10, 0, 0, 5), 0, 0},    // that would be 255.255.255.255, sent anyway
+        {Ip(10, 0, 0, 5), -1, 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.broadcast, LanDirectedBroadcast(c.address, c.prefix)) << std::hex << c.address << " /" << std::dec << c.prefix;
+    }
+}
+
+TEST(LanInterfaces, OnlyUpNonLoopbackAddressesAreUsedEachOnce)
+{
+    const LanInterface all[] = {
+        {Ip(127, 0, 0, 1), 8, true, true},
+        {Ip(192, 168, 1, 20), 24, true, false},   // Wi-Fi
+        {Ip(10, 0, 2, 1), 24, false, false},      // adapter unplugged
+        {0, 0, true, false},                      // no address yet
+        {Ip(127, 0, 1, 1), 8, true, false},       // loopback address on another adapter
+        {Ip(10, 0, 1, 1), 24, true, false},       // USB Ethernet to the bench
+        {Ip(192, 168, 1, 20), 24, true, false},   // the same address again
+        {Ip(192, 168, 1, 21), 24, true, false},   // a second adapter on the same LAN
+        {Ip(10, 0, 3, 1), 24, true, false},
+    };
+    LanInterface out[4];
+    memset(out, 0x5A, sizeof out);
+    ASSERT_EQ(3, LanChooseInterfaces(all, 9, out, 3)) << "at most cap";
+    EXPECT_EQ(Ip(192, 168, 1, 20), out[0].address);
+    EXPECT_EQ(Ip(10, 0, 1, 1), out[1].address);
+    EXPECT_EQ(Ip(192, 168, 1, 21), out[2].address);
+    EXPECT_EQ(24, out[1].prefixLength);
+    EXPECT_EQ(0x5A, ((unsigned char *)&out[3])[0]) << "nothing written past cap";
+    EXPECT_EQ(4, LanChooseInterfaces(all, 9, out, 4));
+    EXPECT_EQ(0, LanChooseInterfaces(all, 1, out, 4));
 }
 
 }  // namespace

@@ -32,9 +32,10 @@ std::string Env(const char *name)
     return v ? v : "";
 }
 
-// The addresses in a comma-separated list: QLANFIND_SIMS names the instruments (their control
-// channels listen on the same address at QLANFIND_CONTROL_PORT), QLANFIND_MANY the further
-// addresses the third one can answer from.
+// The addresses in a comma-separated list: QLANFIND_SIMS names the instruments on the first
+// subnet (their control channels listen on the same address at QLANFIND_CONTROL_PORT),
+// QLANFIND_MANY the further addresses the third one can answer from. QLANFIND_SUBNET2 is the
+// one instrument on the second subnet, behind the application's other interface.
 std::vector<std::string> Addresses(const char *variable)
 {
     std::vector<std::string> out;
@@ -226,6 +227,7 @@ long StatsValue(const std::string &stats, const std::string &key)
 class LanFind : public ::testing::Test {
 protected:
     std::vector<std::string> sims;
+    std::string subnet2;
     FoundInstrument list[LAN_FIND_MAX];
     char address[16];
 
@@ -235,7 +237,9 @@ protected:
         ASSERT_TRUE(InsideTestNamespace()) << "not inside the test namespace: refusing to broadcast";
         sims = Addresses("QLANFIND_SIMS");
         ASSERT_EQ(3u, sims.size()) << Env("QLANFIND_SIMS");
+        subnet2 = Env("QLANFIND_SUBNET2");
         for (const std::string &sim : sims) SimAt(sim, "reset");
+        if (!subnet2.empty()) SimAt(subnet2, "reset");  // none while its interface is down
         ASSERT_TRUE(ProductResources() != NULL) << "no dialog resources";
         memset(list, 0, sizeof list);
         strcpy(address, "1.2.3.4");
@@ -264,7 +268,9 @@ TEST_F(LanFind, OneInstrumentIsListedOnceSelectedAndOkCopiesItsAddress)
     DWORD took = GetTickCount() - start;
     printf("LAN search, both queries: %lu ms\n", (unsigned long)took);
     EXPECT_EQ(sims[0], list[0].ipText);
-    EXPECT_EQ(3, StatsValue(SimAt(sims[0], "stats"), "udp30718") - before) << "one query per pass";
+    // Its LAN is on two of our interfaces: each sends to 255.255.255.255 and to the subnet's
+    // broadcast once per pass, and the four answers of a pass make one entry.
+    EXPECT_EQ(3 * 2 * 2, StatsValue(SimAt(sims[0], "stats"), "udp30718") - before);
     EXPECT_GE(took, 1700u);  // 2 queries x 3 passes x 300 ms
     EXPECT_LT(took, 4000u);
 
@@ -279,6 +285,23 @@ TEST_F(LanFind, OneInstrumentIsListedOnceSelectedAndOkCopiesItsAddress)
     EXPECT_TRUE(g_seen.okEnabled);
     EXPECT_TRUE(chosen);
     EXPECT_STREQ(sims[0].c_str(), address);
+}
+
+// Windows sends a limited broadcast out of one interface only: the search goes out on each,
+// side by side, and takes no longer than with one.
+TEST_F(LanFind, InstrumentsOnBothSubnetsAreFoundInTheTimeOfOne)
+{
+    ASSERT_FALSE(subnet2.empty());
+    SimAt(sims[0], "udp both");
+    SimAt(subnet2, "udp both");
+    DWORD start = GetTickCount();
+    ASSERT_EQ(4, Find()) << Describe(list);
+    DWORD took = GetTickCount() - start;
+    printf("LAN search of two subnets, both queries: %lu ms\n", (unsigned long)took);
+    std::set<std::string> both = {sims[0], subnet2};
+    EXPECT_EQ(both, (std::set<std::string>{list[0].ipText, list[1].ipText})) << "port-65535 part";
+    EXPECT_EQ(both, (std::set<std::string>{list[2].ipText, list[3].ipText})) << "port-30718 part";
+    EXPECT_LT(took, 2500u);
 }
 
 TEST_F(LanFind, SixteenRespondersAreAllListed)
