@@ -69,6 +69,7 @@ struct RunOptions {
     std::string upgradePath;  // --upgrade FILE
     std::string junitPath;    // --junit FILE
     std::string csvPath;      // --csv FILE
+    std::string logPath;      // --log FILE
 };
 
 // --- The command line (run_args.cpp) ------------------------------------------------------------
@@ -121,6 +122,10 @@ void RunWriteError(const char *text);
 std::string RunLastError();
 // --timestamps: every standard-output line begins with the local time, "hh:mm:ss.mmm ".
 void RunSetTimestamps(bool on);
+// True when a write to the --log file failed (the log then stopped).
+bool RunLogFailed();
+// Appends text a production line's worker wrote (one labelled line) to the --log file.
+void RunWriteLog(const char *text);
 // A JSON string: UTF-8, with quotes, backslashes and control characters escaped
 // (run_identify.cpp).
 std::string RunJsonString(const std::string &text);

@@ -16,11 +16,11 @@
 const char *RunUsageText()
 {
     return "Usage: quillon2-run [LINK...] [--reply-limit SECONDS] [--timeouts-pass]\n"
-           "                    [--junit FILE] [--csv FILE] [--timestamps | --json] SCRIPT\n"
-           "       quillon2-run [LINK...] --identify [--junit FILE] [--json | --timestamps]\n"
-           "       quillon2-run --find [--json | --timestamps]\n"
+           "                    [--junit FILE] [--csv FILE] [--log FILE] [--timestamps | --json] SCRIPT\n"
+           "       quillon2-run [LINK...] --identify [--junit FILE] [--log FILE] [--json | --timestamps]\n"
+           "       quillon2-run --find [--log FILE] [--json | --timestamps]\n"
            "       quillon2-run [LINK...] --upgrade FILE [--yes] [--allow-model-mismatch]\n"
-           "                    [--junit FILE] [--timestamps | --json]\n"
+           "                    [--junit FILE] [--log FILE] [--timestamps | --json]\n"
            "LINK is --usb COMn, --serial COMn --baud N, --lan ADDRESS or --each-found.\n"
            "\n"
            "Runs a Quillon2 command script against an instrument without the window and\n"
@@ -41,6 +41,8 @@ const char *RunUsageText()
            "                      run early as errors), per upgrade, or per identification\n"
            "  --csv FILE          also write a measurement log: one row per reply line of a\n"
            "                      query (time, script line, query, reply, its numbers)\n"
+           "  --log FILE          also append every line of standard output to FILE, each\n"
+           "                      stamped yyyy-mm-dd hh:mm:ss.mmm, as the window's session log\n"
            "  --timestamps        begin every line of standard output with hh:mm:ss.mmm\n"
            "  --identify          identify the instrument as the window does and print what\n"
            "                      its information panel shows\n"
@@ -229,6 +231,12 @@ static bool TakeCsv(RunOptions *opt, const char *value, std::string *)
     return true;
 }
 
+static bool TakeLog(RunOptions *opt, const char *value, std::string *)
+{
+    opt->logPath = value;
+    return true;
+}
+
 static bool TakeJson(RunOptions *opt, const char *, std::string *) { opt->json = true; return true; }
 static bool TakeYes(RunOptions *opt, const char *, std::string *) { opt->yes = true; return true; }
 static bool TakeAllowModelMismatch(RunOptions *opt, const char *, std::string *)
@@ -270,6 +278,7 @@ static const struct {
     {"--junit", nullptr, true, TakeJunit, WITH_LINK},
     {"--csv", nullptr, true, TakeCsv, WITH_SCRIPT},
     {"--timestamps", nullptr, false, TakeTimestamps, WITH_ALL},
+    {"--log", nullptr, true, TakeLog, WITH_ALL},
     {"--identify", nullptr, false, TakeIdentify, WITH_IDENTIFY},
     {"--find", nullptr, false, TakeFind, WITH_FIND},
     {"--json", nullptr, false, TakeJson, WITH_ALL},
@@ -366,9 +375,12 @@ bool RunParseArgs(int argc, char **argv, RunOptions *opt, std::string *error)
     else if (opt->form == RUN_FORM_SCRIPT && opt->scriptPath.empty()) *error = "no script file given";
     else if (opt->form != RUN_FORM_SCRIPT && !opt->scriptPath.empty())
         *error = std::string("a script does not go with ") + kFormNames[opt->form] + ": " + opt->scriptPath;
-    else if (NamesSameFile(opt->junitPath, opt->scriptPath) || NamesSameFile(opt->csvPath, opt->scriptPath))
+    else if (NamesSameFile(opt->junitPath, opt->scriptPath) || NamesSameFile(opt->csvPath, opt->scriptPath) ||
+             NamesSameFile(opt->logPath, opt->scriptPath))
         *error = "a report would be written over the script " + opt->scriptPath;
     else if (NamesSameFile(opt->junitPath, opt->csvPath)) *error = "--junit and --csv name the same file";
+    else if (NamesSameFile(opt->logPath, opt->junitPath) || NamesSameFile(opt->logPath, opt->csvPath))
+        *error = "--log names the same file as " + std::string(NamesSameFile(opt->logPath, opt->junitPath) ? "--junit" : "--csv");
     opt->linkGiven = opt->links.size() == 1;
     if (opt->linkGiven) {
         const RunLink &link = opt->links[0];

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/console.h"
+#include "app/session_log_win.h"
 #include "app/settings_win.h"
 #include "app/shell.h"
 #include "common/fileio_win.h"
@@ -28,8 +29,9 @@ static int s_resultsMaxLines;             // the window's scrollback; 0 until fi
 static std::vector<std::string> s_lines;  // the script "list"
 static int s_selection = -1;
 static bool s_timestamps;        // --timestamps
-static bool s_atLineStart = true;  // the next character written to standard output begins a line
+static LineStamper s_stamps;     // whether the next character written begins a line
 static bool s_outputFailed;      // a write to standard output failed
+static bool s_logFailed;         // a write to the --log file failed
 static std::string s_lastError;
 static bool s_answerYes;         // --yes
 static const char *s_answerOption = "--yes";  // the option that said so, named with the answer
@@ -38,27 +40,24 @@ static const char *s_answerOption = "--yes";  // the option that said so, named 
 
 void RunSetTimestamps(bool on) { s_timestamps = on; }
 
-// The stamp is taken when a line's first character is written, not when it ends: a reply
-// line that trickles in is stamped with its arrival.
-static void RunWriteStamped(const char *text)
+// --log: what standard output gets, each line stamped with its date as well. A write that
+// fails ends the log; the run goes on, and fails at its end.
+void RunWriteLog(const char *text)
 {
-    while (*text) {
-        if (s_atLineStart) {
-            SYSTEMTIME now;
-            GetLocalTime(&now);
-            printf("%02d:%02d:%02d.%03d ", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-        }
-        size_t n = strcspn(text, "\n");
-        if (text[n] == '\n') n++;
-        fwrite(text, 1, n, stdout);
-        s_atLineStart = text[n - 1] == '\n';
-        text += n;
-    }
+    std::string error;
+    if (!SessionLogActive() || SessionLogFeed(text, &error)) return;
+    s_logFailed = true;
+    RunWriteError(("cannot write to the log: " + error + "; the run goes on without it").c_str());
 }
+
+bool RunLogFailed() { return s_logFailed; }
 
 void RunWriteOutput(const char *text)
 {
-    if (s_timestamps) RunWriteStamped(text);
+    RunWriteLog(text);
+    // The stamp is taken when a line's first character is written, not when it ends: a reply
+    // line that trickles in is stamped with its arrival.
+    if (s_timestamps) fputs(s_stamps.Stamp(text, ClockText(ClockNow())).c_str(), stdout);
     else fputs(text, stdout);
     // Flushed at once: a pipeline watching a long script sees each line as it happens, and
     // a write that fails (a full disk) is known at once.

@@ -18,6 +18,7 @@
 
 #include "app/connection.h"
 #include "app/console.h"
+#include "app/session_log_win.h"
 #include "app/shell.h"
 #include "common/fileio.h"
 #include "common/fileio_win.h"
@@ -349,6 +350,11 @@ static int Prepare(int argc, char **argv, RunOptions *opt)
     RunSetTimestamps(opt->timestamps && !opt->many);
     RunSetAnswerYes(opt->yes);
     if (opt->workerPipe) RunWorkerStart(opt->workerPipe);
+    // A production line keeps one log: its own output, which carries the workers' lines.
+    if (!opt->logPath.empty() && !opt->workerPipe && !SessionLogStart(opt->logPath.c_str(), &error)) {
+        RunWriteError(("cannot open the log " + opt->logPath + ": " + error).c_str());
+        return RUN_EXIT_USAGE;
+    }
     if (opt->form == RUN_FORM_FIND) return -1;  // no link of its own
     // The report is begun first, so that every later reason for a run to end is in it.
     if (!opt->junitPath.empty() && !RunJunitStart(opt->junitPath.c_str(), opt->scriptPath.c_str(), &error)) {
@@ -497,6 +503,11 @@ int main(int argc, char **argv)
     // is a measurement log with rows missing.
     bool logged = RunCsvFinish();
     if (!logged) RunJunitCase("measurement log", "error", "csv", RunLastError());
+    if (RunLogFailed()) {
+        RunJunitCase("session log", "error", "log", RunLastError());
+        logged = false;
+    }
+    SessionLogStop();
     if ((RunOutputFailed() || !logged) && (code == RUN_EXIT_PASSED || code == RUN_EXIT_TEST_FAILED))
         code = RUN_EXIT_LINK;
     RunJunitFinish(RunEndedBy(code), RunOutputFailed() ? "cannot write to standard output" : RunLastError());

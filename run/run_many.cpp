@@ -122,6 +122,7 @@ static void OnWorkerLine(Worker *w, int kind, const std::string &line)
     // A console's status line is soon overwritten: standard error sent elsewhere keeps its lines.
     if (!s_console || (kind == PIPE_ERROR && !s_errorConsole))
         WriteHandle(kind == PIPE_OUTPUT ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, labelled);
+    if (kind == PIPE_OUTPUT) RunWriteLog(labelled.c_str());
     LeaveCriticalSection(&s_output);
 }
 

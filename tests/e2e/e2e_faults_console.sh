@@ -121,7 +121,8 @@ sim_ok "drop lan" >/dev/null
 f_reconnect_question "LAN drop"
 f_answer "LAN drop" 7   # No
 q wait-text 18001 "No connection" 5000 || e2e_fail "LAN drop: panel $(q text 18001)"
-f_new; [ -z "$F_NEW" ] || e2e_fail "LAN drop: shown $(printf %q "$F_NEW")"
+f_new
+[[ $F_NEW =~ ^---\ link\ lost\ [0-9:.]{12}\ ---$'\r\n'---\ reconnect\ abandoned\ ---$'\r\n'$ ]] || e2e_fail "LAN drop: shown $(printf %q "$F_NEW")"
 f_alive "LAN drop"
 f_row console LAN "TCP reset; answer No" "the reconnect question at once; No leaves it disconnected, \"No connection\" in the panel"
 

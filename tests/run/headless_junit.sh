@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# quillon2-run --junit, --csv and --timestamps: the report of a run with one passing and one
+# quillon2-run --junit, --csv, --log and --timestamps: the report of a run with one passing and one
 # failing limit test, read back with Python's xml.etree (test cases named by file line and test
 # word, value and limits in the failure, the suite's time); a measurement that passes its limits
 # and then fails them, with the report and the measurement log read back by parsers; a link
@@ -55,8 +55,10 @@ got = ['|'.join(row[1:]) for row in rows[1:]]
 assert got == sys.argv[2:], got
 EOF
 sim_ok reset
-runq --usb "$QSIM_COM" --junit report.xml --csv log.csv measure.txt
+printf '2026-12-08 17:00:00.000 an earlier session\r\n' >session.log
+runq --usb "$QSIM_COM" --junit report.xml --csv log.csv --log session.log --timestamps measure.txt
 expect_rc "measurement within its limits" 0
+cp out.txt out-first.txt
 python3 report.py report.xml 3 0 0 "line 6: meas:volt? hi:" \
   "line 8: test,:=test, tests nothing: the test words are hi, lo, in and out, in small letters" \
   "line 11: meas:all? lo:" || fail "junit: the report of a measurement within its limits"
@@ -64,13 +66,30 @@ python3 log.py log.csv "3|meas:volt?|1.23456|1.23456" \
   "7|meas:all?|1.23456,0.012345,50.0012,-0.0125|1.23456 0.012345 50.0012 -0.0125" ||
   fail "csv: the log of a measurement within its limits"
 sim_ok set volt 1.3
-runq --usb "$QSIM_COM" --junit report.xml --csv log.csv measure.txt
+runq --usb "$QSIM_COM" --junit report.xml --csv log.csv --log session.log measure.txt
 expect_rc "measurement above its limit" 1
 python3 report.py report.xml 3 1 0 "line 6: meas:volt? hi:1.3 > 1.25 (hi)" \
   "line 8: test,:=test, tests nothing: the test words are hi, lo, in and out, in small letters" \
   "line 11: meas:all? lo:" || fail "junit: the report of a measurement above its limit"
 python3 log.py log.csv "3|meas:volt?|1.3|1.3" "7|meas:all?|1.3,0.012345,50.0012,-0.0125|1.3 0.012345 50.0012 -0.0125" ||
   fail "csv: the log of a measurement above its limit"
+# --log: both runs' standard output appended after what the file held, each line stamped with
+# its date and time, whatever --timestamps did to standard output.
+cat out-first.txt out.txt | python3 -c '
+import re, sys
+out = [re.sub(rb"^\d\d:\d\d:\d\d\.\d{3} ", b"", l) for l in sys.stdin.buffer.read().split(b"\r\n") if l]
+raw = open("session.log", "rb").read()
+assert raw.endswith(b"\r\n") and b"\n" not in raw.replace(b"\r\n", b""), "line ends"
+lines = raw[:-2].split(b"\r\n")
+assert lines[0] == b"2026-12-08 17:00:00.000 an earlier session", lines[0]
+stamps = [l[:23] for l in lines[1:]]
+assert all(re.fullmatch(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}", s) for s in stamps) and stamps == sorted(stamps), stamps
+assert [l[24:] for l in lines[1:]] == out, (lines, out)
+' || fail "--log: the session log of two runs"
+mkdir -p folder.log
+runq --usb "$QSIM_COM" --log folder.log measure.txt
+expect_rc "--log naming a folder" 3
+expect_grep "--log naming a folder" err.txt "cannot open the log folder.log"
 
 sim_ok reset
 sim_ok silence on
