@@ -44,8 +44,13 @@ static void AppendLogName(HWND panel)
     AppendRun(panel, PanelRun{PANEL_PLAIN, "  " + path.substr(slash == std::string::npos ? 0 : slash + 1)}, true);
 }
 
+static bool s_showsReconnect;  // the panel shows the reconnect wait
+
+bool InfoPanelShowsReconnect() { return s_showsReconnect; }
+
 void RefreshInfoPanel(HWND mainWindow)
 {
+    s_showsReconnect = false;
     HWND panel = GetDlgItem(mainWindow, IDC_INFO_PANEL);
     if (!panel) return;
     SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");
@@ -57,6 +62,7 @@ void RefreshInfoPanel(HWND mainWindow)
 
 void ShowReconnectPanel(HWND mainWindow, int secondsLeft)
 {
+    s_showsReconnect = true;
     HWND panel = GetDlgItem(mainWindow, IDC_INFO_PANEL);
     if (!panel) return;
     SendMessageA(panel, WM_SETTEXT, 0, (LPARAM) "");

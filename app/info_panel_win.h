@@ -9,3 +9,5 @@ void RefreshInfoPanel(HWND mainWindow);
 // The panel while the lost link is tried again: "Reconnecting…", the whole seconds left and
 // how to cancel.
 void ShowReconnectPanel(HWND mainWindow, int secondsLeft);
+// True while the panel shows the reconnect wait, and no refresh has replaced it since.
+bool InfoPanelShowsReconnect();

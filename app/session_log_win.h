@@ -1,6 +1,6 @@
 // The session log's file and the local clock: the log is appended to line by line, each line
-// handed to the system as it ends, so that a crash of the program (or a pulled plug that takes
-// it down) loses at most the line being written. Both programs keep one: the window while
+// handed to the system as it ends, so that a crash of the program loses at most the line being
+// written (a line is not forced onto the disk itself: that would cost a disk write a line). Both programs keep one: the window while
 // "Log to File" is on, quillon2-run with --log. UI thread (the runner's main thread, and its
 // upgrade worker while the main thread waits).
 #pragma once

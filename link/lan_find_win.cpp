@@ -79,6 +79,9 @@ static int ReadInterfaces(LanInterface *out, int cap)
         if (!adapters) break;
         rc = GetAdaptersAddresses(AF_INET, flags, NULL, adapters, &size);
         for (IP_ADAPTER_ADDRESSES *a = rc == NO_ERROR ? adapters : NULL; a; a = a->Next) {
+            // Adapters that are down, and loopback, take no room: many virtual adapters listed
+            // before a USB one plugged in last must not push it off the list.
+            if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
             for (IP_ADAPTER_UNICAST_ADDRESS *u = a->FirstUnicastAddress; u && n < LAN_LISTED_MAX; u = u->Next) {
                 if (u->Address.lpSockaddr->sa_family != AF_INET) continue;
                 LanInterface *itf = &listed[n++];
@@ -155,23 +158,24 @@ static int FillSet(fd_set *set, const LanSockets *socks, const bool *skip)
     return n;
 }
 
-// Sends the query on interface k to both its targets. An interface that refuses is left out
-// for the rest of this query.
+// Sends the query on interface k to both its targets. An interface that refuses both is left
+// out for the rest of this query; one that sent to either still listens for answers.
 static void SendOn(LanSockets *socks, int k, int kind, LanSkips *skips)
 {
     const LanQuery *q = &QUERIES[kind];
+    int refused = 0, targets = 0;
     for (int t = 0; t < 2 && socks->target[k][t]; t++) {
+        targets++;
         sockaddr_in to;
         memset(&to, 0, sizeof to);
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(socks->target[k][t]);
         to.sin_port = htons(q->remotePort);
-        if (sendto(socks->s[k], q->datagram, q->length, 0, (sockaddr *)&to, sizeof to) == SOCKET_ERROR) {
-            NoteSkip(skips, kind, socks->address[k], "send");
-            CloseSocket(socks, k);
-            return;
-        }
+        if (sendto(socks->s[k], q->datagram, q->length, 0, (sockaddr *)&to, sizeof to) == SOCKET_ERROR) refused++;
     }
+    if (refused < targets) return;
+    NoteSkip(skips, kind, socks->address[k], "send");
+    CloseSocket(socks, k);
 }
 
 // Sends on every socket as it becomes writable, but only until the wall-clock second changes;

@@ -95,6 +95,7 @@ void PtyFlush()
 void PtyDrop()
 {
     PtyClose();
+    g_sim.serialBackAt = 0;  // a port away comes back at once
     g_sim.stats.serialDrops++;
     std::string err;
     if (PtyOpen(&err) < 0) fprintf(stderr, "quillon-sim: %s\n", err.c_str());

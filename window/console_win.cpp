@@ -130,48 +130,46 @@ static void ApplyConnection(HWND hwnd, bool identified)
     SetWindowTextA(hwnd, title);
 }
 
-static void Connect(HWND hwnd, LPARAM lParam)
-{
-    bool identified;
-    if (lParam == 0) {
-        SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
-        identified = RunConnectDialog(hwnd);
-    } else {
-        identified = ConnectAndIdentify(hwnd, &g_connection, false);
-    }
-    ApplyConnection(hwnd, identified);
-}
-
 // --- The lost link tried again ----------------------------------------------------------------
 
 static ReconnectWait s_reconnect;
 static InstrumentIdentity s_lostIdentity;  // who answered on the link that was lost
 static bool s_reconnectBusy;  // a try, or its question, is under way: their message loops run the timer
+static bool s_reconnectCancelled;  // cancelled while busy: the try's outcome is not taken
 static int s_reconnectShown;  // the seconds left the panel shows
 
 static void StartReconnect(HWND hwnd)
 {
     ReconnectBegin(&s_reconnect, GetTickCount());
+    s_reconnectCancelled = false;
     s_reconnectShown = RECONNECT_LIMIT_MS / 1000;
     ShowReconnectPanel(hwnd, s_reconnectShown);
 }
 
-// The wait ends without the link: cancelled, run out, or the instrument refused.
+// The wait ends without the link: cancelled, run out, or the instrument refused. As after any
+// connect that failed, a boot loader left by a failed upgrade can still be programmed.
 static void AbandonReconnect(HWND hwnd)
 {
     s_reconnect.active = false;
     ShellAppendResults(GapAbandonedLine().c_str());
+    ApplyConnection(hwnd, false);
     RefreshInfoPanel(hwnd);
 }
 
+static std::string IdentityText(const std::string &text) { return text.empty() ? "Unknown" : text; }
+
 // The link opened and an instrument identified itself. Another one than was lost (another
-// serial number on the same port, say) is the user's to accept before anything else is sent.
+// model or serial number on the same port: the instruments were swapped) is the user's to
+// accept before anything else is sent. The identification replies are compared as they came,
+// whether or not the model is one the program knows.
 static bool AcceptReconnected(HWND hwnd)
 {
-    InstrumentIdentity now = ReadInstrumentIdentity(g_connection.idnText);
-    if (s_lostIdentity.serialNumber.empty() || SameInstrument(s_lostIdentity, now)) return true;
+    InstrumentIdentity now = ReadInstrumentIdentity(ConnectIdentityReply());
+    if (s_lostIdentity.model.empty() ||
+        (now.model == s_lostIdentity.model && now.serialNumber == s_lostIdentity.serialNumber))
+        return true;
     std::string text = "The instrument that answers now is not the one the link was lost to.\n\nBefore: " +
-                       s_lostIdentity.model + " serial number " + s_lostIdentity.serialNumber + "\nNow: " +
+                       IdentityText(s_lostIdentity.model) + " serial number " + IdentityText(s_lostIdentity.serialNumber) + "\nNow: " +
                        (now.model.empty() ? "Unknown" : now.model) + " serial number " +
                        (now.serialNumber.empty() ? "Unknown" : now.serialNumber) +
                        "\n\nNothing but the identification has been sent to it. Use this instrument?";
@@ -185,15 +183,11 @@ static void TryReconnect(HWND hwnd, uint32_t now)
     ReconnectTrying(&s_reconnect, now);
     s_reconnectBusy = true;
     bool identified = ConnectAndIdentify(hwnd, &g_connection, false, false);
-    if (identified && !AcceptReconnected(hwnd)) {
-        ConnectionEnd(&g_connection);
-        s_reconnectBusy = false;
-        AbandonReconnect(hwnd);
-        return;
-    }
+    bool accepted = identified && !s_reconnectCancelled && AcceptReconnected(hwnd) && !s_reconnectCancelled;
     s_reconnectBusy = false;
-    if (!identified) {
+    if (!accepted) {
         ConnectionEnd(&g_connection);  // a port that opened and was silent stays free
+        if (identified || s_reconnectCancelled) AbandonReconnect(hwnd);
         return;
     }
     s_reconnect.active = false;
@@ -210,16 +204,29 @@ void ReconnectOnTimer(HWND hwnd)
         return;
     }
     int left = ReconnectSecondsLeft(&s_reconnect, now);
-    if (left != s_reconnectShown) {
+    if (left != s_reconnectShown || !InfoPanelShowsReconnect()) {  // a refresh (Log to File) showed "No connection"
         s_reconnectShown = left;
         ShowReconnectPanel(hwnd, left);
     }
     if (ReconnectTryDue(&s_reconnect, now)) TryReconnect(hwnd, now);
 }
 
+// Esc, Disconnect or Connection...: a try under way ends the wait when it returns.
 static void CancelReconnect(HWND hwnd)
 {
-    if (s_reconnect.active && !s_reconnectBusy) AbandonReconnect(hwnd);
+    if (!s_reconnect.active) return;
+    if (s_reconnectBusy) s_reconnectCancelled = true;
+    else AbandonReconnect(hwnd);
+}
+
+static void Connect(HWND hwnd, LPARAM lParam)
+{
+    if (lParam != 0) {  // Yes to the reconnect question
+        StartReconnect(hwnd);
+        return;
+    }
+    SendMessageA(hwnd, WM_COMMAND, IDM_DISCONNECT, 0);
+    ApplyConnection(hwnd, RunConnectDialog(hwnd));
 }
 
 // The reply poll found the link lost: the gap begins; the lost link is tried again at once
@@ -229,7 +236,7 @@ static void LinkLost(HWND hwnd)
     ShellAppendResults(GapLostLine(ClockNow()).c_str());
     if (SessionReconnectAuto() ||
         MessageBoxA(hwnd, AppTextTable[65], AppTextTable[0], MB_YESNO | MB_ICONWARNING) == IDYES)
-        StartReconnect(hwnd);
+        PostMessageA(hwnd, WM_COMMAND, IDM_CONNECTION, 1);
     else
         ShellAppendResults(GapAbandonedLine().c_str());
 }
@@ -238,7 +245,12 @@ static void Disconnect(HWND hwnd, LPARAM lParam)
 {
     // Disconnect (or Connection..., which disconnects first) ends a wait for the lost link.
     if (lParam == 0) CancelReconnect(hwnd);
-    if (lParam != 0) s_lostIdentity = ReadInstrumentIdentity(g_connection.idnText);
+    if (lParam != 0) {
+        // The poll may find the link lost outside the script's pump (a command sent after a
+        // TIMEOUT reads the late replies first): the run stops here either way.
+        ScriptPauseAtLostLink();
+        s_lostIdentity = ReadInstrumentIdentity(ConnectIdentityReply());
+    }
     SetUpgradeMenuEnabled(hwnd, false);
     ConnectionEnd(&g_connection);
     EnableAllChildren(hwnd, false);
@@ -280,6 +292,9 @@ LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
         PostFocusCommandLine(hwnd);
         break;
     case IDM_UPGRADE_FIRMWARE:
+        // A boot loader left by a failed upgrade does not identify itself: the user who
+        // chooses to program it ends the wait, whose tries would share its link.
+        CancelReconnect(hwnd);
         RunFirmwareUpgrade(hwnd);
         PostFocusCommandLine(hwnd);
         break;

@@ -160,9 +160,11 @@ wire_ends_with "USB drop" "$(hex "$(rec_hex a.hex 3)"$'\n\r\n')$(hex "$(rec_hex 
 # The link is gone: once the upgrade hands it back, the poll's read fails.
 f_reconnect_question "USB drop"
 f_answer "USB drop" 6
-q wait-title "USB," 10000 || e2e_fail "USB drop: not reconnected"
+# The boot loader does not answer "*IDN?": the lost link is waited for, and Upgrade Firmware,
+# chosen meanwhile, ends the wait and recovers the instrument.
+q wait-text 18001 "Reconnecting" 5000 || e2e_fail "USB drop: no wait for the link: $(q text 18001)"
 recover "USB drop"
-f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes reconnects; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes waits for the link; Upgrade Firmware ends the wait; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot silent-after 2" >/dev/null
 upgrade_run serial 40000
@@ -183,9 +185,9 @@ wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_he
 # The connection is gone: once the upgrade hands the link back, the poll's read fails.
 f_reconnect_question "LAN drop"
 f_answer "LAN drop" 6
-q wait-title "LAN," 10000 || e2e_fail "LAN drop: not reconnected"
+q wait-text 18001 "Reconnecting" 5000 || e2e_fail "LAN drop: no wait for the link: $(q text 18001)"
 recover "LAN drop" lan
-f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes reconnects; then the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes waits for the link; Upgrade Firmware ends the wait; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 f_kept "upgrade"
 f_begin

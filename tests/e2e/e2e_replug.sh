@@ -87,7 +87,7 @@ sim_ok reset >/dev/null
 # Killed, not closed: every line shown is in the log, stamped and in order.
 f_results
 disown "$E2E_PID" 2>/dev/null || true
-pkill -9 -f 'quillon2\.exe' || true
+kill -9 "$E2E_PID"   # Wine's loader execs into the program: this is quillon2.exe itself
 E2E_PID=""
 printf '%s' "$Q_TEXT" | python3 -c '
 import re, sys
