@@ -269,6 +269,14 @@ void UpgradePauseScript()
 LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam)
 {
     int id = LOWORD(wParam);
+    // The question about another instrument runs a message loop in the middle of a try: a
+    // command that would use the link waits for the answer (the box disables the menus, but a
+    // posted command still arrives).
+    if (s_reconnectBusy && (id == IDM_CONNECTION || id == IDM_UPGRADE_FIRMWARE || id == IDM_SCRIPT)) {
+        PostMessageA(hwnd, WM_COMMAND, wParam, lParam);
+        Sleep(10);
+        return 0;
+    }
     switch (id) {
     case IDM_ABOUT: ShowAboutBox(hwnd); break;
     case CMD_APPLY_CONNECTED_STATE:

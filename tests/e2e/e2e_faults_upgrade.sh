@@ -82,6 +82,22 @@ recover() {
   f_console_answers "$1: console afterwards"
   R_SECONDS=$U_SECONDS U_SECONDS=$failed
 }
+# Yes to the reconnect question: the link opens again, but what answers "*IDN?" is the boot
+# loader ("err"), not the instrument that was lost: the user is told before anything else is
+# sent, and Yes keeps the link (an unknown instrument) for the upgrade that recovers it.
+boot_loader_answers() {
+  q press Quillon2 6
+  local text="" _
+  for _ in $(seq 100); do
+    text=$(q box-text Quillon2 2>/dev/null || true)
+    [[ $text == "The instrument that answers now is not the one"* ]] && break
+    sleep 0.1
+  done
+  [[ $text == "The instrument that answers now is not the one"*"RZT7680 serial number 12345"*"Unknown serial number Unknown"* ]] ||
+    e2e_fail "$1: no warning that another instrument answers: $(printf %q "$text")"
+  q press Quillon2 6
+  q wait-text 18001 "Unknown Instrument" 5000 || e2e_fail "$1: panel $(q text 18001)"
+}
 log_is() { [ "$U_LOG"$'\n' = "$2" ] || e2e_fail "$1: log $(printf %q "$U_LOG")"; }
 
 e2e_seed 1 "$QSIM_COM" 19200 ""
@@ -159,12 +175,9 @@ wire_ends_with "USB drop" "$(hex "$(rec_hex a.hex 3)"$'\n\r\n')$(hex "$(rec_hex 
 (( ${U_SECONDS%.*} <= 16 )) || e2e_fail "USB drop: took $U_SECONDS s (one wait of 5 s expected)"
 # The link is gone: once the upgrade hands it back, the poll's read fails.
 f_reconnect_question "USB drop"
-f_answer "USB drop" 6
-# The boot loader does not answer "*IDN?": the lost link is waited for, and Upgrade Firmware,
-# chosen meanwhile, ends the wait and recovers the instrument.
-q wait-text 18001 "Reconnecting" 5000 || e2e_fail "USB drop: no wait for the link: $(q text 18001)"
+boot_loader_answers "USB drop"
 recover "USB drop"
-f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes waits for the link; Upgrade Firmware ends the wait; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade USB "pty closed after 3 records" "\"ERROR: Failed to send file a.hex\" after one reply wait, then the reconnect question; Yes: the boot loader answers, the warning that it is not the instrument lost, Yes keeps it; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 sim_ok "boot silent-after 2" >/dev/null
 upgrade_run serial 40000
@@ -184,10 +197,9 @@ log_is "LAN drop" $'Instrument initialised OK\r\nAll sectors erased OK\r\nERROR:
 wire_ends_with "LAN drop" "$(hex "$(rec_hex a.hex 2)"$'\n\r\n')00$(hex "$(rec_hex a.hex 3)"$'\n\r\n')00"
 # The connection is gone: once the upgrade hands the link back, the poll's read fails.
 f_reconnect_question "LAN drop"
-f_answer "LAN drop" 6
-q wait-text 18001 "Reconnecting" 5000 || e2e_fail "LAN drop: no wait for the link: $(q text 18001)"
+boot_loader_answers "LAN drop"
 recover "LAN drop" lan
-f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes waits for the link; Upgrade Firmware ends the wait; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
+f_row upgrade LAN "TCP reset after 2 records" "\"ERROR: Failed to send file a.hex\", nothing reaches the instrument after; then the reconnect question; Yes: the boot loader answers, the warning that it is not the instrument lost, Yes keeps it; the same upgrade again: the question, flash as the files ($R_SECONDS s)" "$U_SECONDS"
 
 f_kept "upgrade"
 f_begin

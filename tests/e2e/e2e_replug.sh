@@ -84,6 +84,21 @@ q wait-text 18001 "No connection" 5000 || e2e_fail "never back: panel $(q text 1
 f_row console USB "re-plug, port never back" "\"reconnect abandoned\" after $took s; disconnected"
 sim_ok reset >/dev/null
 
+# Esc ends the wait at once.
+q command 32771
+q wait-dialog Connect 10000 || e2e_fail "no Connect dialog"
+q press Connect 112
+e2e_expect_box "Test Connection" "The connection was successful"
+f_begin; f_mark
+sim_ok "drop serial 60" >/dev/null
+q wait-text 18001 "Reconnecting" 5000 || e2e_fail "Esc: no wait: $(q text 18001)"
+q focus
+xdotool key Escape
+f_wait_new "--- reconnect abandoned ---" 3000
+q wait-text 18001 "No connection" 3000 || e2e_fail "Esc: panel $(q text 18001)"
+f_row console USB "Esc while the port is away" "\"reconnect abandoned\" at once; disconnected"
+sim_ok reset >/dev/null
+
 # Killed, not closed: every line shown is in the log, stamped and in order.
 f_results
 disown "$E2E_PID" 2>/dev/null || true
