@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -130,8 +131,10 @@ struct RunFormat {
 RunFormat PanelFormatOf(const char *text)
 {
     HWND rich = AppChild(IDC_INFO_PANEL);
-    FINDTEXTA find = {{0, -1}, text};
-    LRESULT at = SendMessageA(rich, EM_FINDTEXT, FR_DOWN, (LPARAM)&find);
+    // The panel is a wide rich edit: it reads a search's text wide, whichever message asks.
+    std::wstring wide(text, text + strlen(text));  // the texts looked for are ASCII
+    FINDTEXTW find = {{0, -1}, wide.c_str()};
+    LRESULT at = SendMessageW(rich, EM_FINDTEXTW, FR_DOWN, (LPARAM)&find);
     if (at < 0) return {false, false, CLR_INVALID};
     SendMessageA(rich, EM_SETSEL, at, at + 1);
     CHARFORMATA format = {};

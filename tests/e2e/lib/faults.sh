@@ -56,6 +56,14 @@ f_answer() {
   q gone-dialog Quillon2 5000 || e2e_fail "$1: the question stayed: a box says $(printf %q "$(q box-text Quillon2)")"
 }
 
+# No to the reconnect question: disconnected, and the results since f_mark are the two gap lines.
+f_answer_no() {
+  f_answer "$1" 7
+  q wait-text 18001 "No connection" 5000 || e2e_fail "$1: panel $(q text 18001)"
+  f_new
+  [[ $F_NEW =~ ^---\ link\ lost\ [0-9:.]{12}\ ---$'\r\n'---\ reconnect\ abandoned\ ---$'\r\n'$ ]] || e2e_fail "$1: shown $(printf %q "$F_NEW")"
+}
+
 # The results window's text into Q_TEXT, bounded like qb.
 f_results() {
   Q_TEXT=$(timeout 15 wine "$E2E_BIN/qdrive.exe" text 18000; echo x) || e2e_fail "results window does not answer"
