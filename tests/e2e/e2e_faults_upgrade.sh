@@ -31,6 +31,10 @@ INIT=$(hex $'C7D2z\n')
 # Runs one upgrade from the menu until its button reads "Finished" or "Close"; the log is left
 # in U_LOG, the status line in U_STATUS, the button in U_BUTTON, the bytes the instrument
 # received from the Accept on in U_WIRE (hex).
+# qdrive once more after a moment when it fails: under load a Wine process has been seen to
+# end with exit 1 before it ran, and the dialog is still there.
+q_again() { q "$@" || { sleep 0.5; q "$@"; }; }
+
 upgrade_run() {
   local side=$1 limit=${2:-20000}
   q command 32774
@@ -60,8 +64,8 @@ upgrade_run() {
     e2e_fail "upgrade: no Finished or Close within $limit ms: $(q dialog-text "Upgrade Firmware" 1003)"
   U_SECONDS=$(f_elapsed)
   sleep 1                                    # anything sent late would show now
-  U_LOG=$(q dialog-text "Upgrade Firmware" 1003)   # its final LF is dropped here
-  U_STATUS=$(q dialog-text "Upgrade Firmware" 1005)
+  U_LOG=$(q_again dialog-text "Upgrade Firmware" 1003)   # its final LF is dropped here
+  U_STATUS=$(q_again dialog-text "Upgrade Firmware" 1005)
   U_WIRE=$(sim_wire "$side")
   q press "Upgrade Firmware" 2
   q gone-dialog "Upgrade Firmware" 5000 || e2e_fail "upgrade: the progress dialog stayed"
